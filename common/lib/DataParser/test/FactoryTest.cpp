@@ -1,0 +1,45 @@
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "InterfaceFactory.h"
+#include "PugiXMLParser.h"
+#include "TestSupport.h"
+
+namespace qiv {
+namespace {
+
+TEST(Factory, EveryNameYieldsADistinctXmlParser) {
+    for (const char* name : {"DefaultIF", "XML", "", "xml", "JSON"}) {
+        auto first = InterfaceFactory::Create<DataParserIF>(name);
+        auto second = InterfaceFactory::Create<DataParserIF>(name);
+        ASSERT_NE(first, nullptr) << name;
+        EXPECT_NE(first.get(), second.get()) << name;
+        EXPECT_NE(dynamic_cast<PugiXMLParser*>(first.get()), nullptr) << name;
+        EXPECT_EQ(first->Type(), Node::TypeName::Document) << name;
+        EXPECT_TRUE(first->FirstChild()->Invalid()) << name;
+    }
+}
+
+TEST(Factory, RegistryHoldsExactlyTheTwoNames) {
+    const auto& registry = IF<DataParserIF>::ifConstructors<>;
+    EXPECT_EQ(registry.size(), 2u);
+    EXPECT_EQ(registry.count("DefaultIF"), 1u);
+    EXPECT_EQ(registry.count("XML"), 1u);
+}
+
+TEST(Factory, CreateWithoutDefaultEntryThrowsOutOfRange) {
+    auto& registry = IF<DataParserIF>::ifConstructors<>;
+    auto saved = registry;
+    registry.erase("DefaultIF");
+    try {
+        InterfaceFactory::Create<DataParserIF>("nothing");
+        ADD_FAILURE() << "expected std::out_of_range";
+    } catch (const std::out_of_range& error) {
+        EXPECT_STREQ(error.what(), "_Map_base::at");
+    }
+    registry = saved;
+}
+
+}  // namespace
+}  // namespace qiv

@@ -1,0 +1,58 @@
+#pragma once
+
+// Helpers shared by the library's tests.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DataParserIF.h"
+#include "LogClient.h"
+
+namespace qiv::test {
+
+/// A directory of the test's own under the system's temporary directory,
+/// removed with everything in it when the object goes.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return path_; }
+    /// Writes a file below the directory and returns its path.
+    std::filesystem::path Write(const std::string& name, const std::string& content) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+/// Collects every log record while it lives, at the given threshold; then
+/// restores the previous threshold and the default sink.
+class LogCapture {
+public:
+    explicit LogCapture(LogLevel level = LogLevel::Debug);
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    const std::vector<LogRecord>& Records() const { return *records_; }
+    void Clear() { records_->clear(); }
+
+private:
+    LogLevel previous_;
+    std::shared_ptr<std::vector<LogRecord>> records_;
+};
+
+/// A parser from the factory, loaded from text (fails the test on error).
+std::unique_ptr<DataParserIF> ParserWith(const std::string& xml);
+
+/// The document saved to a string (default: raw, without declaration).
+std::string Saved(DataParserIF& parser, unsigned int format = 0x04 | 0x08);
+
+/// Reads a whole file.
+std::string ReadFile(const std::filesystem::path& path);
+
+}  // namespace qiv::test

@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "LogClient.h"
+
+namespace qiv {
+namespace {
+
+class LogClientTest : public ::testing::Test {
+protected:
+    void SetUp() override { saved_ = LogClient::GetLevel(); }
+    void TearDown() override {
+        LogClient::SetSink(nullptr);
+        LogClient::SetLevel(saved_);
+    }
+    LogLevel saved_ = LogLevel::Warning;
+};
+
+TEST_F(LogClientTest, ThresholdEnablesLevelsAtOrAboveItsSeverity) {
+    LogClient::SetLevel(LogLevel::Warning);
+    EXPECT_EQ(LogClient::GetLevel(), LogLevel::Warning);
+    EXPECT_TRUE(LogClient::LevelIsEnabled(LogLevel::Emergency));
+    EXPECT_TRUE(LogClient::LevelIsEnabled(LogLevel::Error));
+    EXPECT_TRUE(LogClient::LevelIsEnabled(LogLevel::Warning));
+    EXPECT_FALSE(LogClient::LevelIsEnabled(LogLevel::Notice));
+    EXPECT_FALSE(LogClient::LevelIsEnabled(LogLevel::Debug));
+    LogClient::SetLevel(LogLevel::Debug);
+    EXPECT_TRUE(LogClient::LevelIsEnabled(LogLevel::Debug));
+}
+
+TEST_F(LogClientTest, DestructorHandsExactlyOneCompleteRecordToTheSink) {
+    std::vector<LogRecord> records;
+    LogClient::SetSink([&records](const LogRecord& record) { records.push_back(record); });
+    {
+        LogClient log("some/file", "Function", 12, LogLevel::Error, LogCategory::DataParser);
+        log << "value " << 42 << ' ' << std::string("and") << std::string_view(" more");
+        EXPECT_TRUE(records.empty());
+    }
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].file, "some/file");
+    EXPECT_EQ(records[0].function, "Function");
+    EXPECT_EQ(records[0].line, 12);
+    EXPECT_EQ(records[0].level, LogLevel::Error);
+    EXPECT_EQ(records[0].category, 0x800B);
+    EXPECT_EQ(records[0].message, "value 42 and more");
+}
+
+TEST_F(LogClientTest, EmptySinkRestoresTheDefaultLineOnStandardError) {
+    int calls = 0;
+    LogClient::SetSink([&calls](const LogRecord&) { ++calls; });
+    LogClient::SetSink(nullptr);
+    testing::internal::CaptureStderr();
+    { LogClient("a/b", "F", 7, LogLevel::Warning, LogCategory::DataParser) << "hello"; }
+    const std::string line = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(line, "[Warning] [0x800B] a/b:7 F: hello\n");
+}
+
+TEST_F(LogClientTest, ConcurrentEmissionDeliversEveryRecord) {
+    std::atomic<int> delivered{0};
+    LogClient::SetSink([&delivered](const LogRecord& record) {
+        if (record.message == "x") {
+            ++delivered;
+        }
+    });
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([] {
+            for (int i = 0; i < 500; ++i) {
+                if (LogClient::LevelIsEnabled(LogLevel::Error)) {
+                    LogClient log("f", "g", i, LogLevel::Error, LogCategory::DataParser);
+                    log << "x";
+                }
+                LogClient::SetLevel(LogLevel::Warning);
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(delivered.load(), 2000);
+}
+
+}  // namespace
+}  // namespace qiv
