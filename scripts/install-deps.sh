@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages needed to build and test the project.
+# Run as root. Only packages that are missing are installed.
+set -euo pipefail
+
+packages=(
+  cmake g++ clang make pkg-config
+  libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
+  valgrind python3
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+echo "All build dependencies are installed."

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the project with warnings as errors and
+# runs the whole test suite twice: once as is, once under AddressSanitizer
+# and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+./scripts/install-deps.sh
+
+jobs=$(nproc)
+for preset in ci asan; do
+  echo "==> Building and testing preset '$preset'"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+done
