@@ -56,8 +56,7 @@ public:
     std::unique_ptr<Node> AppendChild(Node::TypeName type);
     std::unique_ptr<Node> PrependChild(Node::TypeName type);
     std::unique_ptr<Node> InsertChildAfter(Node::TypeName type, const std::unique_ptr<Node>& node);
-    std::unique_ptr<Node> InsertChildBefore(Node::TypeName type,
-                                            const std::unique_ptr<Node>& node);
+    std::unique_ptr<Node> InsertChildBefore(Node::TypeName type, const std::unique_ptr<Node>& node);
     std::unique_ptr<Node> AppendChild(Node::TypeName type, DataValue value);
     std::unique_ptr<Node> PrependChild(Node::TypeName type, DataValue value);
     std::unique_ptr<Node> InsertChildAfter(Node::TypeName type, DataValue value,

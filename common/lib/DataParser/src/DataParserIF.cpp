@@ -36,9 +36,7 @@ std::unique_ptr<Attribute> DataParserIF::GetAttribute(std::string_view name) con
     return DoGetAttribute(name);
 }
 
-std::unique_ptr<Node> DataParserIF::AppendChild(Node::TypeName type) {
-    return DoAppendChild(type);
-}
+std::unique_ptr<Node> DataParserIF::AppendChild(Node::TypeName type) { return DoAppendChild(type); }
 std::unique_ptr<Node> DataParserIF::PrependChild(Node::TypeName type) {
     return DoPrependChild(type);
 }
@@ -93,12 +91,10 @@ std::unique_ptr<Node> DataParserIF::InsertChildBefore(std::string_view name, Dat
     return DoInsertChildBefore(name, value, node);
 }
 
-std::unique_ptr<Attribute> DataParserIF::AppendAttribute(std::string_view name,
-                                                         DataValue value) {
+std::unique_ptr<Attribute> DataParserIF::AppendAttribute(std::string_view name, DataValue value) {
     return DoAppendAttribute(name, value);
 }
-std::unique_ptr<Attribute> DataParserIF::PrependAttribute(std::string_view name,
-                                                          DataValue value) {
+std::unique_ptr<Attribute> DataParserIF::PrependAttribute(std::string_view name, DataValue value) {
     return DoPrependAttribute(name, value);
 }
 std::unique_ptr<Attribute> DataParserIF::InsertAttributeAfter(

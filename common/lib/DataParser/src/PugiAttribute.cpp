@@ -6,9 +6,7 @@
 
 namespace qiv {
 
-std::string_view PugiAttribute::Impl::DoName() const {
-    return detail::ViewOf(attribute_.name());
-}
+std::string_view PugiAttribute::Impl::DoName() const { return detail::ViewOf(attribute_.name()); }
 
 std::string PugiAttribute::Impl::DoToString(std::string_view defaultValue) const {
     return detail::ReadString(attribute_, defaultValue);
@@ -23,8 +21,7 @@ std::unique_ptr<Attribute> PugiAttribute::Impl::DoPreviousAttribute() const {
 }
 
 bool PugiAttribute::Impl::DoSetValue(const DataValue& value) {
-    return detail::WriteDataValue(value,
-                                  [this](auto held) { return attribute_.set_value(held); });
+    return detail::WriteDataValue(value, [this](auto held) { return attribute_.set_value(held); });
 }
 
 PugiAttribute::PugiAttribute() : impl_(std::make_unique<Impl>(pugi::xml_attribute())) {}

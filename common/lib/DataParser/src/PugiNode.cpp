@@ -166,8 +166,8 @@ std::unique_ptr<Node> PugiNode::Impl::DoInsertChildBefore(Node::TypeName type,
     if (reference == nullptr) {
         return nullptr;
     }
-    return CreatedWithValue(node_,
-                            node_.insert_child_before(pugiNodeTypeMap.at(type), *reference), value);
+    return CreatedWithValue(node_, node_.insert_child_before(pugiNodeTypeMap.at(type), *reference),
+                            value);
 }
 
 std::unique_ptr<Node> PugiNode::Impl::DoAppendChild(std::string_view name) {
@@ -200,8 +200,7 @@ std::unique_ptr<Node> PugiNode::Impl::DoInsertChildBefore(std::string_view name,
     return Created(node_.insert_child_before(copy.c_str(), *reference));
 }
 
-std::unique_ptr<Node> PugiNode::Impl::DoAppendChild(std::string_view name,
-                                                    const DataValue& value) {
+std::unique_ptr<Node> PugiNode::Impl::DoAppendChild(std::string_view name, const DataValue& value) {
     constexpr int appendChildLogLine = 383;
     const std::string copy(name);
     auto created = CreatedWithValue(node_, node_.append_child(copy.c_str()), value);
@@ -300,8 +299,7 @@ std::unique_ptr<Attribute> PugiNode::Impl::DoInsertAttributeBefore(
         return nullptr;
     }
     const std::string copy(name);
-    return CreatedAttribute(node_, node_.insert_attribute_before(copy.c_str(), *reference),
-                            value);
+    return CreatedAttribute(node_, node_.insert_attribute_before(copy.c_str(), *reference), value);
 }
 
 // ---- Removal ----
@@ -360,9 +358,7 @@ std::unique_ptr<Node> PugiNode::DoNextSibling() const { return impl_->DoNextSibl
 
 std::unique_ptr<Node> PugiNode::DoPreviousSibling() const { return impl_->DoPreviousSibling(); }
 
-std::unique_ptr<Attribute> PugiNode::DoFirstAttribute() const {
-    return impl_->DoFirstAttribute();
-}
+std::unique_ptr<Attribute> PugiNode::DoFirstAttribute() const { return impl_->DoFirstAttribute(); }
 
 std::unique_ptr<Attribute> PugiNode::DoLastAttribute() const { return impl_->DoLastAttribute(); }
 

@@ -127,7 +127,8 @@ public:
         if (reference == nullptr) {
             return nullptr;
         }
-        return NodeImpl::Created(document_.insert_child_after(pugiNodeTypeMap.at(type), *reference));
+        return NodeImpl::Created(
+            document_.insert_child_after(pugiNodeTypeMap.at(type), *reference));
     }
     std::unique_ptr<Node> DoInsertChildBefore(Node::TypeName type,
                                               const std::unique_ptr<Node>& node) {
@@ -143,8 +144,8 @@ public:
                                           document_.append_child(pugiNodeTypeMap.at(type)), value);
     }
     std::unique_ptr<Node> DoPrependChild(Node::TypeName type, const DataValue& value) {
-        return NodeImpl::CreatedWithValue(
-            document_, document_.prepend_child(pugiNodeTypeMap.at(type)), value);
+        return NodeImpl::CreatedWithValue(document_,
+                                          document_.prepend_child(pugiNodeTypeMap.at(type)), value);
     }
     std::unique_ptr<Node> DoInsertChildAfter(Node::TypeName type, const DataValue& value,
                                              const std::unique_ptr<Node>& node) {
@@ -235,8 +236,7 @@ public:
         return NodeImpl::CreatedAttribute(document_, document_.prepend_attribute(copy.c_str()),
                                           value);
     }
-    std::unique_ptr<Attribute> DoInsertAttributeAfter(std::string_view name,
-                                                      const DataValue& value,
+    std::unique_ptr<Attribute> DoInsertAttributeAfter(std::string_view name, const DataValue& value,
                                                       const std::unique_ptr<Attribute>& attribute) {
         const pugi::xml_attribute* reference = NodeImpl::RawAttributeOf(attribute);
         if (reference == nullptr) {
@@ -362,12 +362,8 @@ std::unique_ptr<PugiXPathNodeSet> PugiXMLParser::SelectNodes(const std::string& 
 
 void PugiXMLParser::DoReset() { impl_->DoReset(); }
 LoadResult PugiXMLParser::DoLoadFile(std::string_view path) { return impl_->DoLoadFile(path); }
-LoadResult PugiXMLParser::DoLoadString(std::string_view text) {
-    return impl_->DoLoadString(text);
-}
-LoadResult PugiXMLParser::DoLoadStream(std::istream& stream) {
-    return impl_->DoLoadStream(stream);
-}
+LoadResult PugiXMLParser::DoLoadString(std::string_view text) { return impl_->DoLoadString(text); }
+LoadResult PugiXMLParser::DoLoadStream(std::istream& stream) { return impl_->DoLoadStream(stream); }
 bool PugiXMLParser::DoSaveFile(std::string_view path, unsigned int format) {
     return impl_->DoSaveFile(path, format);
 }

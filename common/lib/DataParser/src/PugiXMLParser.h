@@ -67,10 +67,8 @@ private:
                                              const std::unique_ptr<Node>& node) override;
     std::unique_ptr<Node> DoInsertChildBefore(std::string_view name, DataValue value,
                                               const std::unique_ptr<Node>& node) override;
-    std::unique_ptr<Attribute> DoAppendAttribute(std::string_view name,
-                                                 DataValue value) override;
-    std::unique_ptr<Attribute> DoPrependAttribute(std::string_view name,
-                                                  DataValue value) override;
+    std::unique_ptr<Attribute> DoAppendAttribute(std::string_view name, DataValue value) override;
+    std::unique_ptr<Attribute> DoPrependAttribute(std::string_view name, DataValue value) override;
     std::unique_ptr<Attribute> DoInsertAttributeAfter(
         std::string_view name, DataValue value,
         const std::unique_ptr<Attribute>& attribute) override;

@@ -44,9 +44,7 @@ PugiXPathNode::~PugiXPathNode() = default;
 
 std::unique_ptr<Node> PugiXPathNode::DoGetNode() const { return impl_->DoGetNode(); }
 
-std::unique_ptr<Attribute> PugiXPathNode::DoGetAttribute() const {
-    return impl_->DoGetAttribute();
-}
+std::unique_ptr<Attribute> PugiXPathNode::DoGetAttribute() const { return impl_->DoGetAttribute(); }
 
 std::unique_ptr<Node> PugiXPathNode::DoParent() const { return impl_->DoParent(); }
 

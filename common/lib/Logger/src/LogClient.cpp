@@ -1,18 +1,18 @@
 #include "LogClient.h"
 
+#include <strings.h>
 #include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <strings.h>
 
 namespace qiv {
 namespace {
 
-constexpr std::array<std::string_view, 8> levelNames = {
-    "Emergency", "Alert", "Critical", "Error", "Warning", "Notice", "Info", "Debug"};
+constexpr std::array<std::string_view, 8> levelNames = {"Emergency", "Alert",  "Critical", "Error",
+                                                        "Warning",   "Notice", "Info",     "Debug"};
 
 // Reads ORN_LOG_LEVEL: a number 0-7 or a level name (any letter case).
 LogLevel InitialLevel() {

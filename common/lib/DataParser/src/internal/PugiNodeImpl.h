@@ -73,7 +73,8 @@ public:
 
     std::unique_ptr<Node> DoAppendChild(Node::TypeName type);
     std::unique_ptr<Node> DoPrependChild(Node::TypeName type);
-    std::unique_ptr<Node> DoInsertChildAfter(Node::TypeName type, const std::unique_ptr<Node>& node);
+    std::unique_ptr<Node> DoInsertChildAfter(Node::TypeName type,
+                                             const std::unique_ptr<Node>& node);
     std::unique_ptr<Node> DoInsertChildBefore(Node::TypeName type,
                                               const std::unique_ptr<Node>& node);
     std::unique_ptr<Node> DoAppendChild(Node::TypeName type, const DataValue& value);
@@ -96,12 +97,11 @@ public:
                                               const std::unique_ptr<Node>& node);
     std::unique_ptr<Attribute> DoAppendAttribute(std::string_view name, const DataValue& value);
     std::unique_ptr<Attribute> DoPrependAttribute(std::string_view name, const DataValue& value);
-    std::unique_ptr<Attribute> DoInsertAttributeAfter(std::string_view name,
-                                                      const DataValue& value,
+    std::unique_ptr<Attribute> DoInsertAttributeAfter(std::string_view name, const DataValue& value,
                                                       const std::unique_ptr<Attribute>& attribute);
-    std::unique_ptr<Attribute> DoInsertAttributeBefore(
-        std::string_view name, const DataValue& value,
-        const std::unique_ptr<Attribute>& attribute);
+    std::unique_ptr<Attribute> DoInsertAttributeBefore(std::string_view name,
+                                                       const DataValue& value,
+                                                       const std::unique_ptr<Attribute>& attribute);
     bool DoRemoveChild(const std::unique_ptr<Node>& node);
     bool DoRemoveAttribute(const std::unique_ptr<Attribute>& attribute);
 
