@@ -5,8 +5,10 @@
 // loads and reports parse errors on std::cout, so std::cout is pointed at
 // standard error for the whole run and the document is written through the
 // original buffer. Nothing is written until every step has succeeded.
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -162,7 +164,8 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
     out.flush();
     if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message("cannot write the document to standard output");
+        Message(std::string("cannot write the document to standard output: ") +
+                std::strerror(errno));
         return ExitFailure;
     }
     return ExitOk;
