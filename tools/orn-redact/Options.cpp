@@ -141,7 +141,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
-bool ReadExpressionFile(const std::string& path, std::vector<std::string>& expressions,
+bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>& expressions,
                         std::string& error) {
     std::ifstream file(path);
     if (!file) {
@@ -149,10 +149,10 @@ bool ReadExpressionFile(const std::string& path, std::vector<std::string>& expre
         return false;
     }
     std::string line;
-    while (std::getline(file, line)) {
+    for (std::size_t number = 1; std::getline(file, line); ++number) {
         std::string expression = Trim(line);
         if (!expression.empty() && expression[0] != '#') {
-            expressions.push_back(std::move(expression));
+            expressions.push_back({std::move(expression), path + ":" + std::to_string(number)});
         }
     }
     if (file.bad()) {

@@ -38,10 +38,16 @@ struct ParsedOptions {
 
 ParsedOptions ParseOptions(const std::vector<std::string>& arguments);
 
+/// An expression and where it was given, for messages.
+struct SourcedExpression {
+    std::string text;
+    std::string origin;  // empty for the command line, else "FILE:LINE"
+};
+
 /// Reads expressions, one per line. Blank lines and lines whose first
 /// non-blank character is '#' are skipped; surrounding blanks are trimmed.
 /// Returns false (with a reason) when the file cannot be read.
-bool ReadExpressionFile(const std::string& path, std::vector<std::string>& expressions,
+bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>& expressions,
                         std::string& error);
 
 const char* UsageText();

@@ -97,23 +97,30 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     }
 
     // Expressions: the command line's first, then each file's in order.
-    std::vector<std::string> expressions = options.expressions;
+    std::vector<SourcedExpression> sourced;
+    for (const std::string& expression : options.expressions) {
+        sourced.push_back({expression, {}});
+    }
     for (const std::string& file : options.expressionFiles) {
         std::string error;
-        if (!ReadExpressionFile(file, expressions, error)) {
+        if (!ReadExpressionFile(file, sourced, error)) {
             return UsageError("cannot read expressions from " + file + ": " + error);
         }
     }
-    if (expressions.empty()) {
+    if (sourced.empty()) {
         return UsageError("no XPath expression given (the expression files hold none)");
     }
+    std::vector<std::string> expressions;
     bool allUsable = true;
-    for (const std::string& expression : expressions) {
-        const std::string problem = ExpressionProblem(expression);
+    for (const SourcedExpression& expression : sourced) {
+        const std::string problem = ExpressionProblem(expression.text);
         if (!problem.empty()) {
-            Message("rejected expression '" + expression + "': " + problem);
+            const std::string where =
+                expression.origin.empty() ? "" : " (" + expression.origin + ")";
+            Message("rejected expression '" + expression.text + "'" + where + ": " + problem);
             allUsable = false;
         }
+        expressions.push_back(expression.text);
     }
     if (!allUsable) {
         Message("nothing written");

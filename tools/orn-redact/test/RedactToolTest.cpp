@@ -140,6 +140,11 @@ TEST_F(RedactTool, ExpressionFileAddsToCommandLineExpressions) {
     EXPECT_THAT(result.out, Not(HasSubstr("Ada")));
     EXPECT_THAT(result.out, Not(HasSubstr("example.org")));
 
+    WriteFile(Path("bad.xpath"), "//email\n\n# next one is broken\n//notes[\n");
+    const Outcome rejected = Run({"-e", Path("bad.xpath").string()}, mixedDocument);
+    EXPECT_EQ(rejected.status, 2);
+    EXPECT_THAT(rejected.err, HasSubstr("'//notes[' (" + Path("bad.xpath").string() + ":4)"));
+
     EXPECT_EQ(Run({"-e", Path("missing.xpath").string()}, mixedDocument).status, 2);
     WriteFile(Path("empty.xpath"), "# nothing\n\n");
     EXPECT_EQ(Run({"-e", Path("empty.xpath").string()}, mixedDocument).status, 2);
