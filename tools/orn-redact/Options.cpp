@@ -196,10 +196,12 @@ Options:
       --version           show the version and exit
 
 Every expression is checked before the document is read; nothing is written
-when any step fails.
+when any step fails. The document is written anew by the parser: comments and
+the original XML declaration are not kept.
 
 By default only the first text run of a selected element is replaced, so mixed
-content keeps its later text; the tool names the elements that still hold text.
+content keeps its later text; the tool says, per expression, how many selected
+elements still hold other text.
   <notes>Call <b>Ada</b> at home</notes>    with //notes gives
   <notes>redacted<b>Ada</b> at home</notes>
 With --deep:
