@@ -1,0 +1,220 @@
+#include "Options.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <string_view>
+
+namespace qiv::redact {
+
+namespace {
+
+std::string Trim(std::string_view text) {
+    const std::string_view blanks = " \t\r\n\v\f";
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(blanks);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// Splits "--name=value" into name and value; value stays empty without '='.
+bool SplitLongOption(std::string_view argument, std::string_view& name, std::string_view& value) {
+    const auto equals = argument.find('=');
+    if (equals == std::string_view::npos) {
+        name = argument;
+        return false;
+    }
+    name = argument.substr(0, equals);
+    value = argument.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
+    ParsedOptions parsed;
+    Options& options = parsed.options;
+    bool optionsEnded = false;
+
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            // A lone "-" is not an option either; it is taken as an expression
+            // and rejected later like any other malformed one.
+            options.expressions.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+
+        // Options that take a file: -i FILE, -iFILE, --input FILE, --input=FILE.
+        std::string_view name;
+        std::string_view inlineValue;
+        bool hasInlineValue = false;
+        if (argument.compare(0, 2, "--") == 0) {
+            hasInlineValue = SplitLongOption(argument, name, inlineValue);
+        } else {
+            name = std::string_view(argument).substr(0, 2);
+            if (argument.size() > 2) {
+                inlineValue = std::string_view(argument).substr(2);
+                hasInlineValue = true;
+            }
+        }
+
+        std::optional<std::string>* single = nullptr;
+        bool isExpressionFile = false;
+        if (name == "-i" || name == "--input") {
+            single = &options.inputPath;
+        } else if (name == "-o" || name == "--output") {
+            single = &options.outputPath;
+        } else if (name == "-e" || name == "--expressions") {
+            isExpressionFile = true;
+        }
+
+        if (single != nullptr || isExpressionFile) {
+            std::string value;
+            if (hasInlineValue) {
+                value = std::string(inlineValue);
+            } else if (index + 1 < arguments.size()) {
+                value = arguments[++index];
+            } else {
+                parsed.error = "option " + std::string(name) + " needs a file name";
+                return parsed;
+            }
+            if (value.empty()) {
+                parsed.error = "option " + std::string(name) + " needs a file name";
+                return parsed;
+            }
+            if (isExpressionFile) {
+                options.expressionFiles.push_back(value);
+            } else if (single->has_value()) {
+                parsed.error = "option " + std::string(name) + " given more than once";
+                return parsed;
+            } else {
+                *single = value;
+            }
+            continue;
+        }
+
+        if (hasInlineValue && argument.compare(0, 2, "--") == 0) {
+            parsed.error = "option " + std::string(name) + " takes no value";
+            return parsed;
+        }
+        if (argument == "--in-place") {
+            options.inPlace = true;
+        } else if (argument == "--indent") {
+            options.raw = false;
+        } else if (argument == "--raw") {
+            options.raw = true;
+        } else if (argument == "--deep") {
+            options.deep = true;
+        } else if (argument == "--attributes") {
+            options.attributes = true;
+        } else if (argument == "--report") {
+            options.report = true;
+        } else if (argument == "--require-match") {
+            options.requireMatch = true;
+        } else if (argument == "-h" || argument == "--help") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else {
+            parsed.error = "unknown option " + argument;
+            return parsed;
+        }
+    }
+
+    if (options.help || options.version) {
+        return parsed;
+    }
+    if (options.inPlace && !options.inputPath) {
+        parsed.error = "--in-place needs an input file (-i FILE)";
+    } else if (options.inPlace && options.outputPath) {
+        parsed.error = "--in-place and -o cannot be combined";
+    } else if (options.expressions.empty() && options.expressionFiles.empty()) {
+        parsed.error = "no XPath expression given";
+    }
+    return parsed;
+}
+
+bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>& expressions,
+                        std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string line;
+    for (std::size_t number = 1; std::getline(file, line); ++number) {
+        std::string expression = Trim(line);
+        if (!expression.empty() && expression[0] != '#') {
+            expressions.push_back({std::move(expression), path + ":" + std::to_string(number)});
+        }
+    }
+    if (file.bad()) {
+        // A directory opens but cannot be read.
+        error = errno != 0 ? std::strerror(errno) : "read error";
+        return false;
+    }
+    return true;
+}
+
+const char* UsageText() {
+    return "usage: orn-redact [-i FILE] [-o FILE | --in-place] [-e FILE]... [--indent | --raw]\n"
+           "                  [--deep] [--attributes] [--report] [--require-match] XPATH...\n"
+           "Try 'orn-redact --help' for more information.\n";
+}
+
+const char* HelpText() {
+    return R"(usage: orn-redact [OPTIONS] XPATH...
+
+Replaces the text of every element selected by the XPath expressions with
+"redacted" and writes the document. Standard output carries only the document;
+messages go to standard error.
+
+Options:
+  -i, --input FILE        read the document from FILE (default: standard input)
+  -o, --output FILE       write the document to FILE (default: standard output);
+                          the file is replaced atomically and keeps its permissions
+  -e, --expressions FILE  read further expressions from FILE, one per line;
+                          blank lines and lines starting with '#' are ignored
+      --in-place          rewrite the input file (needs -i, excludes -o)
+      --indent            indent the output with one TAB per level (default)
+      --raw               write the output without indentation or line breaks
+      --deep              also set every text and CDATA node inside each selected
+                          element to "redacted"
+      --attributes        also set the value of every selected attribute to
+                          "redacted"
+      --report            print, per expression, how many items it selected and
+                          how many of them were redacted
+      --require-match     treat an expression that selects nothing as an error
+  -h, --help              show this help and exit
+      --version           show the version and exit
+
+Every expression is checked before the document is read; nothing is written
+when any step fails. The document is written anew by the parser: comments and
+the original XML declaration are not kept.
+
+By default only the first text run of a selected element is replaced, so mixed
+content keeps its later text; the tool says, per expression, how many selected
+elements still hold other text.
+  <notes>Call <b>Ada</b> at home</notes>    with //notes gives
+  <notes>redacted<b>Ada</b> at home</notes>
+With --deep:
+  <notes>redacted<b>redacted</b>redacted</notes>
+
+Attributes are left unchanged by default, with a warning. With --attributes:
+  <customer id="c-1001">                    with //customer/@id gives
+  <customer id="redacted">
+
+Exit status: 0 done, 1 document not readable, not parseable or not written,
+2 usage error or rejected expression, 3 an expression matched nothing
+(--require-match).
+)";
+}
+
+}  // namespace qiv::redact

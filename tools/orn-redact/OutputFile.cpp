@@ -1,0 +1,157 @@
+#include "OutputFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace qiv::redact {
+
+namespace {
+
+std::string ErrorText() {
+    return std::strerror(errno);
+}
+
+bool WriteAll(int descriptor, std::string_view content) {
+    while (!content.empty()) {
+        const ssize_t written = ::write(descriptor, content.data(), content.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string BaseNameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A symbolic link is replaced by way of the file it names; a dangling link
+// is replaced itself.
+std::string ResolveTarget(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+        return path;
+    }
+    std::vector<char> resolved(PATH_MAX + 1, '\0');
+    if (::realpath(path.c_str(), resolved.data()) == nullptr) {
+        return path;
+    }
+    return resolved.data();
+}
+
+bool WriteDirectly(const std::string& path, std::string_view content, std::string& error) {
+    const int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        error = "cannot write " + path + ": " + ErrorText();
+        return false;
+    }
+    bool written = WriteAll(descriptor, content);
+    // Devices such as /dev/null and pipes cannot be synced; that is no failure.
+    if (written && ::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS &&
+        errno != ENOTSUP) {
+        written = false;
+    }
+    if (!written) {
+        error = "cannot write " + path + ": " + ErrorText();
+    }
+    if (::close(descriptor) != 0 && written) {
+        error = "cannot write " + path + ": " + ErrorText();
+        written = false;
+    }
+    return written;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int descriptor = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor >= 0) {
+        ::fsync(descriptor);  // best effort: the rename is done either way
+        ::close(descriptor);
+    }
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
+    const std::string target = ResolveTarget(path);
+
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode)) {
+        error = "cannot write " + path + ": it is a directory";
+        return false;
+    }
+    if (exists && !S_ISREG(existing.st_mode)) {
+        return WriteDirectly(target, content, error);
+    }
+    const std::string unchanged = exists ? "; the existing file is unchanged" : "";
+
+    const std::string folder = FolderOf(target);
+    std::string temporary = folder + "/." + BaseNameOf(target) + ".XXXXXX";
+    const int descriptor = ::mkstemp(temporary.data());
+    if (descriptor < 0) {
+        error = "cannot write " + path + ": cannot create a temporary file in " + folder + ": " +
+                ErrorText() + unchanged;
+        return false;
+    }
+
+    mode_t mode = 0;
+    if (exists) {
+        // Owner first: changing it clears set-user-ID bits that chmod then restores.
+        if (::fchown(descriptor, existing.st_uid, existing.st_gid) != 0) {
+            // Only a privileged user may give a file away; the new file then
+            // belongs to whoever runs the tool, as any rewritten file would.
+        }
+        mode = existing.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    const char* failedStep = nullptr;
+    if (::fchmod(descriptor, mode) != 0) {
+        failedStep = "cannot set permissions";
+    } else if (!WriteAll(descriptor, content)) {
+        failedStep = "cannot write";
+    } else if (::fsync(descriptor) != 0) {
+        failedStep = "cannot flush";
+    }
+    const int savedErrno = errno;
+    if (::close(descriptor) != 0 && failedStep == nullptr) {
+        failedStep = "cannot write";
+    } else {
+        errno = savedErrno;
+    }
+    if (failedStep == nullptr && ::rename(temporary.c_str(), target.c_str()) != 0) {
+        failedStep = "cannot replace";
+    }
+    if (failedStep != nullptr) {
+        error = std::string(failedStep) + " " + path + ": " + ErrorText() + unchanged;
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    SyncFolder(folder);
+    return true;
+}
+
+}  // namespace qiv::redact

@@ -1,0 +1,195 @@
+// orn-redact: replaces the text selected by XPath expressions in an XML
+// document with "redacted".
+//
+// Standard output carries nothing but the document. The library announces
+// loads and reports parse errors on std::cout, so std::cout is pointed at
+// standard error for the whole run and the document is written through the
+// original buffer. Nothing is written until every step has succeeded.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "DataParserIF.h"
+#include "DocumentInput.h"
+#include "InterfaceFactory.h"
+#include "Options.h"
+#include "OutputFile.h"
+#include "Redaction.h"
+
+namespace {
+
+using namespace qiv::redact;
+
+constexpr const char* programName = "orn-redact";
+
+void Message(const std::string& text) {
+    std::cerr << programName << ": " << text << '\n';
+}
+
+int UsageError(const std::string& reason) {
+    Message(reason);
+    std::cerr << UsageText();
+    return ExitUsage;
+}
+
+// Restores std::cout's own buffer when the run ends, however it ends.
+class StandardOutputGuard {
+  public:
+    StandardOutputGuard() : original_(std::cout.rdbuf(std::cerr.rdbuf())) {}
+    ~StandardOutputGuard() { std::cout.rdbuf(original_); }
+    StandardOutputGuard(const StandardOutputGuard&) = delete;
+    StandardOutputGuard& operator=(const StandardOutputGuard&) = delete;
+
+    std::streambuf* Original() const { return original_; }
+
+  private:
+    std::streambuf* original_;
+};
+
+void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options) {
+    for (const ExpressionOutcome& outcome : outcomes) {
+        const std::string quoted = "'" + outcome.expression + "'";
+        if (options.report) {
+            std::ostringstream line;
+            line << quoted << ": selected " << outcome.selected << ", redacted "
+                 << outcome.redacted;
+            if (outcome.attributes > 0) {
+                line << " (" << outcome.attributes << " of the selected are attributes)";
+            }
+            Message(line.str());
+        }
+        if (outcome.attributes > 0 && !options.attributes) {
+            Message("warning: " + quoted + " selected " + std::to_string(outcome.attributes) +
+                    (outcome.attributes == 1 ? " attribute" : " attributes") +
+                    "; attribute values are not redacted (use --attributes)");
+        }
+        if (outcome.elementsWithOtherText > 0) {
+            Message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
+                    " of " + std::to_string(outcome.elements) +
+                    " selected elements still hold text other than \"redacted\" in further "
+                    "text runs or child elements (use --deep)");
+        }
+    }
+}
+
+int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutput) {
+    const ParsedOptions parsed = ParseOptions(arguments);
+    if (!parsed.error.empty()) {
+        return UsageError(parsed.error);
+    }
+    const Options& options = parsed.options;
+    if (options.help) {
+        std::ostream(standardOutput) << HelpText() << std::flush;
+        return ExitOk;
+    }
+    if (options.version) {
+        std::ostream(standardOutput) << programName << ' ' << ORN_REDACT_VERSION << '\n'
+                                     << std::flush;
+        return ExitOk;
+    }
+
+    // Expressions: the command line's first, then each file's in order.
+    std::vector<SourcedExpression> sourced;
+    for (const std::string& expression : options.expressions) {
+        sourced.push_back({expression, {}});
+    }
+    for (const std::string& file : options.expressionFiles) {
+        std::string error;
+        if (!ReadExpressionFile(file, sourced, error)) {
+            return UsageError("cannot read expressions from " + file + ": " + error);
+        }
+    }
+    if (sourced.empty()) {
+        return UsageError("no XPath expression given (the expression files hold none)");
+    }
+    std::vector<std::string> expressions;
+    bool allUsable = true;
+    for (const SourcedExpression& expression : sourced) {
+        const std::string problem = ExpressionProblem(expression.text);
+        if (!problem.empty()) {
+            const std::string where =
+                expression.origin.empty() ? "" : " (" + expression.origin + ")";
+            Message("rejected expression '" + expression.text + "'" + where + ": " + problem);
+            allUsable = false;
+        }
+        expressions.push_back(expression.text);
+    }
+    if (!allUsable) {
+        Message("nothing written");
+        return ExitUsage;
+    }
+
+    std::unique_ptr<qiv::DataParserIF> parser =
+        qiv::InterfaceFactory::Create<qiv::DataParserIF>("XML");
+    std::string error;
+    if (!LoadDocument(*parser, options.inputPath, error)) {
+        Message(error);
+        return ExitFailure;
+    }
+
+    std::vector<ExpressionOutcome> outcomes;
+    if (!Redact(*parser, expressions, {options.deep, options.attributes}, outcomes, error)) {
+        Message(error + "; nothing written");
+        return ExitUsage;
+    }
+    if (options.requireMatch) {
+        bool allMatched = true;
+        for (const ExpressionOutcome& outcome : outcomes) {
+            if (outcome.selected == 0) {
+                Message("'" + outcome.expression + "' selected nothing (--require-match)");
+                allMatched = false;
+            }
+        }
+        if (!allMatched) {
+            Message("nothing written");
+            return ExitNothingMatched;
+        }
+    }
+    PrintOutcomes(outcomes, options);
+
+    std::ostringstream document;
+    parser->SaveToStream(document, options.raw ? pugi::format_raw : pugi::format_indent);
+    const std::string content = document.str();
+
+    const auto& target = options.inPlace ? options.inputPath : options.outputPath;
+    if (target) {
+        if (!WriteFileAtomically(*target, content, error)) {
+            Message(error);
+            return ExitFailure;
+        }
+        return ExitOk;
+    }
+    std::ostream out(standardOutput);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    out.flush();
+    if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        Message(std::string("cannot write the document to standard output: ") +
+                std::strerror(errno));
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A file-size limit then makes the write fail with a message instead of
+    // killing the tool halfway; the temporary file is removed either way.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    StandardOutputGuard standardOutput;
+    try {
+        return Run(std::vector<std::string>(argv + 1, argv + argc), standardOutput.Original());
+    } catch (const std::exception& failure) {
+        Message(std::string("failed: ") + failure.what() + "; nothing written");
+    }
+    return ExitFailure;
+}

@@ -1,0 +1,356 @@
+// Runs the built orn-redact as a child process and checks what a user sees:
+// exit status, standard output, standard error and the files left behind.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing::HasSubstr;
+using testing::Not;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+const std::string mixedDocument =
+    "<people><person id=\"p1\"><email>a@example.org</email>"
+    "<notes>Call <b>Ada</b> at home</notes></person>"
+    "<person id=\"p2\"><email>b@example.org</email>"
+    "<notes><![CDATA[<vip>]]> and more</notes></person></people>";
+
+class RedactTool : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "orn-redact-test.XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+
+    // Runs the tool with stdinText on standard input. stdoutPath redirects
+    // standard output to a file of the caller's (e.g. /dev/full); fileSizeLimit
+    // caps the size of any file the tool writes.
+    Outcome Run(const std::vector<std::string>& arguments, const std::string& stdinText = "",
+                const std::string& stdoutPath = "", rlim_t fileSizeLimit = RLIM_INFINITY) {
+        const fs::path in = Path(".stdin"), out = Path(".stdout"), err = Path(".stderr");
+        WriteFile(in, stdinText);
+        std::vector<std::string> argv{ORN_REDACT_BINARY};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        std::vector<char*> pointers;
+        for (std::string& argument : argv) {
+            pointers.push_back(argument.data());
+        }
+        pointers.push_back(nullptr);
+
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const std::string outTarget = stdoutPath.empty() ? out.string() : stdoutPath;
+            const int inFd = ::open(in.c_str(), O_RDONLY);
+            const int outFd = ::open(outTarget.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int errFd = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (inFd < 0 || outFd < 0 || errFd < 0 || ::dup2(inFd, 0) < 0 || ::dup2(outFd, 1) < 0 ||
+                ::dup2(errFd, 2) < 0) {
+                ::_exit(127);
+            }
+            const rlimit limit{fileSizeLimit, fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::execv(pointers[0], pointers.data());
+            ::_exit(127);
+        }
+        Outcome outcome;
+        int status = 0;
+        if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) {
+            outcome.status = WEXITSTATUS(status);
+        }
+        if (stdoutPath.empty()) {
+            outcome.out = ReadFile(out);
+        }
+        outcome.err = ReadFile(err);
+        fs::remove(in);
+        fs::remove(out);
+        fs::remove(err);
+        return outcome;
+    }
+
+    // Names of the files the tool left in the test's folder.
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(RedactTool, StandardInputToStandardOutputCarriesOnlyTheDocument) {
+    const Outcome result = Run({"--raw", "//email"}, mixedDocument);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "<?xml version=\"1.0\"?><people><person id=\"p1\"><email>redacted</email>"
+              "<notes>Call <b>Ada</b> at home</notes></person><person id=\"p2\">"
+              "<email>redacted</email><notes><![CDATA[<vip>]]> and more</notes></person>"
+              "</people>");
+}
+
+TEST_F(RedactTool, FileInputAnnouncementGoesToStandardError) {
+    WriteFile(Path("in.xml"), "<a><b>secret</b></a>");
+    const Outcome result = Run({"-i", Path("in.xml").string(), "//b"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "<?xml version=\"1.0\"?>\n<a>\n\t<b>redacted</b>\n</a>\n");
+    EXPECT_THAT(result.err, HasSubstr("Loading XML document from " + Path("in.xml").string()));
+}
+
+TEST_F(RedactTool, ExpressionFileAddsToCommandLineExpressions) {
+    WriteFile(Path("list.xpath"), "# personal data\n\n  //notes  \n#//email\n");
+    const Outcome result = Run(
+        {"--raw", "--deep", "-e", Path("list.xpath").string(), "//person/email"}, mixedDocument);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_THAT(result.out, HasSubstr("<email>redacted</email>"));
+    EXPECT_THAT(result.out, Not(HasSubstr("Ada")));
+    EXPECT_THAT(result.out, Not(HasSubstr("example.org")));
+
+    WriteFile(Path("bad.xpath"), "//email\n\n# next one is broken\n//notes[\n");
+    const Outcome rejected = Run({"-e", Path("bad.xpath").string()}, mixedDocument);
+    EXPECT_EQ(rejected.status, 2);
+    EXPECT_THAT(rejected.err, HasSubstr("'//notes[' (" + Path("bad.xpath").string() + ":4)"));
+
+    EXPECT_EQ(Run({"-e", Path("missing.xpath").string()}, mixedDocument).status, 2);
+    WriteFile(Path("empty.xpath"), "# nothing\n\n");
+    EXPECT_EQ(Run({"-e", Path("empty.xpath").string()}, mixedDocument).status, 2);
+}
+
+TEST_F(RedactTool, RejectedExpressionsStopBeforeAnythingIsWritten) {
+    WriteFile(Path("out.xml"), "old");
+    for (const char* expression : {"//email[", "count(//email)", "string(//email)"}) {
+        const std::string bad = expression;
+        const Outcome result = Run({"-o", Path("out.xml").string(), "//notes", bad}, mixedDocument);
+        EXPECT_EQ(result.status, 2) << bad;
+        EXPECT_THAT(result.err, HasSubstr("'" + bad + "'"));
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(ReadFile(Path("out.xml")), "old");
+    }
+    EXPECT_THAT(Run({"//email["}, mixedDocument).err, HasSubstr("Unrecognized node test"));
+    EXPECT_THAT(Run({"count(//b)"}, mixedDocument).err, HasSubstr("not a node set"));
+}
+
+TEST_F(RedactTool, UsageErrorsExitTwoWithUsageText) {
+    const std::vector<std::vector<std::string>> commandLines = {
+        {},
+        {"--bogus", "//a"},
+        {"--in-place", "//a"},
+        {"-i", "x.xml", "--in-place", "-o", "y.xml", "//a"},
+        {"//a", "-o"},
+        {"--raw=1", "//a"},
+    };
+    for (const auto& arguments : commandLines) {
+        const Outcome result = Run(arguments, mixedDocument);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(arguments);
+        EXPECT_THAT(result.err, HasSubstr("usage: orn-redact"));
+        EXPECT_EQ(result.out, "");
+    }
+    const Outcome help = Run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_THAT(help.out, HasSubstr("--deep"));
+    EXPECT_THAT(Run({"--version"}).out,
+                testing::MatchesRegex("orn-redact [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+}
+
+TEST_F(RedactTool, ParseErrorNamesStatusLineAndColumn) {
+    // The second document has a two-byte character before the error, which
+    // must count as one column.
+    for (const char* document : {"<a>\n  <b>x</c>\n</a>\n", "<a>\n  <\xC3\xA9>x</c>\n</a>\n"}) {
+        const std::string text = document;
+        WriteFile(Path("bad.xml"), text);
+        for (const Outcome& result :
+             {Run({"//b"}, text), Run({"-i", Path("bad.xml").string(), "//b"})}) {
+            EXPECT_EQ(result.status, 1);
+            EXPECT_EQ(result.out, "");
+            EXPECT_THAT(result.err, HasSubstr("Start-end tags mismatch"));
+            EXPECT_THAT(result.err, HasSubstr("EndElementMismatch, 14"));
+            EXPECT_THAT(result.err, HasSubstr("line 2, column 9"));
+        }
+    }
+    EXPECT_EQ(Run({"//b"}, "").status, 1);
+}
+
+TEST_F(RedactTool, UnreadableInputGetsPlainMessage) {
+    Outcome result = Run({"-i", dir_.string(), "//b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("is a directory"));
+
+    result = Run({"-i", Path("missing.xml").string(), "//b"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("No such file or directory"));
+
+    if (::geteuid() != 0) {
+        WriteFile(Path("locked.xml"), "<a/>");
+        fs::permissions(Path("locked.xml"), fs::perms::none);
+        result = Run({"-i", Path("locked.xml").string(), "//b"});
+        EXPECT_EQ(result.status, 1);
+        EXPECT_THAT(result.err, HasSubstr("Permission denied"));
+    }
+}
+
+TEST_F(RedactTool, FailedWritesLeaveNoFileBehind) {
+    const std::vector<std::string> targets = {
+        Path("missing/out.xml").string(),
+        Path("plain/out.xml").string(),  // a folder that is a file
+        "/dev/full",
+    };
+    WriteFile(Path("plain"), "not a folder");
+    for (const std::string& target : targets) {
+        const Outcome result = Run({"-o", target, "//email"}, mixedDocument);
+        EXPECT_EQ(result.status, 1) << target;
+        EXPECT_THAT(result.err, HasSubstr("cannot write " + target));
+    }
+    EXPECT_EQ(Files(), std::vector<std::string>{"plain"});
+    EXPECT_EQ(ReadFile(Path("plain")), "not a folder");
+
+    const Outcome result = Run({"//email"}, mixedDocument, "/dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("standard output"));
+}
+
+TEST_F(RedactTool, InterruptedWriteKeepsTheExistingFile) {
+    // A file-size limit below the document's size makes the write fail midway.
+    WriteFile(Path("out.xml"), "previous content");
+    std::string big = "<list>";
+    for (int index = 0; index < 500; ++index) {
+        big += "<item>value " + std::to_string(index) + "</item>";
+    }
+    big += "</list>";
+    const Outcome result = Run({"-o", Path("out.xml").string(), "//item"}, big, "", 4096);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("the existing file is unchanged"));
+    EXPECT_EQ(ReadFile(Path("out.xml")), "previous content");
+    EXPECT_EQ(Files(), std::vector<std::string>{"out.xml"});
+}
+
+TEST_F(RedactTool, OutputReplacesTargetKeepingPermissionsAndLinks) {
+    WriteFile(Path("out.xml"), "previous content");
+    fs::permissions(Path("out.xml"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::create_symlink("out.xml", Path("link.xml"));
+    const Outcome result =
+        Run({"--raw", "-o", Path("link.xml").string(), "//email"}, "<a><email>x</email></a>");
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_TRUE(fs::is_symlink(Path("link.xml")));
+    EXPECT_EQ(ReadFile(Path("out.xml")), "<?xml version=\"1.0\"?><a><email>redacted</email></a>");
+    EXPECT_EQ(fs::status(Path("out.xml")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+}
+
+TEST_F(RedactTool, InPlaceRewritesInputOnlyOnSuccess) {
+    WriteFile(Path("doc.xml"), mixedDocument);
+    fs::permissions(Path("doc.xml"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Run({"-i", Path("doc.xml").string(), "--in-place", "//nothing["}).status, 2);
+    EXPECT_EQ(ReadFile(Path("doc.xml")), mixedDocument);
+
+    const Outcome result = Run({"-i", Path("doc.xml").string(), "--in-place", "--raw", "//email"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    const std::string rewritten = ReadFile(Path("doc.xml"));
+    EXPECT_THAT(rewritten, HasSubstr("<email>redacted</email>"));
+    EXPECT_THAT(rewritten, Not(HasSubstr("example.org")));
+    EXPECT_EQ(fs::status(Path("doc.xml")).permissions(),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(Files(), std::vector<std::string>{"doc.xml"});
+}
+
+TEST_F(RedactTool, MixedContentIsReportedOrRedactedDeeply) {
+    Outcome result = Run({"--raw", "//notes"}, mixedDocument);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, HasSubstr("<notes>redacted<b>Ada</b> at home</notes>"));
+    EXPECT_THAT(result.out, HasSubstr("<notes><![CDATA[redacted]]> and more</notes>"));
+    EXPECT_THAT(result.err, HasSubstr("'//notes': 2 of 2 selected elements still hold text"));
+
+    result = Run({"--raw", "--deep", "//notes"}, mixedDocument);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, HasSubstr("<notes>redacted<b>redacted</b>redacted</notes>"));
+    EXPECT_THAT(result.out, HasSubstr("<notes><![CDATA[redacted]]>redacted</notes>"));
+    EXPECT_THAT(result.err, Not(HasSubstr("still hold")));
+
+    // A later expression that covers the leftovers silences the warning.
+    result = Run({"//notes", "//notes/b", "//notes/text()"}, mixedDocument);
+    EXPECT_THAT(result.err, Not(HasSubstr("still hold")));
+}
+
+TEST_F(RedactTool, AttributesAreReportedOrRedactedOnRequest) {
+    Outcome result = Run({"--raw", "//person/@id", "//email"}, mixedDocument);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, HasSubstr("id=\"p1\""));
+    EXPECT_THAT(result.err, HasSubstr("'//person/@id' selected 2 attributes"));
+
+    result = Run({"--raw", "--attributes", "//person/@id"}, mixedDocument);
+    EXPECT_THAT(result.out, HasSubstr("<person id=\"redacted\"><email>a@example.org"));
+    EXPECT_THAT(result.err, Not(HasSubstr("attributes are not")));
+}
+
+TEST_F(RedactTool, ReportCountsSelectedAndRedactedPerExpression) {
+    const Outcome result =
+        Run({"--report", "//email", "//person/@id", "//nothing", "//person/@id | //notes"},
+            mixedDocument);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.err, HasSubstr("'//email': selected 2, redacted 2\n"));
+    EXPECT_THAT(result.err, HasSubstr("'//person/@id': selected 2, redacted 0"));
+    EXPECT_THAT(result.err, HasSubstr("'//nothing': selected 0, redacted 0\n"));
+    EXPECT_THAT(result.err, HasSubstr("'//person/@id | //notes': selected 4, redacted 2"));
+}
+
+TEST_F(RedactTool, RequireMatchFailsWithoutWriting) {
+    WriteFile(Path("out.xml"), "old");
+    Outcome result =
+        Run({"--require-match", "-o", Path("out.xml").string(), "//email", "//fax"}, mixedDocument);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_THAT(result.err, HasSubstr("'//fax' selected nothing"));
+    EXPECT_EQ(ReadFile(Path("out.xml")), "old");
+
+    result = Run({"--require-match", "//email"}, mixedDocument);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.out, HasSubstr("redacted"));
+}
+
+TEST_F(RedactTool, SampleDocumentWithPersonalDataList) {
+    const std::string examples = ORN_REDACT_EXAMPLES;
+    const Outcome result = Run({"-i", examples + "/customers.xml", "-e",
+                                examples + "/personal-data.xpath", "--deep", "--require-match"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    for (const char* personal : {"Lindqvist", "@example", "19850312", "Birch Lane", "on request"}) {
+        EXPECT_THAT(result.out, Not(HasSubstr(personal)));
+    }
+    EXPECT_THAT(result.out, HasSubstr("<balance currency=\"EUR\">120.50</balance>"));
+}
+
+}  // namespace
