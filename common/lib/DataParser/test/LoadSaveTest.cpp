@@ -172,6 +172,76 @@ TEST(LoadStream, FailureWritesTheReportWithoutAnnouncement) {
     EXPECT_EQ(out.find("Loading"), std::string::npos);
 }
 
+TEST(LoadStream, StartsWhereTheStreamStands) {
+    std::istringstream in("skip<root/>");
+    char skipped[4];
+    in.read(skipped, 4);
+    auto parser = NewParser();
+    EXPECT_EQ(parser->LoadStream(in).second, DataParserStatus::Ok);
+    EXPECT_EQ(parser->FirstChild()->Name(), "root");
+}
+
+TEST(LoadStream, UnreadableStreamIsAnIoError) {
+    std::istringstream in("<root/>");
+    in.setstate(std::ios::badbit);
+    auto parser = NewParser();
+    LoadResult result;
+    const std::string out = StdoutOf([&] { result = parser->LoadStream(in); });
+    EXPECT_EQ(result, LoadResult("Error reading from file/stream", DataParserStatus::IoError));
+    EXPECT_EQ(out, ErrorReport(2, "Error reading from file/stream", 0));
+}
+
+// ---- Parse options shared by all loads ----
+
+TEST(LoadOptions, EscapesLineEndsAttributesAndCDataAreParsedDeclarationsDropped) {
+    const std::string text =
+        "<?xml version='1.0'?><?pi data?><!DOCTYPE r><r a='x\ty'>&lt;\r\n<![CDATA[c]]></r>";
+    TempDir dir;
+    const auto path = dir.Write("options.xml", text);
+    std::istringstream in(text);
+
+    auto fromString = NewParser();
+    auto fromFile = NewParser();
+    auto fromStream = NewParser();
+    EXPECT_EQ(fromString->LoadString(text).second, DataParserStatus::Ok);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fromFile->LoadFile(path.string()).second, DataParserStatus::Ok);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fromStream->LoadStream(in).second, DataParserStatus::Ok);
+
+    for (DataParserIF* parser : {fromString.get(), fromFile.get(), fromStream.get()}) {
+        auto root = parser->FirstChild();
+        EXPECT_EQ(root->Name(), "r");  // no declaration, PI or doctype node
+        EXPECT_TRUE(root->PreviousSibling()->Invalid());
+        EXPECT_EQ(root->GetAttribute("a")->ToString(), "x y");
+        EXPECT_EQ(root->ToString(), "<\n");
+        EXPECT_EQ(root->LastChild()->Type(), Node::TypeName::CData);
+    }
+}
+
+TEST(LoadOptions, FilesAndStreamsDetectTheirEncoding) {
+    // "<r>\u00e9</r>" in UTF-16 little endian with a byte order mark.
+    const std::string utf16{'\xff', '\xfe', '<', 0,   'r', 0,   '>', 0,   '\xe9',
+                            0,      '<',    0,   '/', 0,   'r', 0,   '>', 0};
+    TempDir dir;
+    const auto path = dir.Write("utf16.xml", utf16);
+    auto fromFile = NewParser();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(fromFile->LoadFile(path.string()).second, DataParserStatus::Ok);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(fromFile->FirstChild()->ToString(), "\xc3\xa9");
+
+    std::istringstream in(utf16);
+    auto fromStream = NewParser();
+    EXPECT_EQ(fromStream->LoadStream(in).second, DataParserStatus::Ok);
+    EXPECT_EQ(fromStream->FirstChild()->ToString(), "\xc3\xa9");
+
+    // Saving writes UTF-8 again.
+    const auto saved = dir.Path() / "saved.xml";
+    EXPECT_TRUE(fromFile->SaveFile(saved.string(), formatRawNoDeclaration));
+    EXPECT_EQ(ReadFile(saved), "<r>\xc3\xa9</r>");
+}
+
 // ---- Comments: kept by string loads only ----
 
 TEST(LoadComments, OnlyStringLoadsKeepComments) {
