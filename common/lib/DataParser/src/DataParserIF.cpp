@@ -3,7 +3,7 @@
 namespace qiv {
 
 // Implementation object of the interface itself; it carries no data.
-class DataParserIF::Impl {};
+class ORN_DATAPARSER_LOCAL DataParserIF::Impl {};
 
 DataParserIF::DataParserIF() : impl_(std::make_unique<Impl>()) {}
 

@@ -29,7 +29,7 @@ constexpr const char* redactedText = "redacted";
 
 }  // namespace
 
-class PugiXMLParser::Impl {
+class ORN_DATAPARSER_LOCAL PugiXMLParser::Impl {
 public:
     static const std::map<pugi::xml_parse_status, DataParserStatus> errorMap;
     static const std::map<pugi::xml_node_type, Node::TypeName> typeMap;

@@ -6,7 +6,7 @@
 
 namespace qiv {
 
-class PugiXPathNode::Impl {
+class ORN_DATAPARSER_LOCAL PugiXPathNode::Impl {
 public:
     explicit Impl(pugi::xpath_node&& node) : node_(node) {}
     explicit Impl(const pugi::xpath_node& node) : node_(node) {}

@@ -10,7 +10,7 @@
 
 namespace qiv {
 
-class PugiAttribute::Impl {
+class ORN_DATAPARSER_LOCAL PugiAttribute::Impl {
 public:
     explicit Impl(pugi::xml_attribute attribute) : attribute_(attribute) {}
     virtual ~Impl() = default;

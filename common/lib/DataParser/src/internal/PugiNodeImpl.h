@@ -11,7 +11,7 @@
 
 namespace qiv {
 
-class PugiNode::Impl {
+class ORN_DATAPARSER_LOCAL PugiNode::Impl {
 public:
     /// An empty handle, without a diagnostic.
     Impl() = default;

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# Installs the project into a temporary prefix and builds the consumer example
+# against it out of tree twice, once through the CMake package and once
+# through pkg-config, and runs both builds. Then builds the Debian package of
+# the host architecture and checks its contents.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+start=$(date +%s)
+
+packages=(cmake g++ make pkg-config libpugixml-dev file)
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]})); then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+build=build/package
+
+# Library and tools only; /usr as prefix gives the package the multiarch
+# library folder, `--prefix` below redirects the test install.
+rm -rf "$build"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DORN_WERROR=ON -DORN_BUILD_TESTS=OFF -DORN_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+cmake --install "$build" --prefix "$prefix" >/dev/null
+echo "==> Installed files:"
+(cd "$prefix" && find . -type f -o -type l | sort)
+
+fail() { echo "FAILED: $*"; exit 1; }
+libdir=$(cd "$prefix" && dirname "$(find . -name 'liborn_DataParser.so' | head -1)")
+for wanted in "$libdir/liborn_DataParser.so.1" "$libdir/liborn_Logger.so.1" \
+    "$libdir/cmake/orn_DataParser/orn_DataParserConfig.cmake" \
+    "$libdir/pkgconfig/orn_DataParser.pc" include/orn/DataParserIF.h \
+    include/orn/PugiXMLParser.h include/orn/LogClient.h; do
+  [ -e "$prefix/$wanted" ] || fail "not installed: $wanted"
+done
+[ ! -e "$prefix/include/orn/TypeMaps.h" ] || fail "private header installed"
+[ ! -e "$prefix/include/orn/internal" ] || fail "private headers installed"
+readelf -d "$prefix/$libdir/liborn_DataParser.so.1" | grep -q 'SONAME.*liborn_DataParser.so.1' ||
+  fail "SONAME of liborn_DataParser"
+
+# Nothing of the source tree may be visible to the consumer builds.
+cp -r examples/consumer "$work/consumer"
+data=$root/examples/data/customers.xml
+
+echo "==> Consumer through find_package"
+cmake -S "$work/consumer" -B "$work/build-cmake" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+cmake --build "$work/build-cmake" -j "$(nproc)"
+"$work/build-cmake/orn-consumer" "$data" "$work/out-cmake.xml" | tee "$work/cmake.log"
+grep -qx "consumer: ok" "$work/cmake.log" || fail "find_package consumer"
+
+echo "==> Consumer through pkg-config"
+export PKG_CONFIG_PATH=$prefix/$libdir/pkgconfig
+pkg-config --modversion orn_DataParser
+# shellcheck disable=SC2046
+c++ -std=c++17 -Wall -Wextra -Wpedantic -Werror "$work/consumer/consumer.cpp" \
+  $(pkg-config --cflags --libs orn_DataParser) \
+  -Wl,-rpath,"$(pkg-config --variable=libdir orn_DataParser)" -o "$work/orn-consumer-pc"
+"$work/orn-consumer-pc" "$data" "$work/out-pc.xml" | tee "$work/pc.log"
+grep -qx "consumer: ok" "$work/pc.log" || fail "pkg-config consumer"
+cmp "$work/out-cmake.xml" "$work/out-pc.xml" || fail "the two consumers saved different files"
+
+echo "==> Debian package"
+(cd "$build" && cpack -B packages >/dev/null)
+deb=$(ls "$build"/packages/*.deb)
+dpkg-deb -f "$deb" Package Version Architecture Depends
+[ "$(dpkg-deb -f "$deb" Architecture)" = "$(dpkg --print-architecture)" ] || fail "architecture"
+dpkg-deb -f "$deb" Depends | grep -q libpugixml1v5 || fail "no pugixml dependency"
+contents=$(dpkg-deb -c "$deb")
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
+for wanted in "./usr/lib/$multiarch/liborn_DataParser.so.1" "./usr/include/orn/Node.h" \
+    "./usr/lib/$multiarch/pkgconfig/orn_DataParser.pc"; do
+  grep -q " $wanted" <<<"$contents" || fail "missing in package: $wanted"
+done
+if [ -e tools/orn-redact ]; then
+  grep -q ' ./usr/bin/orn-redact' <<<"$contents" || fail "orn-redact missing in package"
+fi
+echo "==> CI step consumer finished in $(( $(date +%s) - start ))s"
