@@ -1,10 +1,11 @@
 # Runs orn-build-document, writing to OUTPUT either through standard output or
 # as its FILE argument (TO_FILE), and compares OUTPUT with EXPECTED byte for byte.
+# EMULATOR, when set, runs a cross-built PROGRAM.
 file(REMOVE "${OUTPUT}")
 if(TO_FILE)
-  execute_process(COMMAND "${PROGRAM}" "${OUTPUT}" RESULT_VARIABLE status)
+  execute_process(COMMAND ${EMULATOR} "${PROGRAM}" "${OUTPUT}" RESULT_VARIABLE status)
 else()
-  execute_process(COMMAND "${PROGRAM}" OUTPUT_FILE "${OUTPUT}" RESULT_VARIABLE status)
+  execute_process(COMMAND ${EMULATOR} "${PROGRAM}" OUTPUT_FILE "${OUTPUT}" RESULT_VARIABLE status)
 endif()
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "orn-build-document exited with ${status}")

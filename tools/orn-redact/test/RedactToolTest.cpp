@@ -64,6 +64,9 @@ class RedactTool : public testing::Test {
         const fs::path in = Path(".stdin"), out = Path(".stdout"), err = Path(".stderr");
         WriteFile(in, stdinText);
         std::vector<std::string> argv{ORN_REDACT_BINARY};
+        if (const std::string launcher = ORN_REDACT_LAUNCHER; !launcher.empty()) {
+            argv.insert(argv.begin(), launcher);
+        }
         argv.insert(argv.end(), arguments.begin(), arguments.end());
         std::vector<char*> pointers;
         for (std::string& argument : argv) {
@@ -83,7 +86,7 @@ class RedactTool : public testing::Test {
             }
             const rlimit limit{fileSizeLimit, fileSizeLimit};
             ::setrlimit(RLIMIT_FSIZE, &limit);
-            ::execv(pointers[0], pointers.data());
+            ::execvp(pointers[0], pointers.data());
             ::_exit(127);
         }
         Outcome outcome;
