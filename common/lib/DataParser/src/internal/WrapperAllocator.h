@@ -89,7 +89,11 @@ class WrapperAllocator {
     /// Releases the thread's list; later blocks bypass it.
     static void EndThread() noexcept;
 
-    static inline thread_local Cache cache_{nullptr, 0, State::Unused};
+    // The initial-exec model reaches the variable without a call into the
+    // dynamic loader; it takes a few bytes of the static TLS block that the
+    // loader keeps in reserve for libraries, also when loaded with dlopen.
+    [[gnu::tls_model("initial-exec")]] static inline thread_local Cache cache_{nullptr, 0,
+                                                                               State::Unused};
 };
 
 }  // namespace qiv::detail
