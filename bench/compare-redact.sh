@@ -9,7 +9,8 @@
 # falls on all of them alike). The table shows the median wall time, the
 # spread (min-max), the median CPU time and peak resident memory, all as ratios to
 # raw-pugixml, and the number of redacted items in each output, so that the
-# comparison is of the same work. A tool that is missing is skipped with a note.
+# comparison is of the same work. A tool that is missing is skipped with a note;
+# one that fails or redacts a different number of items makes the exit status 1.
 #
 # Needs a build with the benchmarks:
 #   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON
@@ -129,12 +130,14 @@ done
 
 # Table: per size and tool, median and spread of the wall time, median peak
 # memory, ratios to raw-pugixml of the same size, redacted items.
-"$python" - "$results" "${tools[@]}" <<'EOF'
+status=0
+"$python" - "$results" "${tools[@]}" <<'EOF' || status=$?
 import statistics
 import sys
 
 rows = {}
 failed = set()
+problems = 0
 for line in open(sys.argv[1]):
     size, tool, ms, kb, cpu, count = line.split()
     if ms == "FAILED":
@@ -162,22 +165,29 @@ for size in sizes:
         if not runs:
             if (size, tool) in failed:
                 print(f"| {size} MB | {tool} | failed | | | | | | | | |")
+                problems += 1
             continue
         times = [r[0] for r in runs]
         mems = [r[1] for r in runs]
         counts = sorted({r[2] for r in runs})
         t = statistics.median(times)
         m = statistics.median(mems)
-        c = statistics.median(r[3] for r in runs)
-        cpu_ratio = f"{c / base_cpu:.2f}x" if base_cpu else "-"
+        cpu = statistics.median(r[3] for r in runs)
+        cpu_ratio = f"{cpu / base_cpu:.2f}x" if base_cpu else "-"
         time_ratio = f"{t / base_time:.2f}x" if base_time else "-"
         mem_ratio = f"{m / base_mem:.2f}x" if base_mem and m else "-"
         count = "/".join(str(c) for c in counts)
         if base_count is not None and counts != [base_count]:
             count += " (differs)"
+            problems += 1
         print(f"| {size} MB | {tool} | {len(runs)} | {t:.2f} | {min(times):.2f}-{max(times):.2f}"
-              f" | {time_ratio} | {c:.2f} | {cpu_ratio} | {m:.0f} | {mem_ratio} | {count} |")
+              f" | {time_ratio} | {cpu:.2f} | {cpu_ratio} | {m:.0f} | {mem_ratio} | {count} |")
+sys.exit(1 if problems else 0)
 EOF
 for note in "${notes[@]+"${notes[@]}"}"; do
   echo "Note: $note"
 done
+if ((status)); then
+  echo "compare-redact: a tool failed or redacted a different number of items" >&2
+fi
+exit "$status"
