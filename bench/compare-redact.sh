@@ -119,7 +119,7 @@ for size in $sizes; do
         echo "$size $tool FAILED 0 0 0" >>"$results"
         continue
       fi
-      count=$(grep -o redacted "$output" | wc -l)
+      count=$( (grep -o redacted "$output" 2>/dev/null || true) | wc -l)
       echo "$size $tool $line $count" >>"$results"
       rm -f "$output"
     done
