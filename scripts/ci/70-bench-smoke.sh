@@ -19,7 +19,7 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-build_dir=build/bench-smoke
+build_dir=$PWD/build/bench-smoke
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON \
   -DORN_BUILD_TESTS=OFF -DORN_WERROR=ON >/dev/null
 cmake --build "$build_dir" -j "$(nproc)"
