@@ -3,6 +3,7 @@
 #include "internal/PugiAttributeImpl.h"
 #include "internal/TypeMaps.h"
 #include "internal/ValueAccess.h"
+#include "internal/WrapperAllocator.h"
 
 namespace qiv {
 
@@ -30,6 +31,29 @@ PugiAttribute::PugiAttribute(pugi::xml_attribute&& attribute)
     : impl_(std::make_unique<Impl>(attribute)) {}
 
 PugiAttribute::~PugiAttribute() = default;
+
+void* PugiAttribute::operator new(std::size_t size) {
+    // Larger objects would still work, but would bypass the cache.
+    static_assert(sizeof(PugiAttribute) <= detail::WrapperAllocator::blockSize &&
+                  sizeof(Impl) <= detail::WrapperAllocator::blockSize);
+    return detail::WrapperAllocator::Allocate(size);
+}
+
+void* PugiAttribute::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return detail::WrapperAllocator::Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void PugiAttribute::operator delete(void* block, std::size_t size) noexcept {
+    detail::WrapperAllocator::Deallocate(block, size);
+}
+
+void PugiAttribute::operator delete(void* block, const std::nothrow_t&) noexcept {
+    ::operator delete(block);
+}
 
 std::string_view PugiAttribute::DoName() const { return impl_->DoName(); }
 

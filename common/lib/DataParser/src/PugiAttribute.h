@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,15 @@ public:
 
     PugiAttribute(const PugiAttribute&) = delete;
     PugiAttribute& operator=(const PugiAttribute&) = delete;
+
+    // Wrappers are made and dropped at every navigation step; they come from a
+    // small per-thread cache of blocks rather than the general allocator.
+    static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t, void* place) noexcept { return place; }
+    static void operator delete(void* block, std::size_t size) noexcept;
+    static void operator delete(void* block, const std::nothrow_t&) noexcept;
+    static void operator delete(void*, void*) noexcept {}
 
 private:
     std::string_view DoName() const override;

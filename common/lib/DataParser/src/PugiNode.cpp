@@ -5,6 +5,7 @@
 #include "internal/PugiNodeImpl.h"
 #include "internal/TypeMaps.h"
 #include "internal/ValueAccess.h"
+#include "internal/WrapperAllocator.h"
 
 namespace qiv {
 namespace {
@@ -321,6 +322,29 @@ PugiNode::PugiNode() : impl_(std::make_unique<Impl>()) {}
 PugiNode::PugiNode(pugi::xml_node&& node) : impl_(std::make_unique<Impl>(node)) {}
 
 PugiNode::~PugiNode() = default;
+
+void* PugiNode::operator new(std::size_t size) {
+    // Larger objects would still work, but would bypass the cache.
+    static_assert(sizeof(PugiNode) <= detail::WrapperAllocator::blockSize &&
+                  sizeof(Impl) <= detail::WrapperAllocator::blockSize);
+    return detail::WrapperAllocator::Allocate(size);
+}
+
+void* PugiNode::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    try {
+        return detail::WrapperAllocator::Allocate(size);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+void PugiNode::operator delete(void* block, std::size_t size) noexcept {
+    detail::WrapperAllocator::Deallocate(block, size);
+}
+
+void PugiNode::operator delete(void* block, const std::nothrow_t&) noexcept {
+    ::operator delete(block);
+}
 
 std::string_view PugiNode::DoText() const { return impl_->DoText(); }
 

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -24,6 +26,15 @@ public:
 
     PugiNode(const PugiNode&) = delete;
     PugiNode& operator=(const PugiNode&) = delete;
+
+    // Wrappers are made and dropped at every navigation step; they come from a
+    // small per-thread cache of blocks rather than the general allocator.
+    static void* operator new(std::size_t size);
+    static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+    static void* operator new(std::size_t, void* place) noexcept { return place; }
+    static void operator delete(void* block, std::size_t size) noexcept;
+    static void operator delete(void* block, const std::nothrow_t&) noexcept;
+    static void operator delete(void*, void*) noexcept {}
 
     /// The node's text: an element's first PCDATA or CDATA child, or the
     /// node's own value for a PCDATA or CDATA node.

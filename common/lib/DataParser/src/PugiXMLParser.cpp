@@ -1,5 +1,6 @@
 #include "PugiXMLParser.h"
 
+#include <algorithm>
 #include <iostream>
 #include <map>
 
@@ -44,8 +45,12 @@ public:
     }
 
     LoadResult DoLoadString(std::string_view text) {
-        const std::string copy(text);
-        return CheckError(document_.load_string(copy.c_str(), stringParseOptions));
+        // The text counts up to its first NUL, as for a C string. pugixml's
+        // string load is a buffer load of the string's length as UTF-8, so
+        // loading that part directly gives the same result without a copy.
+        const std::size_t length = std::min(text.size(), text.find('\0'));
+        return CheckError(document_.load_buffer(length != 0 ? text.data() : "", length,
+                                                stringParseOptions, pugi::encoding_utf8));
     }
 
     LoadResult DoLoadStream(std::istream& stream) {

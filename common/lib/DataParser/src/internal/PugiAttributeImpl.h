@@ -7,13 +7,22 @@
 #include <pugixml.hpp>
 
 #include "PugiAttribute.h"
+#include "WrapperAllocator.h"
 
 namespace qiv {
 
-class ORN_DATAPARSER_LOCAL PugiAttribute::Impl {
+class ORN_DATAPARSER_LOCAL PugiAttribute::Impl final {
 public:
     explicit Impl(pugi::xml_attribute attribute) : attribute_(attribute) {}
     virtual ~Impl() = default;
+
+    // Allocated with every wrapper; see WrapperAllocator.
+    static void* operator new(std::size_t size) {
+        return detail::WrapperAllocator::Allocate(size);
+    }
+    static void operator delete(void* block, std::size_t size) noexcept {
+        detail::WrapperAllocator::Deallocate(block, size);
+    }
 
     const pugi::xml_attribute& GetRawAttributeRef() const { return attribute_; }
 

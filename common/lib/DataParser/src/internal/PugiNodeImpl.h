@@ -8,6 +8,7 @@
 
 #include "PugiAttribute.h"
 #include "PugiNode.h"
+#include "WrapperAllocator.h"
 
 namespace qiv {
 
@@ -17,6 +18,14 @@ public:
     Impl() = default;
     /// Stores the handle; an empty one writes the Debug record.
     explicit Impl(pugi::xml_node node);
+
+    // Allocated with every wrapper; see WrapperAllocator.
+    static void* operator new(std::size_t size) {
+        return detail::WrapperAllocator::Allocate(size);
+    }
+    static void operator delete(void* block, std::size_t size) noexcept {
+        detail::WrapperAllocator::Deallocate(block, size);
+    }
 
     const pugi::xml_node& GetRawNodeRef() const { return node_; }
 

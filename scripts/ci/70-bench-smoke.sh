@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release mode and runs each of them briefly on a
+# small generated document, then the end-to-end redaction comparison on one
+# small file, to show that both still build and run. No figures are checked.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+
+packages=(libbenchmark-dev time xmlstarlet python3)
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+build_dir=$PWD/build/bench-smoke
+cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON \
+  -DORN_BUILD_TESTS=OFF -DORN_WERROR=ON >/dev/null
+cmake --build "$build_dir" -j "$(nproc)"
+
+echo "==> Benchmarks, each for a moment on a 0.1 MB document"
+timeout 600 "$build_dir/bench/orn_DataParser_bench" --doc_mb=0.1 \
+  --benchmark_min_time=0.01 --benchmark_color=false
+
+echo "==> End-to-end redaction, one run on a 0.2 MB file"
+BUILD_DIR="$build_dir" SIZES=0.2 RUNS=1 timeout 600 bench/compare-redact.sh
