@@ -33,7 +33,14 @@ constexpr std::size_t maxPool = 32;
 constexpr unsigned int formatRaw = 0x04;
 
 const std::string_view names[] = {
-    "root", "a", "b", "item", "x:y", "_n", "long-name.with.dots", "\xC3\xA9t\xC3\xA9",
+    "root",
+    "a",
+    "b",
+    "item",
+    "x:y",
+    "_n",
+    "long-name.with.dots",
+    "\xC3\xA9t\xC3\xA9",
     std::string_view("c\0d", 3),  // reaches the document as "c"
 };
 
@@ -42,8 +49,8 @@ const char* const texts[] = {
 };
 
 const char* const queries[] = {
-    "//*", "//text()", "//@*", "/", "//a|//b", "count(//*)", "//*[", "/root/*[1]",
-    "//node()", "//item[@a]",
+    "//*",        "//text()", "//@*",       "/",        "//a|//b",
+    "count(//*)", "//*[",     "/root/*[1]", "//node()", "//item[@a]",
 };
 
 const char* const documents[] = {
@@ -53,7 +60,7 @@ const char* const documents[] = {
 };
 
 class Input {
-public:
+  public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     bool Empty() const { return size_ == 0; }
     std::uint8_t Byte() {
@@ -74,7 +81,7 @@ public:
         return value;
     }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
 };
@@ -112,11 +119,21 @@ Value MakeValue(Input& in) {
             made.isText = true;
             break;
         }
-        case 3: made.value = in.Raw<int>(); return made;
-        case 4: made.value = in.Raw<unsigned int>(); return made;
-        case 5: made.value = in.Raw<double>(); return made;
-        case 6: made.value = in.Raw<float>(); return made;
-        case 7: made.value = (in.Byte() & 1) != 0; return made;
+        case 3:
+            made.value = in.Raw<int>();
+            return made;
+        case 4:
+            made.value = in.Raw<unsigned int>();
+            return made;
+        case 5:
+            made.value = in.Raw<double>();
+            return made;
+        case 6:
+            made.value = in.Raw<float>();
+            return made;
+        case 7:
+            made.value = (in.Byte() & 1) != 0;
+            return made;
         default:
             made.storage = "view";
             made.isText = true;
@@ -134,8 +151,9 @@ Value MakeValue(Input& in) {
 }
 
 class Session {
-public:
-    explicit Session(Input& in) : in_(in), parser_(qiv::InterfaceFactory::Create<DataParserIF>("XML")) {
+  public:
+    explicit Session(Input& in)
+        : in_(in), parser_(qiv::InterfaceFactory::Create<DataParserIF>("XML")) {
         xml_ = dynamic_cast<qiv::PugiXMLParser*>(parser_.get());
         Check(xml_ != nullptr, "the factory did not build the XML parser");
     }
@@ -147,7 +165,7 @@ public:
         CheckSavesAndReloads();
     }
 
-private:
+  private:
     const std::unique_ptr<Node>& PickNode() {
         if (nodes_.empty() || in_.Byte() % 8 == 0) {
             return noNode_;
@@ -240,11 +258,11 @@ private:
                                             : parent.InsertChildAfter(name, reference));
                     break;
                 default:
-                    created = byKind
-                                  ? (withValue ? parent.InsertChildBefore(kind, value.value, reference)
-                                               : parent.InsertChildBefore(kind, reference))
-                                  : (withValue ? parent.InsertChildBefore(name, value.value, reference)
-                                               : parent.InsertChildBefore(name, reference));
+                    created =
+                        byKind ? (withValue ? parent.InsertChildBefore(kind, value.value, reference)
+                                            : parent.InsertChildBefore(kind, reference))
+                               : (withValue ? parent.InsertChildBefore(name, value.value, reference)
+                                            : parent.InsertChildBefore(name, reference));
                     break;
             }
         } catch (const std::out_of_range& error) {
@@ -271,10 +289,18 @@ private:
         const std::unique_ptr<Attribute>& reference = PickAttribute();
         std::unique_ptr<Attribute> created;
         switch (how % 4) {
-            case 0: created = parent.AppendAttribute(name, value.value); break;
-            case 1: created = parent.PrependAttribute(name, value.value); break;
-            case 2: created = parent.InsertAttributeAfter(name, value.value, reference); break;
-            default: created = parent.InsertAttributeBefore(name, value.value, reference); break;
+            case 0:
+                created = parent.AppendAttribute(name, value.value);
+                break;
+            case 1:
+                created = parent.PrependAttribute(name, value.value);
+                break;
+            case 2:
+                created = parent.InsertAttributeAfter(name, value.value, reference);
+                break;
+            default:
+                created = parent.InsertAttributeBefore(name, value.value, reference);
+                break;
         }
         Check(!documentLevel || !created, "the document node took an attribute");
         CheckCreated(created, value);
@@ -290,8 +316,12 @@ private:
     void Step() {
         const std::unique_ptr<Node>& target = PickNode();
         switch (in_.Byte() % 16) {
-            case 0: CreateChild(*parser_, false); break;
-            case 1: CreateChild(*parser_, true); break;
+            case 0:
+                CreateChild(*parser_, false);
+                break;
+            case 1:
+                CreateChild(*parser_, true);
+                break;
             case 2:
                 if (target) {
                     CreateChild(*target, false);
@@ -307,9 +337,12 @@ private:
                     CreateAttribute(*target, false);
                 }
                 break;
-            case 5: CreateAttribute(*parser_, true); break;
+            case 5:
+                CreateAttribute(*parser_, true);
+                break;
             case 6: {
-                std::unique_ptr<Node>& child = nodes_.empty() ? noNode_ : nodes_[in_.Byte() % nodes_.size()];
+                std::unique_ptr<Node>& child =
+                    nodes_.empty() ? noNode_ : nodes_[in_.Byte() % nodes_.size()];
                 const bool removed = (in_.Byte() & 1) != 0 && target ? target->RemoveChild(child)
                                                                      : parser_->RemoveChild(child);
                 if (removed) {
@@ -320,7 +353,8 @@ private:
             }
             case 7: {
                 std::unique_ptr<Attribute>& attribute =
-                    attributes_.empty() ? noAttribute_ : attributes_[in_.Byte() % attributes_.size()];
+                    attributes_.empty() ? noAttribute_
+                                        : attributes_[in_.Byte() % attributes_.size()];
                 if (target) {
                     if (target->RemoveAttribute(attribute)) {
                         Forget();
@@ -354,7 +388,9 @@ private:
                     }
                 }
                 break;
-            case 10: Navigate(target); break;
+            case 10:
+                Navigate(target);
+                break;
             case 11:
                 if (!attributes_.empty()) {
                     const Attribute& attribute = *attributes_[in_.Byte() % attributes_.size()];
@@ -369,7 +405,9 @@ private:
                     ReadNode(*target);
                 }
                 break;
-            case 13: Select(); break;
+            case 13:
+                Select();
+                break;
             case 14:
                 Forget();
                 parser_->Reset();
@@ -389,23 +427,49 @@ private:
         const std::uint8_t how = in_.Byte();
         if (!from) {
             switch (how % 5) {
-                case 0: Keep(parser_->FirstChild()); break;
-                case 1: Keep(parser_->LastChild()); break;
-                case 2: Keep(parser_->Child(PickName())); break;
-                case 3: Keep(parser_->FirstAttribute()); break;
-                default: Keep(parser_->NextSibling()); break;
+                case 0:
+                    Keep(parser_->FirstChild());
+                    break;
+                case 1:
+                    Keep(parser_->LastChild());
+                    break;
+                case 2:
+                    Keep(parser_->Child(PickName()));
+                    break;
+                case 3:
+                    Keep(parser_->FirstAttribute());
+                    break;
+                default:
+                    Keep(parser_->NextSibling());
+                    break;
             }
             return;
         }
         switch (how % 8) {
-            case 0: Keep(from->FirstChild()); break;
-            case 1: Keep(from->LastChild()); break;
-            case 2: Keep(from->NextSibling()); break;
-            case 3: Keep(from->PreviousSibling()); break;
-            case 4: Keep(from->Child(PickName())); break;
-            case 5: Keep(from->FirstAttribute()); break;
-            case 6: Keep(from->LastAttribute()); break;
-            default: Keep(from->GetAttribute(PickName())); break;
+            case 0:
+                Keep(from->FirstChild());
+                break;
+            case 1:
+                Keep(from->LastChild());
+                break;
+            case 2:
+                Keep(from->NextSibling());
+                break;
+            case 3:
+                Keep(from->PreviousSibling());
+                break;
+            case 4:
+                Keep(from->Child(PickName()));
+                break;
+            case 5:
+                Keep(from->FirstAttribute());
+                break;
+            case 6:
+                Keep(from->LastAttribute());
+                break;
+            default:
+                Keep(from->GetAttribute(PickName()));
+                break;
         }
     }
 
@@ -444,10 +508,10 @@ private:
         Check(result.second == DataParserStatus::Ok, "saved text does not load: " + result.first);
         const std::string second = qiv::fuzz::Saved(*reloaded, formatRaw);
         auto again = qiv::InterfaceFactory::Create<DataParserIF>("XML");
-        Check(again->LoadString(second).second == DataParserStatus::Ok, "second save does not load");
+        Check(again->LoadString(second).second == DataParserStatus::Ok,
+              "second save does not load");
         Check(qiv::fuzz::Saved(*again, formatRaw) == second, "saving is not stable after a reload");
-        Check(qiv::fuzz::Walk(*again) == qiv::fuzz::Walk(*reloaded),
-              "reloaded documents differ");
+        Check(qiv::fuzz::Walk(*again) == qiv::fuzz::Walk(*reloaded), "reloaded documents differ");
     }
 
     Input& in_;

@@ -20,7 +20,7 @@ namespace qiv::fuzz {
 /// Swallows everything; std::cout is pointed here so that the parse-error
 /// reports of the library do not flood the fuzzer's log.
 class NullBuffer : public std::streambuf {
-protected:
+  protected:
     int overflow(int ch) override { return traits_type::not_eof(ch); }
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
@@ -82,8 +82,7 @@ inline void ReadNode(const Node& node, std::size_t depth, std::string& signature
         return;
     }
     lastTextDepth = 0;
-    signature += '\n' + std::to_string(depth) + ' ' +
-                 std::to_string(static_cast<int>(type)) + ' ';
+    signature += '\n' + std::to_string(depth) + ' ' + std::to_string(static_cast<int>(type)) + ' ';
     signature += node.Name();
     if (type == Node::TypeName::CData) {
         signature += " [" + text + ']';

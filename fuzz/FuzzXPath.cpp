@@ -30,8 +30,8 @@ struct Selected {
 };
 
 bool HoldsText(pugi::xml_node_type type) {
-    return type == pugi::node_element || type == pugi::node_pcdata ||
-           type == pugi::node_cdata || type == pugi::node_document;
+    return type == pugi::node_element || type == pugi::node_pcdata || type == pugi::node_cdata ||
+           type == pugi::node_document;
 }
 
 void ReadItem(const qiv::XPathNode& item) {
@@ -100,8 +100,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     for (const Selected& entry : selected) {
         if (entry.item.attribute()) {
-            Check(entry.item.attribute().value() == entry.before,
-                  "redaction changed an attribute");
+            Check(entry.item.attribute().value() == entry.before, "redaction changed an attribute");
             continue;
         }
         const pugi::xml_node node = entry.item.node();
