@@ -23,7 +23,7 @@
 // that the file system reports for it, which no allocator can satisfy; the
 // load then reports OutOfMemory. AddressSanitizer has to be told to return
 // null there instead of stopping the program.
-extern "C" const char* __asan_default_options() {
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
     return "allocator_may_return_null=1";
 }
 
