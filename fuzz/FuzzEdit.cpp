@@ -526,7 +526,7 @@ class Session {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qiv::fuzz::SilenceStdout();
+    qiv::fuzz::SilenceOutput(qiv::LogLevel::Debug);
     return 0;
 }
 

@@ -46,7 +46,7 @@ void CheckRoundTrip(DataParserIF& original, Load load) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qiv::fuzz::SilenceStdout();
+    qiv::fuzz::SilenceOutput(qiv::LogLevel::Warning);
     return 0;
 }
 

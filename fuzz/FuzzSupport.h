@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DataParserIF.h"
+#include "LogClient.h"
 
 namespace qiv::fuzz {
 
@@ -25,9 +26,13 @@ class NullBuffer : public std::streambuf {
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
-inline void SilenceStdout() {
+/// Silences standard output and the log: records are still built down to
+/// the given level (so that code runs too) but then dropped.
+inline void SilenceOutput(LogLevel level) {
     static NullBuffer sink;
     std::cout.rdbuf(&sink);
+    LogClient::SetLevel(level);
+    LogClient::SetSink([](const LogRecord&) {});
 }
 
 /// Aborts with a message, so that libFuzzer records the input as a crash.

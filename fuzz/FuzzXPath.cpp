@@ -53,7 +53,7 @@ void ReadItem(const qiv::XPathNode& item) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    qiv::fuzz::SilenceStdout();
+    qiv::fuzz::SilenceOutput(qiv::LogLevel::Warning);
     return 0;
 }
 
