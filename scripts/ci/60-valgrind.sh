@@ -33,7 +33,14 @@ run "$build/common/lib/DataParser/test/orn_DataParser_tests" --gtest_brief=1
 
 redact=$(find "$build" -type f -name orn-redact -perm -u+x 2>/dev/null | head -n 1 || true)
 if [ -n "$redact" ]; then
-  run "$redact" -i examples/data/customers.xml //email >/dev/null
+  output=$(mktemp)
+  run "$redact" -i examples/data/customers.xml //email >"$output"
+  if ! grep -q '<email>redacted</email>' "$output"; then
+    echo "FAILED: orn-redact did not redact the e-mail addresses"
+    rm -f "$output"
+    exit 1
+  fi
+  rm -f "$output"
 else
   echo "==> orn-redact is not built; skipped"
 fi
