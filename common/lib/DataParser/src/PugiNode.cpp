@@ -3,6 +3,7 @@
 #include "LogClient.h"
 #include "internal/PugiAttributeImpl.h"
 #include "internal/PugiNodeImpl.h"
+#include "internal/SubtreeRemoval.h"
 #include "internal/TypeMaps.h"
 #include "internal/ValueAccess.h"
 #include "internal/WrapperAllocator.h"
@@ -307,7 +308,7 @@ std::unique_ptr<Attribute> PugiNode::Impl::DoInsertAttributeBefore(
 
 bool PugiNode::Impl::DoRemoveChild(const std::unique_ptr<Node>& node) {
     const pugi::xml_node* child = RawNodeOf(node);
-    return child != nullptr && node_.remove_child(*child);
+    return child != nullptr && detail::RemoveChild(node_, *child);
 }
 
 bool PugiNode::Impl::DoRemoveAttribute(const std::unique_ptr<Attribute>& attribute) {

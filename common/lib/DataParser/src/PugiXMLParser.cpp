@@ -11,6 +11,7 @@
 #include "PugiNode.h"
 #include "internal/PugiAttributeImpl.h"
 #include "internal/PugiNodeImpl.h"
+#include "internal/SubtreeRemoval.h"
 #include "internal/TypeMaps.h"
 #include "internal/ValueAccess.h"
 
@@ -265,7 +266,7 @@ public:
 
     bool DoRemoveChild(const std::unique_ptr<Node>& node) {
         const pugi::xml_node* child = NodeImpl::RawNodeOf(node);
-        return child != nullptr && document_.remove_child(*child);
+        return child != nullptr && detail::RemoveChild(document_, *child);
     }
     bool DoRemoveAttribute(const std::unique_ptr<Attribute>& attribute) {
         const pugi::xml_attribute* held = NodeImpl::RawAttributeOf(attribute);
