@@ -8,15 +8,15 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <streambuf>
+#include <string_view>
 #include <vector>
 
 namespace qiv::redact {
 
 namespace {
 
-std::string ErrorText() {
-    return std::strerror(errno);
-}
+std::string ErrorText() { return std::strerror(errno); }
 
 bool WriteAll(int descriptor, std::string_view content) {
     while (!content.empty()) {
@@ -28,6 +28,61 @@ bool WriteAll(int descriptor, std::string_view content) {
             return false;
         }
         content.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// Output buffer over a file descriptor. A failed write is remembered with its
+// errno; everything after it is dropped and the stream goes bad.
+class DescriptorBuffer : public std::streambuf {
+public:
+    explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor), buffer_(64 * 1024) {
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+    }
+    bool Failed() const { return failedErrno_ != 0; }
+    int FailedErrno() const { return failedErrno_; }
+
+protected:
+    int_type overflow(int_type character) override {
+        if (!Drain()) {
+            return traits_type::eof();
+        }
+        if (!traits_type::eq_int_type(character, traits_type::eof())) {
+            *pptr() = traits_type::to_char_type(character);
+            pbump(1);
+        }
+        return traits_type::not_eof(character);
+    }
+    int sync() override { return Drain() ? 0 : -1; }
+
+private:
+    bool Drain() {
+        if (failedErrno_ != 0) {
+            return false;
+        }
+        const std::string_view pending(pbase(), static_cast<std::size_t>(pptr() - pbase()));
+        if (!WriteAll(descriptor_, pending)) {
+            failedErrno_ = errno != 0 ? errno : EIO;
+            return false;
+        }
+        setp(buffer_.data(), buffer_.data() + buffer_.size());
+        return true;
+    }
+
+    int descriptor_;
+    std::vector<char> buffer_;
+    int failedErrno_ = 0;
+};
+
+// Streams the content into the descriptor; false (errno set) when a write failed.
+bool StreamTo(int descriptor, const ContentWriter& write) {
+    DescriptorBuffer buffer(descriptor);
+    std::ostream out(&buffer);
+    write(out);
+    out.flush();
+    if (buffer.Failed() || !out) {
+        errno = buffer.Failed() ? buffer.FailedErrno() : EIO;
+        return false;
     }
     return true;
 }
@@ -59,13 +114,13 @@ std::string ResolveTarget(const std::string& path) {
     return resolved.data();
 }
 
-bool WriteDirectly(const std::string& path, std::string_view content, std::string& error) {
+bool WriteDirectly(const std::string& path, const ContentWriter& write, std::string& error) {
     const int descriptor = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
     if (descriptor < 0) {
         error = "cannot write " + path + ": " + ErrorText();
         return false;
     }
-    bool written = WriteAll(descriptor, content);
+    bool written = StreamTo(descriptor, write);
     // Devices such as /dev/null and pipes cannot be synced; that is no failure.
     if (written && ::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS &&
         errno != ENOTSUP) {
@@ -91,7 +146,7 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string& error) {
+bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error) {
     const std::string target = ResolveTarget(path);
 
     struct stat existing {};
@@ -101,7 +156,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
         return false;
     }
     if (exists && !S_ISREG(existing.st_mode)) {
-        return WriteDirectly(target, content, error);
+        return WriteDirectly(target, write, error);
     }
     const std::string unchanged = exists ? "; the existing file is unchanged" : "";
 
@@ -131,7 +186,7 @@ bool WriteFileAtomically(const std::string& path, std::string_view content, std:
     const char* failedStep = nullptr;
     if (::fchmod(descriptor, mode) != 0) {
         failedStep = "cannot set permissions";
-    } else if (!WriteAll(descriptor, content)) {
+    } else if (!StreamTo(descriptor, write)) {
         failedStep = "cannot write";
     } else if (::fsync(descriptor) != 0) {
         failedStep = "cannot flush";

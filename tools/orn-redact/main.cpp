@@ -30,9 +30,7 @@ using namespace qiv::redact;
 
 constexpr const char* programName = "orn-redact";
 
-void Message(const std::string& text) {
-    std::cerr << programName << ": " << text << '\n';
-}
+void Message(const std::string& text) { std::cerr << programName << ": " << text << '\n'; }
 
 int UsageError(const std::string& reason) {
     Message(reason);
@@ -42,7 +40,7 @@ int UsageError(const std::string& reason) {
 
 // Restores std::cout's own buffer when the run ends, however it ends.
 class StandardOutputGuard {
-  public:
+public:
     StandardOutputGuard() : original_(std::cout.rdbuf(std::cerr.rdbuf())) {}
     ~StandardOutputGuard() { std::cout.rdbuf(original_); }
     StandardOutputGuard(const StandardOutputGuard&) = delete;
@@ -50,7 +48,7 @@ class StandardOutputGuard {
 
     std::streambuf* Original() const { return original_; }
 
-  private:
+private:
     std::streambuf* original_;
 };
 
@@ -155,20 +153,21 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     }
     PrintOutcomes(outcomes, options);
 
-    std::ostringstream document;
-    parser->SaveToStream(document, options.raw ? pugi::format_raw : pugi::format_indent);
-    const std::string content = document.str();
+    // The document is streamed straight to its destination: a second copy of
+    // a large document in memory would cost as much as the document itself.
+    const unsigned int format = options.raw ? pugi::format_raw : pugi::format_indent;
+    const auto save = [&parser, format](std::ostream& out) { parser->SaveToStream(out, format); };
 
     const auto& target = options.inPlace ? options.inputPath : options.outputPath;
     if (target) {
-        if (!WriteFileAtomically(*target, content, error)) {
+        if (!WriteFileAtomically(*target, save, error)) {
             Message(error);
             return ExitFailure;
         }
         return ExitOk;
     }
     std::ostream out(standardOutput);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    save(out);
     out.flush();
     if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         Message(std::string("cannot write the document to standard output: ") +
