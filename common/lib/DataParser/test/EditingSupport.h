@@ -15,9 +15,9 @@
 
 namespace qiv::test {
 
-/// A Node of a caller's own making. It has no data members, so a library
-/// that treated it as one of its own wrappers would read past its end (which
-/// the sanitizer build reports).
+/// A Node of a caller's own making. Its only member points at the object
+/// itself, so a library that took it for one of its own wrappers would find a
+/// non-null handle there and go on instead of refusing it.
 class ForeignNode final : public Node {
     using NodePtr = std::unique_ptr<Node>;
     using AttributePtr = std::unique_ptr<Attribute>;
@@ -71,6 +71,9 @@ class ForeignNode final : public Node {
     bool DoRemoveChild(NodePtr&) override { return false; }
     bool DoRemoveAttribute(AttributePtr&) override { return false; }
     bool DoSetValue(DataValue) override { return false; }
+
+public:
+    const void* bait = this;
 };
 
 /// An Attribute of a caller's own making; see ForeignNode.
@@ -86,6 +89,9 @@ class ForeignAttribute final : public Attribute {
     std::unique_ptr<Attribute> DoNextAttribute() const override { return nullptr; }
     std::unique_ptr<Attribute> DoPreviousAttribute() const override { return nullptr; }
     bool DoSetValue(DataValue) override { return false; }
+
+public:
+    const void* bait = this;
 };
 
 using Ref = const std::unique_ptr<Node>&;
