@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 
 #include "EditingSupport.h"
 #include "InterfaceFactory.h"
@@ -32,8 +33,7 @@ TEST(Editing, EveryChildMemberPlacesItsNodeAndBorrowsTheReference) {
             EXPECT_EQ(children(), entry.children);
             ASSERT_NE(reference, nullptr);
             EXPECT_EQ(reference->Name(), "b");
-            std::unique_ptr<Node> placed = std::move(created);
-            ASSERT_TRUE(parent.RemoveChild(placed));  // ready for the next case
+            ASSERT_TRUE(parent.RemoveChild(created));  // ready for the next case
         }
     });
 }
