@@ -19,6 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 using testing::HasSubstr;
 using testing::Not;
 
@@ -46,7 +47,7 @@ const std::string mixedDocument =
     "<notes><![CDATA[<vip>]]> and more</notes></person></people>";
 
 class RedactTool : public testing::Test {
-  protected:
+protected:
     void SetUp() override {
         std::string pattern = (fs::temp_directory_path() / "orn-redact-test.XXXXXX").string();
         ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
@@ -116,19 +117,18 @@ class RedactTool : public testing::Test {
     fs::path dir_;
 };
 
-TEST_F(RedactTool, StandardInputToStandardOutputCarriesOnlyTheDocument) {
-    const Outcome result = Run({"--raw", "//email"}, mixedDocument);
+TEST_F(RedactTool, StandardOutputCarriesOnlyTheDocument) {
+    Outcome result = Run({"--raw", "//email"}, mixedDocument);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out,
               "<?xml version=\"1.0\"?><people><person id=\"p1\"><email>redacted</email>"
               "<notes>Call <b>Ada</b> at home</notes></person><person id=\"p2\">"
               "<email>redacted</email><notes><![CDATA[<vip>]]> and more</notes></person>"
               "</people>");
-}
 
-TEST_F(RedactTool, FileInputAnnouncementGoesToStandardError) {
+    // The library's load announcement goes to standard error instead.
     WriteFile(Path("in.xml"), "<a><b>secret</b></a>");
-    const Outcome result = Run({"-i", Path("in.xml").string(), "//b"});
+    result = Run({"-i", Path("in.xml").string(), "//b"});
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "<?xml version=\"1.0\"?>\n<a>\n\t<b>redacted</b>\n</a>\n");
     EXPECT_THAT(result.err, HasSubstr("Loading XML document from " + Path("in.xml").string()));
@@ -148,23 +148,21 @@ TEST_F(RedactTool, ExpressionFileAddsToCommandLineExpressions) {
     EXPECT_EQ(rejected.status, 2);
     EXPECT_THAT(rejected.err, HasSubstr("'//notes[' (" + Path("bad.xpath").string() + ":4)"));
 
-    EXPECT_EQ(Run({"-e", Path("missing.xpath").string()}, mixedDocument).status, 2);
     WriteFile(Path("empty.xpath"), "# nothing\n\n");
-    EXPECT_EQ(Run({"-e", Path("empty.xpath").string()}, mixedDocument).status, 2);
+    for (const char* file : {"missing.xpath", "empty.xpath"}) {
+        EXPECT_EQ(Run({"-e", Path(file).string()}, mixedDocument).status, 2) << file;
+    }
 }
 
 TEST_F(RedactTool, RejectedExpressionsStopBeforeAnythingIsWritten) {
     WriteFile(Path("out.xml"), "old");
-    for (const char* expression : {"//email[", "count(//email)", "string(//email)"}) {
-        const std::string bad = expression;
+    for (const std::string bad : {"//email[", "count(//email)", "string(//email)"}) {
         const Outcome result = Run({"-o", Path("out.xml").string(), "//notes", bad}, mixedDocument);
         EXPECT_EQ(result.status, 2) << bad;
         EXPECT_THAT(result.err, HasSubstr("'" + bad + "'"));
         EXPECT_EQ(result.out, "");
         EXPECT_EQ(ReadFile(Path("out.xml")), "old");
     }
-    EXPECT_THAT(Run({"//email["}, mixedDocument).err, HasSubstr("Unrecognized node test"));
-    EXPECT_THAT(Run({"count(//b)"}, mixedDocument).err, HasSubstr("not a node set"));
 }
 
 TEST_F(RedactTool, UsageErrorsExitTwoWithUsageText) {
@@ -189,11 +187,10 @@ TEST_F(RedactTool, UsageErrorsExitTwoWithUsageText) {
                 testing::MatchesRegex("orn-redact [0-9]+\\.[0-9]+\\.[0-9]+\n"));
 }
 
-TEST_F(RedactTool, ParseErrorNamesStatusLineAndColumn) {
+TEST_F(RedactTool, UnreadableOrMalformedInputFailsWithAPlainMessage) {
     // The second document has a two-byte character before the error, which
     // must count as one column.
-    for (const char* document : {"<a>\n  <b>x</c>\n</a>\n", "<a>\n  <\xC3\xA9>x</c>\n</a>\n"}) {
-        const std::string text = document;
+    for (const std::string text : {"<a>\n  <b>x</c>\n</a>\n", "<a>\n  <\xC3\xA9>x</c>\n</a>\n"}) {
         WriteFile(Path("bad.xml"), text);
         for (const Outcome& result :
              {Run({"//b"}, text), Run({"-i", Path("bad.xml").string(), "//b"})}) {
@@ -205,34 +202,20 @@ TEST_F(RedactTool, ParseErrorNamesStatusLineAndColumn) {
         }
     }
     EXPECT_EQ(Run({"//b"}, "").status, 1);
-}
 
-TEST_F(RedactTool, UnreadableInputGetsPlainMessage) {
-    Outcome result = Run({"-i", dir_.string(), "//b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_THAT(result.err, HasSubstr("is a directory"));
-
-    result = Run({"-i", Path("missing.xml").string(), "//b"});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_THAT(result.err, HasSubstr("No such file or directory"));
-
-    if (::geteuid() != 0) {
-        WriteFile(Path("locked.xml"), "<a/>");
-        fs::permissions(Path("locked.xml"), fs::perms::none);
-        result = Run({"-i", Path("locked.xml").string(), "//b"});
+    const std::pair<std::string, const char*> inputs[] = {
+        {dir_.string(), "is a directory"}, {Path("missing.xml").string(), "No such file"}};
+    for (const auto& [input, message] : inputs) {
+        const Outcome result = Run({"-i", input, "//b"});
         EXPECT_EQ(result.status, 1);
-        EXPECT_THAT(result.err, HasSubstr("Permission denied"));
+        EXPECT_THAT(result.err, HasSubstr(message));
     }
 }
 
 TEST_F(RedactTool, FailedWritesLeaveNoFileBehind) {
-    const std::vector<std::string> targets = {
-        Path("missing/out.xml").string(),
-        Path("plain/out.xml").string(),  // a folder that is a file
-        "/dev/full",
-    };
     WriteFile(Path("plain"), "not a folder");
-    for (const std::string& target : targets) {
+    for (const std::string& target :
+         {Path("missing/out.xml").string(), Path("plain/out.xml").string(), "/dev/full"s}) {
         const Outcome result = Run({"-o", target, "//email"}, mixedDocument);
         EXPECT_EQ(result.status, 1) << target;
         EXPECT_THAT(result.err, HasSubstr("cannot write " + target));
@@ -261,9 +244,9 @@ TEST_F(RedactTool, InterruptedWriteKeepsTheExistingFile) {
 }
 
 TEST_F(RedactTool, OutputReplacesTargetKeepingPermissionsAndLinks) {
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
     WriteFile(Path("out.xml"), "previous content");
-    fs::permissions(Path("out.xml"),
-                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    fs::permissions(Path("out.xml"), mode);
     fs::create_symlink("out.xml", Path("link.xml"));
     const Outcome result =
         Run({"--raw", "-o", Path("link.xml").string(), "//email"}, "<a><email>x</email></a>");
@@ -271,8 +254,7 @@ TEST_F(RedactTool, OutputReplacesTargetKeepingPermissionsAndLinks) {
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(fs::is_symlink(Path("link.xml")));
     EXPECT_EQ(ReadFile(Path("out.xml")), "<?xml version=\"1.0\"?><a><email>redacted</email></a>");
-    EXPECT_EQ(fs::status(Path("out.xml")).permissions(),
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(fs::status(Path("out.xml")).permissions(), mode);
 }
 
 TEST_F(RedactTool, InPlaceRewritesInputOnlyOnSuccess) {
@@ -310,7 +292,7 @@ TEST_F(RedactTool, MixedContentIsReportedOrRedactedDeeply) {
     EXPECT_THAT(result.err, Not(HasSubstr("still hold")));
 }
 
-TEST_F(RedactTool, AttributesAreReportedOrRedactedOnRequest) {
+TEST_F(RedactTool, AttributesAndCountsAreReported) {
     Outcome result = Run({"--raw", "//person/@id", "//email"}, mixedDocument);
     EXPECT_EQ(result.status, 0);
     EXPECT_THAT(result.out, HasSubstr("id=\"p1\""));
@@ -319,12 +301,9 @@ TEST_F(RedactTool, AttributesAreReportedOrRedactedOnRequest) {
     result = Run({"--raw", "--attributes", "//person/@id"}, mixedDocument);
     EXPECT_THAT(result.out, HasSubstr("<person id=\"redacted\"><email>a@example.org"));
     EXPECT_THAT(result.err, Not(HasSubstr("attributes are not")));
-}
 
-TEST_F(RedactTool, ReportCountsSelectedAndRedactedPerExpression) {
-    const Outcome result =
-        Run({"--report", "//email", "//person/@id", "//nothing", "//person/@id | //notes"},
-            mixedDocument);
+    result = Run({"--report", "//email", "//person/@id", "//nothing", "//person/@id | //notes"},
+                 mixedDocument);
     EXPECT_EQ(result.status, 0);
     EXPECT_THAT(result.err, HasSubstr("'//email': selected 2, redacted 2\n"));
     EXPECT_THAT(result.err, HasSubstr("'//person/@id': selected 2, redacted 0"));
@@ -334,26 +313,21 @@ TEST_F(RedactTool, ReportCountsSelectedAndRedactedPerExpression) {
 
 TEST_F(RedactTool, RequireMatchFailsWithoutWriting) {
     WriteFile(Path("out.xml"), "old");
-    Outcome result =
+    const Outcome result =
         Run({"--require-match", "-o", Path("out.xml").string(), "//email", "//fax"}, mixedDocument);
     EXPECT_EQ(result.status, 3);
     EXPECT_THAT(result.err, HasSubstr("'//fax' selected nothing"));
     EXPECT_EQ(ReadFile(Path("out.xml")), "old");
 
-    result = Run({"--require-match", "//email"}, mixedDocument);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_THAT(result.out, HasSubstr("redacted"));
-}
-
-TEST_F(RedactTool, SampleDocumentWithPersonalDataList) {
+    // The sample register with its list of personal data matches throughout.
     const std::string examples = ORN_REDACT_EXAMPLES;
-    const Outcome result = Run({"-i", examples + "/customers.xml", "-e",
+    const Outcome sample = Run({"-i", examples + "/customers.xml", "-e",
                                 examples + "/personal-data.xpath", "--deep", "--require-match"});
-    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(sample.status, 0) << sample.err;
     for (const char* personal : {"Lindqvist", "@example", "19850312", "Birch Lane", "on request"}) {
-        EXPECT_THAT(result.out, Not(HasSubstr(personal)));
+        EXPECT_THAT(sample.out, Not(HasSubstr(personal)));
     }
-    EXPECT_THAT(result.out, HasSubstr("<balance currency=\"EUR\">120.50</balance>"));
+    EXPECT_THAT(sample.out, HasSubstr("<balance currency=\"EUR\">120.50</balance>"));
 }
 
 }  // namespace

@@ -1,19 +1,23 @@
 #pragma once
 
-// Helpers shared by the node-level and document-level editing tests.
+// Helpers for the editing tests, which run most checks on an element and on
+// the document node alike.
 
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "DataParserIF.h"
+#include "TestSupport.h"
 
 namespace qiv::test {
 
-/// A Node of a caller's own making. It has no data members, so a library
-/// that treated it as one of its own wrappers would read past its end (which
-/// the sanitizer build reports).
+/// A Node of a caller's own making. Its only member points at the object
+/// itself, so a library that took it for one of its own wrappers would find a
+/// non-null handle there and go on instead of refusing it.
 class ForeignNode final : public Node {
     using NodePtr = std::unique_ptr<Node>;
     using AttributePtr = std::unique_ptr<Attribute>;
@@ -67,6 +71,9 @@ class ForeignNode final : public Node {
     bool DoRemoveChild(NodePtr&) override { return false; }
     bool DoRemoveAttribute(AttributePtr&) override { return false; }
     bool DoSetValue(DataValue) override { return false; }
+
+public:
+    const void* bait = this;
 };
 
 /// An Attribute of a caller's own making; see ForeignNode.
@@ -82,14 +89,21 @@ class ForeignAttribute final : public Attribute {
     std::unique_ptr<Attribute> DoNextAttribute() const override { return nullptr; }
     std::unique_ptr<Attribute> DoPreviousAttribute() const override { return nullptr; }
     bool DoSetValue(DataValue) override { return false; }
+
+public:
+    const void* bait = this;
 };
+
+using Ref = const std::unique_ptr<Node>&;
+template <typename Parent>
+using Creation = std::function<std::unique_ptr<Node>(Parent&, Ref)>;
 
 /// One child creation member applied to a parent (a Node or the parser) whose
 /// children are <a/><b/><c/>, with b as the reference for the insert members.
 template <typename Parent>
 struct PlacementCase {
     std::string label;
-    std::function<std::unique_ptr<Node>(Parent&, const std::unique_ptr<Node>&)> create;
+    Creation<Parent> create;
     Node::TypeName type;
     std::string children;  // the parent's children afterwards, saved raw
 };
@@ -99,19 +113,14 @@ struct PlacementCase {
 template <typename Parent>
 std::vector<PlacementCase<Parent>> PlacementCases() {
     using T = Node::TypeName;
-    using Ref = const std::unique_ptr<Node>&;
-    const auto at = [](const char* where, const std::string& item) -> std::string {
-        const std::string what(where);
-        if (what == "append") {
+    const auto at = [](const std::string& where, const std::string& item) {
+        if (where == "append") {
             return "<a/><b/><c/>" + item;
         }
-        if (what == "prepend") {
+        if (where == "prepend") {
             return item + "<a/><b/><c/>";
         }
-        if (what == "after") {
-            return "<a/><b/>" + item + "<c/>";
-        }
-        return "<a/>" + item + "<b/><c/>";
+        return where == "after" ? "<a/><b/>" + item + "<c/>" : "<a/>" + item + "<b/><c/>";
     };
     return {
         {"kind/append", [](Parent& p, Ref) { return p.AppendChild(T::Comment); }, T::Comment,
@@ -153,44 +162,25 @@ std::vector<PlacementCase<Parent>> PlacementCases() {
     };
 }
 
-/// Every child creation member that takes a value, given a null C string
-/// (which can never be stored) and b as the reference.
-template <typename Parent>
-std::vector<std::pair<std::string,
-                      std::function<std::unique_ptr<Node>(Parent&, const std::unique_ptr<Node>&)>>>
-NullValueCreations() {
-    using T = Node::TypeName;
-    using Ref = const std::unique_ptr<Node>&;
-    const char* none = nullptr;
-    return {
-        {"kind/append", [none](Parent& p, Ref) { return p.AppendChild(T::Element, none); }},
-        {"kind/prepend", [none](Parent& p, Ref) { return p.PrependChild(T::PCData, none); }},
-        {"kind/after", [none](Parent& p, Ref r) { return p.InsertChildAfter(T::CData, none, r); }},
-        {"kind/before",
-         [none](Parent& p, Ref r) { return p.InsertChildBefore(T::Element, none, r); }},
-        {"name/append", [none](Parent& p, Ref) { return p.AppendChild("item", none); }},
-        {"name/prepend", [none](Parent& p, Ref) { return p.PrependChild("item", none); }},
-        {"name/after", [none](Parent& p, Ref r) { return p.InsertChildAfter("item", none, r); }},
-        {"name/before", [none](Parent& p, Ref r) { return p.InsertChildBefore("item", none, r); }},
-    };
-}
-
-/// Every insert member, by kind and by name, with and without a value.
-template <typename Parent>
-std::vector<std::pair<std::string,
-                      std::function<std::unique_ptr<Node>(Parent&, const std::unique_ptr<Node>&)>>>
-InsertCreations(Node::TypeName type) {
-    using Ref = const std::unique_ptr<Node>&;
-    return {
-        {"kind/after", [type](Parent& p, Ref r) { return p.InsertChildAfter(type, r); }},
-        {"kind/before", [type](Parent& p, Ref r) { return p.InsertChildBefore(type, r); }},
-        {"kind+value/after", [type](Parent& p, Ref r) { return p.InsertChildAfter(type, 1, r); }},
-        {"kind+value/before", [type](Parent& p, Ref r) { return p.InsertChildBefore(type, 1, r); }},
-        {"name/after", [](Parent& p, Ref r) { return p.InsertChildAfter("x", r); }},
-        {"name/before", [](Parent& p, Ref r) { return p.InsertChildBefore("x", r); }},
-        {"name+value/after", [](Parent& p, Ref r) { return p.InsertChildAfter("x", 1, r); }},
-        {"name+value/before", [](Parent& p, Ref r) { return p.InsertChildBefore("x", 1, r); }},
-    };
+/// Runs check(parent, children) once with an element and once with the
+/// document node as the parent of `content`; children() gives the parent's
+/// children as they are now, saved raw.
+template <typename Check>
+void ForBothParents(const std::string& content, Check&& check) {
+    {
+        SCOPED_TRACE("element");
+        auto parser = ParserWith("<r>" + content + "</r>");
+        auto root = parser->FirstChild();
+        check(*root, [&parser] {
+            const std::string all = Saved(*parser);
+            return all == "<r/>" ? std::string() : all.substr(3, all.size() - 7);
+        });
+    }
+    {
+        SCOPED_TRACE("document");
+        auto parser = ParserWith(content);
+        check(*parser, [&parser] { return Saved(*parser); });
+    }
 }
 
 }  // namespace qiv::test

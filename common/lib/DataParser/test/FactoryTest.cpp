@@ -4,7 +4,6 @@
 
 #include "InterfaceFactory.h"
 #include "PugiXMLParser.h"
-#include "TestSupport.h"
 
 namespace qiv {
 namespace {
@@ -19,13 +18,9 @@ TEST(Factory, EveryNameYieldsADistinctXmlParser) {
         EXPECT_EQ(first->Type(), Node::TypeName::Document) << name;
         EXPECT_TRUE(first->FirstChild()->Invalid()) << name;
     }
-}
-
-TEST(Factory, RegistryHoldsExactlyTheTwoNames) {
     const auto& registry = IF<DataParserIF>::ifConstructors<>;
     EXPECT_EQ(registry.size(), 2u);
-    EXPECT_EQ(registry.count("DefaultIF"), 1u);
-    EXPECT_EQ(registry.count("XML"), 1u);
+    EXPECT_EQ(registry.count("DefaultIF") + registry.count("XML"), 2u);
 }
 
 TEST(Factory, CreateWithoutDefaultEntryThrowsOutOfRange) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "InterfaceFactory.h"
 
@@ -20,15 +21,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    // Give back write permission first so that read-only test folders go too.
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ignored);
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(path_, ignored)) {
-        if (entry.is_directory(ignored)) {
-            std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                         std::filesystem::perm_options::add, ignored);
-        }
-    }
     std::filesystem::remove_all(path_, ignored);
 }
 
@@ -58,6 +50,8 @@ std::unique_ptr<DataParserIF> ParserWith(const std::string& xml) {
     return parser;
 }
 
+PugiXMLParser& Xml(DataParserIF& parser) { return dynamic_cast<PugiXMLParser&>(parser); }
+
 std::string Saved(DataParserIF& parser, unsigned int format) {
     std::ostringstream out;
     parser.SaveToStream(out, format);
@@ -69,6 +63,38 @@ std::string ReadFile(const std::filesystem::path& path) {
     std::ostringstream content;
     content << in.rdbuf();
     return content.str();
+}
+
+std::string StdoutOf(const std::function<void()>& call) {
+    testing::internal::CaptureStdout();
+    call();
+    return testing::internal::GetCapturedStdout();
+}
+
+void ExpectRecord(const LogRecord& record, std::string_view file, std::string_view function,
+                  int line, LogLevel level, const std::string& message) {
+    EXPECT_EQ(record.file, file);
+    EXPECT_EQ(record.function, function);
+    EXPECT_EQ(record.line, line);
+    EXPECT_EQ(record.level, level);
+    EXPECT_EQ(record.category, 0x800B);
+    EXPECT_EQ(record.message, message);
+}
+
+void ExpectEmptyNodeRecords(const std::vector<LogRecord>& records, std::size_t count) {
+    ASSERT_EQ(records.size(), count);
+    for (const LogRecord& record : records) {
+        ExpectRecord(record, nodeLogFile, "Impl", 47, LogLevel::Debug, "created with empty node");
+    }
+}
+
+void ExpectMapAt(const std::function<void()>& call) {
+    try {
+        call();
+        ADD_FAILURE() << "expected std::out_of_range";
+    } catch (const std::out_of_range& error) {
+        EXPECT_STREQ(error.what(), "map::at");
+    }
 }
 
 }  // namespace qiv::test
