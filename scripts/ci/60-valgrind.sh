@@ -17,7 +17,7 @@ fi
 
 memcheck=(valgrind --tool=memcheck --error-exitcode=1 --leak-check=full
           --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect
-          --track-origins=no --quiet)
+          --track-origins=no --quiet --suppressions=scripts/ci/valgrind.supp)
 
 run() {
   local began=$(date +%s)
