@@ -1,5 +1,6 @@
 #include "Redaction.h"
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -62,13 +63,27 @@ void ForEachTextInside(const Node& node, Visit visit) {
     }
 }
 
-bool HoldsOtherText(const Node& element) {
-    bool found = false;
-    ForEachTextInside(element, [&found](Node& text) {
-        found = text.ToString() != redactedText;
-        return !found;
-    });
-    return found;
+// True when a text or CDATA node below element reads other than "redacted".
+// A read-only walk over the selected pugixml item itself: it runs for every
+// selected element, and wrappers would cost an allocation per step.
+bool HoldsOtherText(const pugi::xml_node& element) {
+    pugi::xml_node current = element.first_child();
+    while (current) {
+        const pugi::xml_node_type type = current.type();
+        if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
+            std::strcmp(current.value(), redactedText) != 0) {
+            return true;
+        }
+        if (type == pugi::node_element && current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (!current.next_sibling() && current.parent() != element) {
+            current = current.parent();
+        }
+        current = current.next_sibling();
+    }
+    return false;
 }
 
 void RedactAllText(const Node& element) {
@@ -76,10 +91,6 @@ void RedactAllText(const Node& element) {
         text.SetValue(redactedText);
         return true;
     });
-}
-
-bool IsContainer(Node::TypeName type) {
-    return type == Node::TypeName::Element || type == Node::TypeName::Document;
 }
 
 }  // namespace
@@ -137,26 +148,24 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     for (std::size_t index = 0; index < selections.size(); ++index) {
         ExpressionOutcome& outcome = outcomes[index];
         for (auto item = selections[index]->Begin(); item != selections[index]->End(); ++item) {
-            const PugiXPathNode selected(*item);
-            if (std::unique_ptr<Attribute> attribute = selected.GetAttribute()) {
+            // Items are classified on the pugixml item; wrappers are made only
+            // to write through the public interface.
+            if (item->attribute()) {
                 ++outcome.attributes;
-                if (settings.attributes && attribute->SetValue(redactedText)) {
+                if (settings.attributes &&
+                    PugiXPathNode(*item).GetAttribute()->SetValue(redactedText)) {
                     ++outcome.redacted;
                 }
                 continue;
             }
-            const std::unique_ptr<Node> node = selected.GetNode();
-            if (!node) {
-                continue;
-            }
-            const Node::TypeName type = node->Type();
-            if (IsContainer(type)) {
+            const pugi::xml_node_type type = item->node().type();
+            if (type == pugi::node_element || type == pugi::node_document) {
                 ++outcome.elements;
                 ++outcome.redacted;
                 if (settings.deep) {
-                    RedactAllText(*node);
+                    RedactAllText(*PugiXPathNode(*item).GetNode());
                 }
-            } else if (IsText(type)) {
+            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
                 ++outcome.redacted;
             }
         }
@@ -166,11 +175,10 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     // an earlier expression left behind.
     for (std::size_t index = 0; index < selections.size(); ++index) {
         for (auto item = selections[index]->Begin(); item != selections[index]->End(); ++item) {
-            if (item->attribute()) {
-                continue;
-            }
-            const std::unique_ptr<Node> node = PugiXPathNode(*item).GetNode();
-            if (node && IsContainer(node->Type()) && HoldsOtherText(*node)) {
+            const pugi::xml_node node = item->node();
+            const pugi::xml_node_type type = node.type();
+            if ((type == pugi::node_element || type == pugi::node_document) &&
+                HoldsOtherText(node)) {
                 ++outcomes[index].elementsWithOtherText;
             }
         }
