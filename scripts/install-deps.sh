@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages needed to build and test the project.
+# Installs the Debian 12 packages needed to build and test the project, and
+# any further packages named as arguments (the CI steps name what they need;
+# a name such as libpugixml-dev:arm64 also enables that architecture).
 # Run as root. Only packages that are missing are installed.
 set -euo pipefail
 
@@ -7,6 +9,7 @@ packages=(
   cmake g++ clang make pkg-config
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
   valgrind python3
+  "$@"
 )
 
 missing=()
@@ -19,7 +22,14 @@ done
 if ((${#missing[@]})); then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  for package in "${missing[@]}"; do
+    architecture=${package##*:}
+    if [ "$architecture" != "$package" ] &&
+       ! dpkg --print-foreign-architectures | grep -qx "$architecture"; then
+      dpkg --add-architecture "$architecture"
+    fi
+  done
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-echo "All build dependencies are installed."
+echo "All needed packages are installed."

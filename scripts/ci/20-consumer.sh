@@ -8,18 +8,7 @@ cd "$(dirname "$0")/../.."
 root=$PWD
 start=$(date +%s)
 
-packages=(cmake g++ make pkg-config libpugixml-dev file)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+./scripts/install-deps.sh file >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -6,23 +6,8 @@ cd "$(dirname "$0")/../.."
 start=$(date +%s)
 
 # Cross compiler, emulator and the arm64 multiarch development packages.
-packages=(g++-aarch64-linux-gnu qemu-user file
-  libpugixml-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
-    dpkg --add-architecture arm64
-  fi
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+./scripts/install-deps.sh g++-aarch64-linux-gnu qemu-user file \
+  libpugixml-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 >/dev/null
 
 # The toolchain runs programs with the multiarch arm64 C library.
 unset QEMU_LD_PREFIX

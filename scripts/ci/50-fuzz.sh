@@ -7,11 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-./scripts/install-deps.sh >/dev/null
-if [ ! -e /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a ] &&
-   ! dpkg-query -W -f='${Status}' libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed"; then
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libclang-rt-14-dev >/dev/null
-fi
+./scripts/install-deps.sh libclang-rt-14-dev >/dev/null
 
 seconds=${FUZZ_SECONDS:-60}
 start=$(date +%s)

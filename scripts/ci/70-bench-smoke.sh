@@ -5,19 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-packages=(libbenchmark-dev time xmlstarlet python3)
-missing=()
-for package in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$package")
-  fi
-done
-if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-fi
+./scripts/install-deps.sh libbenchmark-dev time xmlstarlet python3 >/dev/null
 
 build_dir=$PWD/build/bench-smoke
 cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON \
