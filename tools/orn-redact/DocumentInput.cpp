@@ -66,6 +66,57 @@ bool HasPosition(DataParserStatus status) {
            status != DataParserStatus::Unmapped;
 }
 
+// Reads everything from descriptor; size is what is expected (0: unknown).
+bool ReadDescriptor(int descriptor, off_t size, std::string& text) {
+    text.clear();
+    text.resize(size > 0 ? static_cast<std::size_t>(size) + 1 : 64 * 1024);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == text.size()) {
+            text.resize(text.size() * 2);
+        }
+        const ssize_t got = ::read(descriptor, text.data() + used, text.size() - used);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            return false;
+        }
+        if (got == 0) {
+            break;
+        }
+        used += static_cast<std::size_t>(got);
+    }
+    text.resize(used);
+    return true;
+}
+
+// A read-only, seekable stream buffer over text, so that the parser can load
+// kept bytes without a copy of them.
+class TextBuffer : public std::streambuf {
+public:
+    explicit TextBuffer(std::string& text) {
+        setg(text.data(), text.data(), text.data() + text.size());
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                     std::ios_base::openmode /*which*/) override {
+        char* const target = (direction == std::ios_base::beg   ? eback()
+                              : direction == std::ios_base::cur ? gptr()
+                                                                : egptr()) +
+                             offset;
+        if (target < eback() || target > egptr()) {
+            return pos_type(off_type(-1));
+        }
+        setg(eback(), target, egptr());
+        return pos_type(target - eback());
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+        return seekoff(off_type(position), std::ios_base::beg, which);
+    }
+};
+
 bool ReadAll(std::istream& stream, std::string& text) {
     text.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
     return !stream.bad();
@@ -94,6 +145,18 @@ std::string DescribeFailure(const std::string& source, const LoadResult& result,
     return message.str();
 }
 
+bool LoadText(DataParserIF& parser, std::string& text, const std::string& source,
+              std::string& error) {
+    TextBuffer buffer(text);
+    std::istream stream(&buffer);
+    const LoadResult result = parser.LoadStream(stream);
+    if (result.second != DataParserStatus::Ok) {
+        error = DescribeFailure(source, result, &text);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 TextPosition PositionOf(std::string_view text, std::size_t offset) {
@@ -111,31 +174,24 @@ TextPosition PositionOf(std::string_view text, std::size_t offset) {
     return position;
 }
 
-bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path,
+bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path, std::string& source,
                   std::string& error) {
     if (!path) {
-        std::string text;
-        if (!ReadAll(std::cin, text)) {
+        if (!ReadAll(std::cin, source)) {
             error = "cannot read standard input";
             return false;
         }
-        std::istringstream stream(text);
-        const LoadResult result = parser.LoadStream(stream);
-        if (result.second != DataParserStatus::Ok) {
-            error = DescribeFailure("standard input", result, &text);
-            return false;
-        }
-        return true;
+        return LoadText(parser, source, "standard input", error);
     }
 
     // Check the file first so that a missing, unreadable or wrong kind of
     // file gets a plain message instead of a parse status.
-    struct stat info {};
-    if (::stat(path->c_str(), &info) != 0) {
+    struct stat before {};
+    if (::stat(path->c_str(), &before) != 0) {
         error = "cannot read " + *path + ": " + std::strerror(errno);
         return false;
     }
-    if (S_ISDIR(info.st_mode)) {
+    if (S_ISDIR(before.st_mode)) {
         error = "cannot read " + *path + ": it is a directory";
         return false;
     }
@@ -144,34 +200,35 @@ bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path,
         error = "cannot read " + *path + ": " + std::strerror(errno);
         return false;
     }
+    const bool regular = ::fstat(descriptor, &before) == 0 && S_ISREG(before.st_mode);
+    const bool read = ReadDescriptor(descriptor, regular ? before.st_size : 0, source);
     ::close(descriptor);
-
-    if (!S_ISREG(info.st_mode)) {
-        // Pipes and devices cannot be measured up front; read them as a stream.
-        std::ifstream file(*path, std::ios::binary);
-        std::string text;
-        if (!file || !ReadAll(file, text)) {
-            error = "cannot read " + *path;
-            return false;
-        }
-        std::istringstream stream(text);
-        const LoadResult result = parser.LoadStream(stream);
-        if (result.second != DataParserStatus::Ok) {
-            error = DescribeFailure(*path, result, &text);
-            return false;
-        }
-        return true;
+    if (!read) {
+        error = "cannot read " + *path + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!regular) {
+        // Pipes and devices can be read only once: parse the bytes read.
+        return LoadText(parser, source, *path, error);
     }
 
     const LoadResult result = parser.LoadFile(*path);
-    if (result.second == DataParserStatus::Ok) {
-        return true;
+    if (result.second != DataParserStatus::Ok) {
+        error = DescribeFailure(*path, result, &source);
+        return false;
     }
-    std::ifstream file(*path, std::ios::binary);
-    std::string text;
-    const bool haveText = file && ReadAll(file, text);
-    error = DescribeFailure(*path, result, haveText ? &text : nullptr);
-    return false;
+    // The parser read the file again; its positions fit the bytes kept here
+    // only if the file did not change in between.
+    struct stat after {};
+    if (::stat(path->c_str(), &after) != 0 || after.st_ino != before.st_ino ||
+        after.st_dev != before.st_dev || after.st_size != before.st_size ||
+        after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
+        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
+        static_cast<std::size_t>(after.st_size) != source.size()) {
+        error = "cannot read " + *path + ": it changed while it was being read";
+        return false;
+    }
+    return true;
 }
 
 }  // namespace qiv::redact

@@ -18,9 +18,11 @@ struct TextPosition {
 TextPosition PositionOf(std::string_view text, std::size_t offset);
 
 /// Loads the document from the file at path, or from standard input when
-/// there is none. On failure returns false and a message for the user: a
-/// plain one for a file that cannot be opened, or the parse status, its
-/// description and the line and column where parsing stopped.
-bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path, std::string& error);
+/// there is none, and keeps the bytes that were parsed in source. On failure
+/// returns false and a message for the user: a plain one for a file that
+/// cannot be read, or the parse status, its description and the line and
+/// column where parsing stopped.
+bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path, std::string& source,
+                  std::string& error);
 
 }  // namespace qiv::redact

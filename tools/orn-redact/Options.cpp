@@ -106,10 +106,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
         }
         if (argument == "--in-place") {
             options.inPlace = true;
-        } else if (argument == "--indent") {
-            options.raw = false;
-        } else if (argument == "--raw") {
-            options.raw = true;
+        } else if (argument == "--indent" || argument == "--raw") {
+            options.raw = argument == "--raw";
+            options.layoutGiven = true;
+        } else if (argument == "--reformat") {
+            options.reformat = true;
+        } else if (argument == "--break-links") {
+            options.breakLinks = true;
         } else if (argument == "--deep") {
             options.deep = true;
         } else if (argument == "--attributes") {
@@ -164,8 +167,9 @@ bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>&
 }
 
 const char* UsageText() {
-    return "usage: orn-redact [-i FILE] [-o FILE | --in-place] [-e FILE]... [--indent | --raw]\n"
-           "                  [--deep] [--attributes] [--report] [--require-match] XPATH...\n"
+    return "usage: orn-redact [-i FILE] [-o FILE | --in-place [--break-links]] [-e FILE]...\n"
+           "                  [--reformat [--indent | --raw]] [--deep] [--attributes] [--report]\n"
+           "                  [--require-match] XPATH...\n"
            "Try 'orn-redact --help' for more information.\n";
 }
 
@@ -173,8 +177,11 @@ const char* HelpText() {
     return R"(usage: orn-redact [OPTIONS] XPATH...
 
 Replaces the text of every element selected by the XPath expressions with
-"redacted" and writes the document. Standard output carries only the document;
-messages go to standard error.
+"redacted" and writes the document. The output is the input itself with only
+the selected values replaced: declaration, DOCTYPE, entity and character
+references, comments, processing instructions, whitespace, line ends, quotes
+and attribute order stay byte for byte. Standard output carries only the
+document; messages go to standard error.
 
 Options:
   -i, --input FILE        read the document from FILE (default: standard input)
@@ -183,10 +190,16 @@ Options:
   -e, --expressions FILE  read further expressions from FILE, one per line;
                           blank lines and lines starting with '#' are ignored
       --in-place          rewrite the input file (needs -i, excludes -o)
-      --indent            indent the output with one TAB per level (default)
-      --raw               write the output without indentation or line breaks
-      --deep              also set every text and CDATA node inside each selected
-                          element to "redacted"
+      --break-links       with --in-place, replace the file even when it has
+                          further hard links (they keep the original content)
+      --reformat          write the document anew with the parser instead of
+                          keeping the input's bytes (comments, DOCTYPE and the
+                          XML declaration are then not kept)
+      --indent            when written anew, indent with one TAB per level
+                          (default)
+      --raw               when written anew, no indentation or line breaks
+      --deep              also set every text, CDATA section and comment inside
+                          each selected element to "redacted"
       --attributes        also set the value of every selected attribute to
                           "redacted"
       --report            print, per expression, how many items it selected and
@@ -196,24 +209,26 @@ Options:
       --version           show the version and exit
 
 Every expression is checked before the document is read; nothing is written
-when any step fails. The document is written anew by the parser: comments and
-the original XML declaration are not kept.
+when any step fails. An element without text gets "redacted" before its end
+tag (<e/> becomes <e>redacted</e>). Input in UTF-16, UTF-32 or Latin-1, or an
+expression that selects the document node itself, makes the tool write the
+document anew, as with --reformat; it says so on standard error.
 
 By default only the first text run of a selected element is replaced, so mixed
 content keeps its later text; the tool says, per expression, how many selected
-elements still hold other text.
+elements still hold other text (comments included).
   <notes>Call <b>Ada</b> at home</notes>    with //notes gives
   <notes>redacted<b>Ada</b> at home</notes>
 With --deep:
   <notes>redacted<b>redacted</b>redacted</notes>
 
 Attributes are left unchanged by default, with a warning. With --attributes:
-  <customer id="c-1001">                    with //customer/@id gives
-  <customer id="redacted">
+  <customer id='c-1001'>                    with //customer/@id gives
+  <customer id='redacted'>
 
-Exit status: 0 done, 1 document not readable, not parseable or not written,
-2 usage error or rejected expression, 3 an expression matched nothing
-(--require-match).
+Exit status: 0 done, 1 document not readable, not parseable or not written
+(or --in-place on a file with several hard links), 2 usage error or rejected
+expression, 3 an expression matched nothing (--require-match).
 )";
 }
 

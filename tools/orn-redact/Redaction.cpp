@@ -9,6 +9,7 @@
 #include "PugiXMLParser.h"
 #include "PugiXPathNode.h"
 #include "PugiXPathNodeSet.h"
+#include "SourceSplice.h"
 
 namespace qiv::redact {
 
@@ -32,47 +33,17 @@ const char* XPathTypeName(pugi::xpath_value_type type) {
     return "no value";
 }
 
-bool IsText(Node::TypeName type) {
-    return type == Node::TypeName::PCData || type == Node::TypeName::CData;
-}
-
-// Calls visit on every text and CDATA node below node, in document order.
+// Calls visit on every text and CDATA node below element, in document order.
 // Iterative, so that deeply nested documents cannot exhaust the stack.
 template <typename Visit>
-void ForEachTextInside(const Node& node, Visit visit) {
-    std::vector<std::unique_ptr<Node>> pending;
-    if (auto first = node.FirstChild(); !first->Invalid()) {
-        pending.push_back(std::move(first));
-    }
-    while (!pending.empty()) {
-        std::unique_ptr<Node> current = std::move(pending.back());
-        pending.pop_back();
-        if (auto next = current->NextSibling(); !next->Invalid()) {
-            pending.push_back(std::move(next));
-        }
-        const Node::TypeName type = current->Type();
-        if (IsText(type)) {
-            if (!visit(*current)) {
-                return;
-            }
-        } else if (type == Node::TypeName::Element) {
-            if (auto child = current->FirstChild(); !child->Invalid()) {
-                pending.push_back(std::move(child));
-            }
-        }
-    }
-}
-
-// True when a text or CDATA node below element reads other than "redacted".
-// A read-only walk over the selected pugixml item itself: it runs for every
-// selected element, and wrappers would cost an allocation per step.
-bool HoldsOtherText(const pugi::xml_node& element) {
+void ForEachTextInside(const pugi::xml_node& element, Visit visit) {
     pugi::xml_node current = element.first_child();
     while (current) {
         const pugi::xml_node_type type = current.type();
-        if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
-            std::strcmp(current.value(), redactedText) != 0) {
-            return true;
+        if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+            if (!visit(current)) {
+                return;
+            }
         }
         if (type == pugi::node_element && current.first_child()) {
             current = current.first_child();
@@ -83,12 +54,27 @@ bool HoldsOtherText(const pugi::xml_node& element) {
         }
         current = current.next_sibling();
     }
-    return false;
 }
 
-void RedactAllText(const Node& element) {
-    ForEachTextInside(element, [](Node& text) {
-        text.SetValue(redactedText);
+// True when a text or CDATA node below element reads other than "redacted".
+// It runs for every selected element, on the pugixml items themselves:
+// wrappers would cost an allocation per step.
+bool HoldsOtherText(const pugi::xml_node& element) {
+    bool other = false;
+    ForEachTextInside(element, [&other](const pugi::xml_node& text) {
+        other = std::strcmp(text.value(), redactedText) != 0;
+        return !other;
+    });
+    return other;
+}
+
+// Sets every text and CDATA node below element, through the library.
+void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
+    ForEachTextInside(element, [splicer](const pugi::xml_node& text) {
+        if (splicer != nullptr) {
+            splicer->NoteText(text);
+        }
+        PugiXPathNode(pugi::xpath_node(text)).GetNode()->SetValue(redactedText);
         return true;
     });
 }
@@ -118,17 +104,18 @@ std::string ExpressionProblem(const std::string& expression) {
 
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error) {
+            std::string& error, SourceSplicer* splicer) {
     auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
     if (xmlParser == nullptr) {
         error = "the parser does not support XPath selection";
         return false;
     }
 
-    // Select each expression right before the library redacts it, so that the
-    // selection is exactly the one the redaction works on (an expression sees
-    // the changes made for the expressions before it). Redaction never removes
-    // nodes, so the items stay valid for the steps below.
+    // Each expression is selected once, right before its items change, so that
+    // it sees the changes made for the expressions before it. The same
+    // selection gives the counts and, through the splicer, the places in the
+    // input. Every item changes the way the library's RedactNodes changes it:
+    // through the node's text. Nothing is removed, so items stay valid.
     std::vector<std::unique_ptr<PugiXPathNodeSet>> selections;
     outcomes.clear();
     for (const std::string& expression : expressions) {
@@ -140,45 +127,57 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         ExpressionOutcome outcome;
         outcome.expression = expression;
         outcome.selected = selected->Size();
-        parser.RedactNodes({expression});
+        for (auto item = selected->Begin(); item != selected->End(); ++item) {
+            // Items are classified on the pugixml item; wrappers are made only
+            // to write through the public interface.
+            if (const pugi::xml_attribute attribute = item->attribute()) {
+                ++outcome.attributes;
+                if (settings.attributes) {
+                    if (splicer != nullptr) {
+                        splicer->NoteAttribute(attribute, item->parent());
+                    }
+                    if (PugiXPathNode(*item).GetAttribute()->SetValue(redactedText)) {
+                        ++outcome.redacted;
+                    }
+                }
+                continue;
+            }
+            const pugi::xml_node node = item->node();
+            const pugi::xml_node_type type = node.type();
+            if (type == pugi::node_element || type == pugi::node_document) {
+                ++outcome.elements;
+                ++outcome.redacted;
+                if (splicer != nullptr) {
+                    splicer->NoteElementText(node);
+                }
+                const std::unique_ptr<Node> wrapper = PugiXPathNode(*item).GetNode();
+                wrapper->SetValue(redactedText);
+                if (settings.deep) {
+                    RedactAllText(node, splicer);
+                }
+            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+                ++outcome.redacted;
+                if (splicer != nullptr) {
+                    splicer->NoteText(node);
+                }
+                PugiXPathNode(*item).GetNode()->SetValue(redactedText);
+            }
+        }
         selections.push_back(std::move(selected));
         outcomes.push_back(std::move(outcome));
     }
 
-    for (std::size_t index = 0; index < selections.size(); ++index) {
-        ExpressionOutcome& outcome = outcomes[index];
-        for (auto item = selections[index]->Begin(); item != selections[index]->End(); ++item) {
-            // Items are classified on the pugixml item; wrappers are made only
-            // to write through the public interface.
-            if (item->attribute()) {
-                ++outcome.attributes;
-                if (settings.attributes &&
-                    PugiXPathNode(*item).GetAttribute()->SetValue(redactedText)) {
-                    ++outcome.redacted;
-                }
-                continue;
-            }
-            const pugi::xml_node_type type = item->node().type();
-            if (type == pugi::node_element || type == pugi::node_document) {
-                ++outcome.elements;
-                ++outcome.redacted;
-                if (settings.deep) {
-                    RedactAllText(*PugiXPathNode(*item).GetNode());
-                }
-            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
-                ++outcome.redacted;
-            }
-        }
-    }
+    // The splicer's view of comments counts only when its edits are used.
+    const bool spliced = splicer != nullptr && splicer->Resolve();
 
-    // Checked only now: a later expression or --deep may have cleaned up text
-    // an earlier expression left behind.
+    // Checked only now: a later expression may have cleaned up text an
+    // earlier expression left behind.
     for (std::size_t index = 0; index < selections.size(); ++index) {
         for (auto item = selections[index]->Begin(); item != selections[index]->End(); ++item) {
             const pugi::xml_node node = item->node();
             const pugi::xml_node_type type = node.type();
             if ((type == pugi::node_element || type == pugi::node_document) &&
-                HoldsOtherText(node)) {
+                (HoldsOtherText(node) || (spliced && splicer->HoldsOtherComment(node)))) {
                 ++outcomes[index].elementsWithOtherText;
             }
         }

@@ -8,12 +8,14 @@
 
 namespace qiv::redact {
 
+class SourceSplicer;
+
 /// Why pugixml rejects an expression: it does not compile, or it yields a
 /// number, string or boolean instead of a node set. Empty when it is usable.
 std::string ExpressionProblem(const std::string& expression);
 
 struct RedactionSettings {
-    bool deep = false;        // every text and CDATA node inside a selected element
+    bool deep = false;        // every text, CDATA and comment inside a selected element
     bool attributes = false;  // the values of selected attributes
 };
 
@@ -25,15 +27,17 @@ struct ExpressionOutcome {
     std::size_t redacted = 0;    // items whose text or value is now "redacted"
     std::size_t elements = 0;    // element (or document) items among them
     /// Elements that, after all expressions were applied, still hold text
-    /// other than "redacted" in a further text run or inside a child element.
+    /// other than "redacted" in a further text run, a child element or a comment.
     std::size_t elementsWithOtherText = 0;
 };
 
-/// Applies the library's redaction for each expression in order, then the
-/// extra steps the settings ask for, then checks every selected element for
-/// text that survived. False (with a reason) when an expression cannot be run.
+/// Selects each expression once, in order, and sets what it selected the way
+/// the library's redaction does, plus what the settings ask for; then checks
+/// every selected element for text that survived. False (with a reason) when an expression cannot be run.
+/// With a splicer, every change is also noted there (and resolved at the end),
+/// and comments inside selected elements count as text left behind.
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error);
+            std::string& error, SourceSplicer* splicer = nullptr);
 
 }  // namespace qiv::redact

@@ -1,16 +1,20 @@
 // orn-redact: replaces the text selected by XPath expressions in an XML
 // document with "redacted".
 //
+// The output is the input's own bytes with only the selected values replaced.
 // Standard output carries nothing but the document. The library announces
 // loads and reports parse errors on std::cout, so std::cout is pointed at
 // standard error for the whole run and the document is written through the
 // original buffer. Nothing is written until every step has succeeded.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -23,6 +27,7 @@
 #include "Options.h"
 #include "OutputFile.h"
 #include "Redaction.h"
+#include "SourceSplice.h"
 
 namespace {
 
@@ -73,9 +78,28 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
             Message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
                     " of " + std::to_string(outcome.elements) +
                     " selected elements still hold text other than \"redacted\" in further "
-                    "text runs or child elements (use --deep)");
+                    "text runs, child elements or comments (use --deep)");
         }
     }
+}
+
+// Rewriting a file in place gives its name a new file; further hard links
+// would keep the unredacted original, so that needs --break-links.
+bool CheckLinks(const std::string& path, bool breakLinks) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink <= 1) {
+        return true;  // reading it reports any other problem
+    }
+    const std::string links = std::to_string(info.st_nlink) + " hard links";
+    if (!breakLinks) {
+        Message("refusing to rewrite " + path + " in place: it has " + links +
+                ", and the other names would keep the unredacted original (use --break-links "
+                "to replace only this name); nothing written");
+        return false;
+    }
+    Message("note: " + path + " has " + links +
+            "; only this name gets the redacted document (--break-links)");
+    return true;
 }
 
 int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutput) {
@@ -125,18 +149,41 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         return ExitUsage;
     }
 
+    if (options.inPlace && !CheckLinks(*options.inputPath, options.breakLinks)) {
+        return ExitFailure;
+    }
+
     std::unique_ptr<qiv::DataParserIF> parser =
         qiv::InterfaceFactory::Create<qiv::DataParserIF>("XML");
+    std::string source;
     std::string error;
-    if (!LoadDocument(*parser, options.inputPath, error)) {
+    if (!LoadDocument(*parser, options.inputPath, source, error)) {
         Message(error);
         return ExitFailure;
     }
 
+    // The input's own bytes are written back with only the changed spans
+    // replaced, unless the positions the parser reports cannot map to them.
+    std::string rewriteReason;
+    if (!options.reformat) {
+        if (const std::string encoding = ConvertedEncoding(source); !encoding.empty()) {
+            rewriteReason = "the input is " + encoding + ", which the parser converts";
+        }
+    }
+    std::optional<SourceSplicer> splicer;
+    if (!options.reformat && rewriteReason.empty()) {
+        splicer.emplace(source, options.deep);
+    }
+
     std::vector<ExpressionOutcome> outcomes;
-    if (!Redact(*parser, expressions, {options.deep, options.attributes}, outcomes, error)) {
+    if (!Redact(*parser, expressions, {options.deep, options.attributes}, outcomes, error,
+                splicer ? &*splicer : nullptr)) {
         Message(error + "; nothing written");
         return ExitUsage;
+    }
+    if (splicer && !splicer->Problem().empty()) {
+        rewriteReason = splicer->Problem();
+        splicer.reset();
     }
     if (options.requireMatch) {
         bool allMatched = true;
@@ -152,11 +199,25 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         }
     }
     PrintOutcomes(outcomes, options);
+    if (!rewriteReason.empty()) {
+        Message("note: " + rewriteReason +
+                "; writing the document anew, without its comments, DOCTYPE and layout "
+                "(as with --reformat)");
+    } else if (splicer && options.layoutGiven) {
+        Message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
+                " applies only when the document is written anew (--reformat)");
+    }
 
-    // The document is streamed straight to its destination: a second copy of
+    // The document is streamed straight to its destination: a further copy of
     // a large document in memory would cost as much as the document itself.
     const unsigned int format = options.raw ? pugi::format_raw : pugi::format_indent;
-    const auto save = [&parser, format](std::ostream& out) { parser->SaveToStream(out, format); };
+    const ContentWriter save = [&](std::ostream& out) {
+        if (splicer) {
+            splicer->Write(out);
+        } else {
+            parser->SaveToStream(out, format);
+        }
+    };
 
     const auto& target = options.inPlace ? options.inputPath : options.outputPath;
     if (target) {

@@ -1,0 +1,488 @@
+#include "SourceSplice.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+namespace qiv::redact {
+
+namespace {
+
+constexpr std::string_view redactedText = "redacted";
+constexpr std::string_view cdataOpen = "<![CDATA[";
+constexpr std::size_t none = std::string_view::npos;
+
+bool IsBlank(char character) {
+    return character == ' ' || character == '\t' || character == '\r' || character == '\n';
+}
+
+// Characters pugixml allows in an encoding name.
+bool IsNameCharacter(unsigned char character) {
+    return std::isalnum(character) != 0 || character == '_' || character == ':' ||
+           character == '-' || character == '.' || character >= 0x80;
+}
+
+bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
+    return text.size() == lower.size() &&
+           std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+// The encoding named in a leading XML declaration, found the way pugixml
+// finds it when it guesses the input's encoding.
+std::string_view DeclaredEncoding(std::string_view source) {
+    if (source.size() < 6 || source.compare(0, 5, "<?xml") != 0 || !IsBlank(source[5])) {
+        return {};
+    }
+    for (std::size_t index = 6; index + 1 < source.size(); ++index) {
+        if (source[index] == '?') {
+            return {};
+        }
+        if (source.compare(index, 8, "encoding") != 0) {
+            continue;
+        }
+        std::size_t at = index + 8;
+        while (at < source.size() && IsBlank(source[at])) {
+            ++at;
+        }
+        if (at >= source.size() || source[at] != '=') {
+            return {};
+        }
+        ++at;
+        while (at < source.size() && IsBlank(source[at])) {
+            ++at;
+        }
+        if (at >= source.size() || (source[at] != '"' && source[at] != '\'')) {
+            return {};
+        }
+        const std::size_t begin = ++at;
+        while (at < source.size() && IsNameCharacter(static_cast<unsigned char>(source[at]))) {
+            ++at;
+        }
+        return source.substr(begin, at - begin);
+    }
+    return {};
+}
+
+void AppendEscaped(std::string& out, std::string_view value, char quote) {
+    for (const char character : value) {
+        switch (character) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += quote == '"' ? "&quot;" : "\"";
+                break;
+            case '\'':
+                out += quote == '\'' ? "&apos;" : "'";
+                break;
+            case '\t':
+            case '\n':
+            case '\r':
+                // Attribute values would read these back as spaces.
+                if (quote != 0) {
+                    out += "&#" + std::to_string(static_cast<int>(character)) + ";";
+                } else {
+                    out += character;
+                }
+                break;
+            default:
+                out += character;
+        }
+    }
+}
+
+std::string TextReplacement(std::string_view value) {
+    std::string out;
+    AppendEscaped(out, value, 0);
+    return out;
+}
+
+// A CDATA section cannot hold "]]>": split it across two sections.
+std::string CDataReplacement(std::string_view value) {
+    std::string out;
+    for (std::size_t at = 0;;) {
+        const std::size_t end = value.find("]]>", at);
+        if (end == none) {
+            out.append(value.substr(at));
+            return out;
+        }
+        out.append(value.substr(at, end - at)).append("]]]]><![CDATA[>");
+        at = end + 3;
+    }
+}
+
+std::string_view ValueOf(const pugi::xml_node& node) { return node.value(); }
+
+}  // namespace
+
+std::string ConvertedEncoding(std::string_view source) {
+    if (source.size() < 4) {
+        return {};
+    }
+    const auto byte = [&source](std::size_t index) {
+        return static_cast<unsigned char>(source[index]);
+    };
+    const unsigned char d0 = byte(0), d1 = byte(1), d2 = byte(2), d3 = byte(3);
+    if ((d0 == 0 && d1 == 0 && d2 == 0xFE && d3 == 0xFF) || (d0 == 0 && d1 == 0 && d2 == 0 && d3 == '<')) {
+        return "UTF-32BE";
+    }
+    if ((d0 == 0xFF && d1 == 0xFE && d2 == 0 && d3 == 0) || (d0 == '<' && d1 == 0 && d2 == 0 && d3 == 0)) {
+        return "UTF-32LE";
+    }
+    if ((d0 == 0xFE && d1 == 0xFF) || (d0 == 0 && d1 == '<')) {
+        return "UTF-16BE";
+    }
+    if ((d0 == 0xFF && d1 == 0xFE) || (d0 == '<' && d1 == 0)) {
+        return "UTF-16LE";
+    }
+    if (d0 == 0xEF && d1 == 0xBB && d2 == 0xBF) {
+        return {};
+    }
+    const std::string_view declared = DeclaredEncoding(source);
+    if (EqualsIgnoringCase(declared, "iso-8859-1") || EqualsIgnoringCase(declared, "latin1")) {
+        return "Latin-1";
+    }
+    return {};
+}
+
+SourceSplicer::SourceSplicer(std::string_view source, bool deep) : source_(source), deep_(deep) {}
+
+bool SourceSplicer::Fail(std::string problem) {
+    if (problem_.empty()) {
+        problem_ = std::move(problem);
+    }
+    return false;
+}
+
+// pugixml knows an item's place in its parse buffer while the item still
+// refers into it; -1 otherwise (a value set since, or a node added).
+std::ptrdiff_t SourceSplicer::OffsetOf(const pugi::xml_node& node) const {
+    const std::ptrdiff_t offset = node.offset_debug();
+    return offset >= 0 && static_cast<std::size_t>(offset) < source_.size() ? offset : -1;
+}
+
+void SourceSplicer::NoteText(const pugi::xml_node& text) {
+    const std::ptrdiff_t offset = OffsetOf(text);
+    if (offset < 0) {
+        unplaced_.emplace_back(text.internal_object(), false);
+        return;
+    }
+    notes_.push_back({static_cast<std::size_t>(offset), text.internal_object(),
+                      text.type() == pugi::node_cdata ? Kind::CData : Kind::Text});
+}
+
+void SourceSplicer::NoteElement(const pugi::xml_node& element) {
+    const std::ptrdiff_t offset = OffsetOf(element);
+    if (offset <= 0) {
+        Fail("a selected element has no position in the input");
+        return;
+    }
+    Element entry;
+    entry.name = static_cast<std::size_t>(offset);
+    entry.node = element;
+    elements_.push_back(entry);
+}
+
+void SourceSplicer::NoteElementText(const pugi::xml_node& element) {
+    if (element.type() == pugi::node_document) {
+        Fail("the document node itself is selected");
+        return;
+    }
+    NoteElement(element);
+    for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
+        if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+            NoteText(child);
+            return;
+        }
+    }
+    if (!elements_.empty() && elements_.back().node == element) {
+        notes_.push_back({elements_.back().name, element.internal_object(), Kind::Insert});
+    }
+}
+
+void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
+                                  const pugi::xml_node& element) {
+    // Attributes carry no offset of their own; the value's address in the
+    // parse buffer gives it, the buffer's start being the element name's
+    // address less the name's offset.
+    const std::ptrdiff_t name = OffsetOf(element);
+    const auto value = reinterpret_cast<std::uintptr_t>(attribute.value());
+    const auto base = reinterpret_cast<std::uintptr_t>(element.name()) -
+                      static_cast<std::uintptr_t>(name);
+    if (name < 0 || value < base || value - base >= source_.size()) {
+        unplaced_.emplace_back(attribute.internal_object(), true);
+        return;
+    }
+    notes_.push_back({value - base, attribute.internal_object(), Kind::Attribute});
+}
+
+const SourceSplicer::Element* SourceSplicer::FindElement(std::size_t name) const {
+    const auto found = std::lower_bound(
+        elements_.begin(), elements_.end(), name,
+        [](const Element& element, std::size_t offset) { return element.name < offset; });
+    return found != elements_.end() && found->name == name ? &*found : nullptr;
+}
+
+bool SourceSplicer::HoldsOtherComment(const pugi::xml_node& element) const {
+    const std::ptrdiff_t offset = element.offset_debug();
+    const Element* found = offset > 0 ? FindElement(static_cast<std::size_t>(offset)) : nullptr;
+    return found != nullptr && found->otherComment;
+}
+
+// One forward pass over the selected elements' extents (jumping over what
+// lies between them) that finds where each start tag ends, where its end tag
+// begins, and the comments inside. Nested selections share the pass, so no
+// byte is scanned twice.
+bool SourceSplicer::ScanElements() {
+    std::sort(elements_.begin(), elements_.end(),
+              [](const Element& a, const Element& b) { return a.name < b.name; });
+    elements_.erase(std::unique(elements_.begin(), elements_.end(),
+                                [](const Element& a, const Element& b) { return a.name == b.name; }),
+                    elements_.end());
+
+    struct Open {
+        std::size_t element;  // index into elements_
+        std::size_t depth;    // nesting depth at which it was opened
+    };
+    std::vector<Open> open;
+    std::size_t depth = 0;
+    std::size_t next = 0;  // the next selected element not yet reached
+    std::size_t at = 0;
+    std::size_t markupEnd = 0;  // just past the last markup seen
+    const std::string_view text = source_;
+
+    while (next < elements_.size() || !open.empty()) {
+        if (open.empty()) {
+            at = elements_[next].name - 1;
+            depth = 0;
+        }
+        const std::size_t lt = text.find('<', at);
+        if (lt == none || lt + 1 >= text.size()) {
+            return Fail("an element in the input has no end");
+        }
+        if (next < elements_.size() && elements_[next].name <= lt) {
+            return Fail("a selected element was not found where the parser put it");
+        }
+        const char kind = text[lt + 1];
+        std::size_t end = none;
+        if (text.compare(lt, 4, "<!--") == 0) {
+            end = text.find("-->", lt + 4);
+            if (end == none) {
+                return Fail("a comment in the input has no end");
+            }
+            const std::string_view comment = text.substr(lt + 4, end - lt - 4);
+            if (comment != redactedText) {
+                if (deep_) {
+                    edits_.push_back({lt + 4, end, std::string(redactedText)});
+                } else {
+                    elements_[open.back().element].otherComment = true;
+                }
+            }
+            end += 3;
+        } else if (text.compare(lt, cdataOpen.size(), cdataOpen) == 0) {
+            end = text.find("]]>", lt + cdataOpen.size());
+            end = end == none ? none : end + 3;
+        } else if (kind == '?') {
+            end = text.find("?>", lt + 2);
+            end = end == none ? none : end + 2;
+        } else if (kind == '!') {
+            end = text.find('>', lt + 2);
+            end = end == none ? none : end + 1;
+        } else if (kind == '/') {
+            end = text.find('>', lt + 2);
+            if (end == none || open.empty()) {
+                return Fail("an end tag in the input does not match");
+            }
+            if (open.back().depth == depth) {
+                Element& closed = elements_[open.back().element];
+                closed.endTag = lt;
+                closed.gapBegin = markupEnd;
+                const bool other = closed.otherComment;
+                open.pop_back();
+                if (!open.empty() && other) {
+                    elements_[open.back().element].otherComment = true;
+                }
+            }
+            --depth;
+            ++end;
+        } else {
+            // A start tag: its end is the first '>' outside quoted values.
+            std::size_t scan = lt + 1;
+            for (;;) {
+                scan = text.find_first_of("\"'>", scan);
+                if (scan == none || text[scan] == '>') {
+                    break;
+                }
+                scan = text.find(text[scan], scan + 1);
+                if (scan == none) {
+                    break;
+                }
+                ++scan;
+            }
+            if (scan == none) {
+                return Fail("a start tag in the input has no end");
+            }
+            const bool empty = text[scan - 1] == '/';
+            const bool selected = next < elements_.size() && elements_[next].name == lt + 1;
+            if (selected) {
+                Element& element = elements_[next];
+                element.empty = empty;
+                element.tagEnd = empty ? scan - 1 : scan;
+            }
+            if (!empty) {
+                ++depth;
+                if (selected) {
+                    open.push_back({next, depth});
+                }
+            }
+            next += selected ? 1 : 0;
+            end = scan + 1;
+        }
+        if (end == none) {
+            return Fail("markup in the input has no end");
+        }
+        at = markupEnd = end;
+    }
+    return true;
+}
+
+bool SourceSplicer::AddEdit(const Note& note) {
+    const std::string_view text = source_;
+    if (note.kind == Kind::Attribute) {
+        const pugi::xml_attribute attribute(
+            static_cast<pugi::xml_attribute_struct*>(const_cast<void*>(note.item)));
+        const char quote = note.begin > 0 ? text[note.begin - 1] : 0;
+        const std::size_t end = text.find(quote, note.begin);
+        if ((quote != '"' && quote != '\'') || end == none) {
+            return Fail("an attribute value was not found where the parser put it");
+        }
+        SourceEdit edit{note.begin, end, {}};
+        AppendEscaped(edit.replacement, attribute.value(), quote);
+        edits_.push_back(std::move(edit));
+        return true;
+    }
+    const pugi::xml_node node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
+    if (note.kind == Kind::Text) {
+        const std::size_t end = text.find('<', note.begin);
+        if (note.begin == 0 || text[note.begin - 1] != '>' || end == none) {
+            return Fail("a text was not found where the parser put it");
+        }
+        edits_.push_back({note.begin, end, TextReplacement(ValueOf(node))});
+        return true;
+    }
+    if (note.kind == Kind::CData) {
+        const std::size_t end = text.find("]]>", note.begin);
+        if (note.begin < cdataOpen.size() ||
+            text.compare(note.begin - cdataOpen.size(), cdataOpen.size(), cdataOpen) != 0 ||
+            end == none) {
+            return Fail("a CDATA section was not found where the parser put it");
+        }
+        edits_.push_back({note.begin, end, CDataReplacement(ValueOf(node))});
+        return true;
+    }
+    // Insert: the element had no text; the text added to it goes where its
+    // content ends, in place of the blanks before the end tag.
+    const Element* element = FindElement(note.begin);
+    const std::string_view added = node.text().get();
+    if (element == nullptr || element->tagEnd == 0) {
+        return Fail("an element without text was not found in the input");
+    }
+    if (element->empty) {
+        edits_.push_back({element->tagEnd, element->tagEnd + 2,
+                          ">" + TextReplacement(added) + "</" + node.name() + ">"});
+        return true;
+    }
+    const std::string_view gap = text.substr(element->gapBegin, element->endTag - element->gapBegin);
+    if (element->endTag < element->gapBegin ||
+        !std::all_of(gap.begin(), gap.end(), IsBlank)) {
+        return Fail("an element without text holds text in the input");
+    }
+    edits_.push_back({element->gapBegin, element->endTag, TextReplacement(added)});
+    return true;
+}
+
+bool SourceSplicer::Resolve() {
+    if (!problem_.empty()) {
+        return false;
+    }
+    // Check the positions pugixml gave against the input before trusting them.
+    for (const Element& element : elements_) {
+        const std::string_view name = element.node.name();
+        if (source_[element.name - 1] != '<' || source_.compare(element.name, name.size(), name) != 0) {
+            return Fail("a selected element was not found where the parser put it");
+        }
+    }
+    edits_.clear();
+    if (!ScanElements()) {
+        return false;
+    }
+    for (const Note& note : notes_) {
+        if (!AddEdit(note)) {
+            return false;
+        }
+    }
+
+    // Items changed without a position of their own must be ones noted earlier
+    // (changed twice) or text added to an element noted for an insertion.
+    std::vector<const void*> noted;
+    noted.reserve(notes_.size());
+    for (const Note& note : notes_) {
+        noted.push_back(note.item);
+    }
+    std::sort(noted.begin(), noted.end());
+    for (const auto& [item, isAttribute] : unplaced_) {
+        if (std::binary_search(noted.begin(), noted.end(), item)) {
+            continue;
+        }
+        if (isAttribute) {
+            return Fail("a changed attribute has no position in the input");
+        }
+        // Only text nodes end up here without being noted; their parent decides.
+        const pugi::xml_node added(static_cast<pugi::xml_node_struct*>(const_cast<void*>(item)));
+        const std::ptrdiff_t parent = added.parent().offset_debug();
+        const Element* element = parent > 0 ? FindElement(static_cast<std::size_t>(parent)) : nullptr;
+        const bool insertion = element != nullptr &&
+                               std::binary_search(noted.begin(), noted.end(),
+                                                  static_cast<const void*>(added.parent().internal_object()));
+        if (!insertion) {
+            return Fail("a changed item has no position in the input");
+        }
+    }
+
+    std::sort(edits_.begin(), edits_.end(), [](const SourceEdit& a, const SourceEdit& b) {
+        return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
+    });
+    edits_.erase(std::unique(edits_.begin(), edits_.end(),
+                             [](const SourceEdit& a, const SourceEdit& b) {
+                                 return a.begin == b.begin && a.end == b.end;
+                             }),
+                 edits_.end());
+    for (std::size_t index = 1; index < edits_.size(); ++index) {
+        if (edits_[index].begin < edits_[index - 1].end) {
+            return Fail("two changes overlap in the input");
+        }
+    }
+    return true;
+}
+
+void SourceSplicer::Write(std::ostream& out) const {
+    std::size_t at = 0;
+    for (const SourceEdit& edit : edits_) {
+        out.write(source_.data() + at, static_cast<std::streamsize>(edit.begin - at));
+        out.write(edit.replacement.data(), static_cast<std::streamsize>(edit.replacement.size()));
+        at = edit.end;
+    }
+    out.write(source_.data() + at, static_cast<std::streamsize>(source_.size() - at));
+}
+
+}  // namespace qiv::redact
