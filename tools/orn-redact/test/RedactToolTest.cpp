@@ -118,20 +118,66 @@ protected:
 };
 
 TEST_F(RedactTool, StandardOutputCarriesOnlyTheDocument) {
-    Outcome result = Run({"--raw", "//email"}, mixedDocument);
+    Outcome result = Run({"//email"}, mixedDocument);
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out,
-              "<?xml version=\"1.0\"?><people><person id=\"p1\"><email>redacted</email>"
+              "<people><person id=\"p1\"><email>redacted</email>"
               "<notes>Call <b>Ada</b> at home</notes></person><person id=\"p2\">"
               "<email>redacted</email><notes><![CDATA[<vip>]]> and more</notes></person>"
               "</people>");
 
     // The library's load announcement goes to standard error instead.
-    WriteFile(Path("in.xml"), "<a><b>secret</b></a>");
+    WriteFile(Path("in.xml"), "<a>\r\n <b k='v'>secret</b><!-- c -->\r\n</a>");
     result = Run({"-i", Path("in.xml").string(), "//b"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, "<?xml version=\"1.0\"?>\n<a>\n\t<b>redacted</b>\n</a>\n");
+    EXPECT_EQ(result.out, "<a>\r\n <b k='v'>redacted</b><!-- c -->\r\n</a>");
     EXPECT_THAT(result.err, HasSubstr("Loading XML document from " + Path("in.xml").string()));
+}
+
+TEST_F(RedactTool, WritesTheDocumentAnewOnlyWhenAskedOrNeeded) {
+    const std::string note = "; writing the document anew, without its comments";
+    Outcome result = Run({"--reformat", "//b"}, "<!-- c --><a><b>x</b></a>");
+    EXPECT_EQ(result.out, "<?xml version=\"1.0\"?>\n<a>\n\t<b>redacted</b>\n</a>\n");
+    EXPECT_THAT(result.err, Not(HasSubstr(note)));
+    result = Run({"--reformat", "--raw", "//b"}, "<a><b>x</b></a>");
+    EXPECT_EQ(result.out, "<?xml version=\"1.0\"?><a><b>redacted</b></a>");
+    result = Run({"--raw", "//b"}, "<a><b>x</b></a>");
+    EXPECT_EQ(result.out, "<a><b>redacted</b></a>");
+    EXPECT_THAT(result.err, HasSubstr("--raw applies only when the document is written anew"));
+
+    result = Run({"/"}, "<a><b>x</b></a>");
+    EXPECT_EQ(result.status, 0);
+    EXPECT_THAT(result.err, HasSubstr("note: the document node itself is selected" + note));
+    result = Run({"//b"}, std::string("\xFF\xFE<\0a\0>\0<\0b\0>\0x\0<\0/\0b\0>\0<\0/\0a\0>\0", 32));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("note: the input is UTF-16LE, which the parser converts" + note));
+    EXPECT_THAT(result.out, HasSubstr("<b>redacted</b>"));
+}
+
+TEST_F(RedactTool, InPlaceOnAHardLinkedFileNeedsBreakLinks) {
+    const std::string original = "<a><b>secret</b></a>\n";
+    WriteFile(Path("doc.xml"), original);
+    fs::create_hard_link(Path("doc.xml"), Path("other.xml"));
+    const std::vector<std::string> inPlace = {"-i", Path("doc.xml").string(), "--in-place", "//b"};
+    Outcome result = Run(inPlace);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_THAT(result.err, HasSubstr("it has 2 hard links"));
+    EXPECT_THAT(result.err, HasSubstr("--break-links"));
+    EXPECT_EQ(ReadFile(Path("doc.xml")), original);
+
+    std::vector<std::string> breaking = inPlace;
+    breaking.push_back("--break-links");
+    result = Run(breaking);
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(ReadFile(Path("doc.xml")), "<a><b>redacted</b></a>\n");
+    EXPECT_EQ(ReadFile(Path("other.xml")), original);
+
+    // A symbolic link is followed: the file it names is replaced.
+    fs::create_symlink("other.xml", Path("link.xml"));
+    result = Run({"-i", Path("link.xml").string(), "--in-place", "//b"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(fs::is_symlink(Path("link.xml")));
+    EXPECT_EQ(ReadFile(Path("other.xml")), "<a><b>redacted</b></a>\n");
 }
 
 TEST_F(RedactTool, ExpressionFileAddsToCommandLineExpressions) {
@@ -249,11 +295,11 @@ TEST_F(RedactTool, OutputReplacesTargetKeepingPermissionsAndLinks) {
     fs::permissions(Path("out.xml"), mode);
     fs::create_symlink("out.xml", Path("link.xml"));
     const Outcome result =
-        Run({"--raw", "-o", Path("link.xml").string(), "//email"}, "<a><email>x</email></a>");
+        Run({"-o", Path("link.xml").string(), "//email"}, "<a><email>x</email></a>");
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.out, "");
     EXPECT_TRUE(fs::is_symlink(Path("link.xml")));
-    EXPECT_EQ(ReadFile(Path("out.xml")), "<?xml version=\"1.0\"?><a><email>redacted</email></a>");
+    EXPECT_EQ(ReadFile(Path("out.xml")), "<a><email>redacted</email></a>");
     EXPECT_EQ(fs::status(Path("out.xml")).permissions(), mode);
 }
 

@@ -1,0 +1,105 @@
+#pragma once
+
+// The property every byte-preserving redaction must have, shared by the
+// splice fuzz target and the tool's tests: the spliced output, parsed again,
+// is the document the library redacted (same saved form), and it differs from
+// the input only inside the spans the splicer reports, none of which holds
+// markup.
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "DataParserIF.h"
+#include "InterfaceFactory.h"
+#include "Redaction.h"
+#include "SourceSplice.h"
+
+namespace qiv::redact {
+
+struct SpliceRun {
+    std::string output;       // the spliced document; empty when it fell back
+    std::string fallback;     // why the splice was given up, if it was
+    std::string problem;      // a broken property; empty when all hold
+    std::vector<SourceEdit> edits;
+};
+
+inline std::string SavedRaw(DataParserIF& parser) {
+    std::ostringstream out;
+    parser.SaveToStream(out, 0x04);
+    return out.str();
+}
+
+inline SpliceRun RunSplice(const std::string& source, const std::vector<std::string>& expressions,
+                           const RedactionSettings& settings) {
+    SpliceRun run;
+    auto parser = InterfaceFactory::Create<DataParserIF>("XML");
+    std::istringstream input(source);
+    if (parser->LoadStream(input).second != DataParserStatus::Ok || !ConvertedEncoding(source).empty()) {
+        run.fallback = "not a document whose bytes the parser keeps";
+        return run;
+    }
+    SourceSplicer splicer(source, settings.deep);
+    std::vector<ExpressionOutcome> outcomes;
+    std::string error;
+    if (!Redact(*parser, expressions, settings, outcomes, error, &splicer)) {
+        run.fallback = error;
+        return run;
+    }
+    if (!splicer.Problem().empty()) {
+        run.fallback = splicer.Problem();
+        return run;
+    }
+    std::ostringstream out;
+    splicer.Write(out);
+    run.output = out.str();
+    run.edits = splicer.Edits();
+
+    // Outside the edits the output is the input; inside, no markup is touched
+    // except an empty element's "/>", which becomes a start and an end tag.
+    std::size_t at = 0;
+    std::size_t outAt = 0;
+    std::size_t addedTags = 0;
+    for (const SourceEdit& edit : run.edits) {
+        if (edit.begin < at || edit.end < edit.begin || edit.end > source.size()) {
+            run.problem = "edits out of order or out of bounds";
+            return run;
+        }
+        const std::string_view kept(source.data() + at, edit.begin - at);
+        if (run.output.compare(outAt, kept.size(), kept) != 0) {
+            run.problem = "bytes outside the edits changed";
+            return run;
+        }
+        const std::string_view replaced(source.data() + edit.begin, edit.end - edit.begin);
+        if (replaced.find('<') != std::string_view::npos) {
+            run.problem = "an edit replaces markup: " + std::string(replaced);
+            return run;
+        }
+        addedTags += static_cast<std::size_t>(
+            std::count(edit.replacement.begin(), edit.replacement.end(), '<'));
+        outAt += kept.size() + edit.replacement.size();
+        at = edit.end;
+    }
+    if (run.output.compare(outAt, std::string::npos, source, at) != 0) {
+        run.problem = "bytes after the last edit changed";
+        return run;
+    }
+    if (static_cast<std::size_t>(std::count(run.output.begin(), run.output.end(), '<')) !=
+        static_cast<std::size_t>(std::count(source.begin(), source.end(), '<')) + addedTags) {
+        run.problem = "markup added or lost";
+        return run;
+    }
+
+    auto reparsed = InterfaceFactory::Create<DataParserIF>("XML");
+    std::istringstream again(run.output);
+    if (reparsed->LoadStream(again).second != DataParserStatus::Ok) {
+        run.problem = "the output does not parse";
+    } else if (SavedRaw(*reparsed) != SavedRaw(*parser)) {
+        run.problem = "the output parses to another document than the redacted one:\n" +
+                      SavedRaw(*reparsed) + "\n" + SavedRaw(*parser);
+    }
+    return run;
+}
+
+}  // namespace qiv::redact

@@ -1,0 +1,147 @@
+// The byte-preserving output in-process: exact results on documents with real
+// structure, the cases that must fall back to writing the document anew, and
+// the splice property on generated documents.
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "SourceSplice.h"
+#include "SpliceProperty.h"
+
+namespace {
+
+using qiv::redact::ConvertedEncoding;
+using qiv::redact::RunSplice;
+
+struct Case {
+    const char* input;
+    std::vector<std::string> expressions;
+    bool deep;
+    bool attributes;
+    const char* expected;
+};
+
+const std::string prolog =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<?xml-stylesheet type=\"text/xsl\" href=\"s.xsl\"?>\r\n"
+    "<!DOCTYPE r [ <!ENTITY co \"ACME\"> <!-- inside <r> --> ]>\r\n"
+    "<!-- exported by crm -->\r\n";
+
+TEST(Splice, ReplacesOnlyTheSelectedValues) {
+    const Case cases[] = {
+        {"<r a='1'>\r\n  <p><name>Ann</name><ssn>123</ssn><c>&co; Ltd</c></p>\r\n</r>\r\n",
+         {"//ssn"}, false, false,
+         "<r a='1'>\r\n  <p><name>Ann</name><ssn>redacted</ssn><c>&co; Ltd</c></p>\r\n</r>\r\n"},
+        // References inside a replaced span go with it; others stay as written.
+        {"<r><c>&co; &#65;&lt;</c><d>&co;</d></r>", {"//c"}, false, false,
+         "<r><c>redacted</c><d>&co;</d></r>"},
+        {"<r><e/><e a='x' /><e></e><e>\n  <f/>\n</e></r>", {"//e"}, false, false,
+         "<r><e>redacted</e><e a='x' >redacted</e><e>redacted</e><e>\n  <f/>redacted</e></r>"},
+        {"<r><n><![CDATA[a]]>b]]></n></r>", {"//n"}, false, false,
+         "<r><n><![CDATA[redacted]]>b]]></n></r>"},
+        {"<r><n>a<!--k--><b>c<?pi x?></b>d<![CDATA[e]]></n><!--o--></r>", {"//n"}, true, false,
+         "<r><n>redacted<!--redacted--><b>redacted<?pi x?></b>redacted<![CDATA[redacted]]></n>"
+         "<!--o--></r>"},
+        {"<r><p a=\"x&amp;y\" b='q\"' c=\"\"/></r>", {"//@a | //@b", "//@c"}, false, true,
+         "<r><p a=\"redacted\" b='redacted' c=\"redacted\"/></r>"},
+        // Attributes stay as they are without --attributes.
+        {"<r><p a=\"x\">t</p></r>", {"//@a", "//p"}, false, false, "<r><p a=\"x\">redacted</p></r>"},
+        {"<r><n>a<b/>c</n></r>", {"//n/text()"}, false, false, "<r><n>redacted<b/>redacted</n></r>"},
+        // Items selected again, and text added by an earlier expression.
+        {"<r><e/><t>long enough text</t></r>", {"//e", "//e/text()", "//t", "//t | //t/text()"},
+         false, false, "<r><e>redacted</e><t>redacted</t></r>"},
+        {"<a><b>x</b><c/></a>", {"//*"}, false, false,
+         "<a><b>redacted</b><c>redacted</c>redacted</a>"},
+        {"\xEF\xBB\xBF<a>\xC3\xA9<b>x</b></a>", {"//b"}, false, false,
+         "\xEF\xBB\xBF<a>\xC3\xA9<b>redacted</b></a>"},
+        {"<a x='>'><b y=\"/>\">q</b></a>", {"//b", "//a"}, true, false,
+         "<a x='>'><b y=\"/>\">redacted</b>redacted</a>"},
+    };
+    for (const Case& test : cases) {
+        for (const std::string& before : {std::string(), prolog}) {
+            const auto run = RunSplice(before + test.input, test.expressions, {test.deep, test.attributes});
+            SCOPED_TRACE(test.input);
+            EXPECT_EQ(run.fallback, "");
+            EXPECT_EQ(run.problem, "");
+            EXPECT_EQ(run.output, before + test.expected);
+        }
+    }
+}
+
+TEST(Splice, FallsBackWhereInputPositionsAreLost) {
+    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"/"}, {}).fallback, "the document node itself is selected");
+    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"//."}, {}).fallback, "the document node itself is selected");
+
+    const std::pair<std::string, const char*> encodings[] = {
+        {std::string("\xFF\xFE<\0a\0/\0>\0", 10), "UTF-16LE"},
+        {std::string("\0<\0a\0/\0>", 8), "UTF-16BE"},
+        {std::string("<\0\0\0a\0\0\0", 8), "UTF-32LE"},
+        {std::string("\0\0\xFE\xFF", 4), "UTF-32BE"},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><a/>", "Latin-1"},
+        {"<?xml version=\"1.0\" encoding = \"latin1\"?><a/>", "Latin-1"},
+        {"<?xml version='1.0' encoding='UTF-8'?><a/>", ""},
+        {"<?xml version='1.0' encoding='ISO-8859-15'?><a/>", ""},
+        {"\xEF\xBB\xBF<a/>", ""},
+        {"<a/>", ""},
+    };
+    for (const auto& [input, encoding] : encodings) {
+        EXPECT_EQ(ConvertedEncoding(input), encoding) << input;
+    }
+}
+
+// Random documents of elements, attributes in both quote styles, references,
+// CDATA, comments, PIs, blanks and CRLF, with random expressions: the spliced
+// output must have the splice property, and never fall back.
+std::string RandomDocument(std::mt19937& random, int depth) {
+    const char* names[] = {"a", "b", "c"};
+    const char* texts[] = {"t", " x y ", "&amp;", "&co;", "&#65;", "\r\n", "  ", "]]&gt;", "q>"};
+    std::string out = "<";
+    const std::string name = names[random() % 3];
+    out += name;
+    for (unsigned count = random() % 3, index = 0; index < count; ++index) {
+        out += std::string(" ") + "xyz"[index] + (random() % 2 ? "='v&lt;'" : "=\"w'\"");
+    }
+    if (depth > 3 || random() % 4 == 0) {
+        return out + (random() % 2 ? "/>" : " />");
+    }
+    out += ">";
+    for (unsigned count = random() % 4, index = 0; index < count; ++index) {
+        switch (random() % 6) {
+            case 0:
+                out += RandomDocument(random, depth + 1);
+                break;
+            case 1:
+                out += "<!--c-->";
+                break;
+            case 2:
+                out += "<![CDATA[d]]>";
+                break;
+            case 3:
+                out += "<?p i?>";
+                break;
+            default:
+                out += texts[random() % 9];
+        }
+    }
+    return out + "</" + name + ">";
+}
+
+TEST(Splice, GeneratedDocumentsKeepTheSpliceProperty) {
+    const std::vector<std::string> expressions = {
+        "//a", "//b/text()", "//@x", "//c", "//*", "//a[1]", "//b | //c", "//text()", "//@*", "//*/c/.."};
+    std::mt19937 random(20261205);
+    for (int round = 0; round < 3000; ++round) {
+        const std::string document = (round % 2 ? prolog : "") + RandomDocument(random, 0);
+        std::vector<std::string> chosen;
+        for (unsigned count = 1 + random() % 3, index = 0; index < count; ++index) {
+            chosen.push_back(expressions[random() % expressions.size()]);
+        }
+        const auto run = RunSplice(document, chosen, {random() % 2 == 0, random() % 2 == 0});
+        ASSERT_EQ(run.fallback, "") << document;
+        ASSERT_EQ(run.problem, "") << document << "\n" << testing::PrintToString(chosen);
+    }
+}
+
+}  // namespace
