@@ -40,14 +40,17 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         run.fallback = "not a document whose bytes the parser keeps";
         return run;
     }
-    SourceSplicer splicer(source, settings.deep);
+    SourceSplicer splicer(settings.deep, source.size());
     std::vector<ExpressionOutcome> outcomes;
     std::string error;
     if (!Redact(*parser, expressions, settings, outcomes, error, &splicer)) {
         run.fallback = error;
         return run;
     }
-    if (!splicer.Problem().empty()) {
+    // The splice must not need the document any more, as in the tool.
+    const std::string redacted = SavedRaw(*parser);
+    parser->Reset();
+    if (!splicer.Problem().empty() || !splicer.Resolve(source)) {
         run.fallback = splicer.Problem();
         return run;
     }
@@ -95,9 +98,9 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     std::istringstream again(run.output);
     if (reparsed->LoadStream(again).second != DataParserStatus::Ok) {
         run.problem = "the output does not parse";
-    } else if (SavedRaw(*reparsed) != SavedRaw(*parser)) {
+    } else if (SavedRaw(*reparsed) != redacted) {
         run.problem = "the output parses to another document than the redacted one:\n" +
-                      SavedRaw(*reparsed) + "\n" + SavedRaw(*parser);
+                      SavedRaw(*reparsed) + "\n" + redacted;
     }
     return run;
 }

@@ -19,7 +19,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 status=0
-for target in load xpath edit; do
+for target in load xpath edit splice; do
   mkdir -p "$work/$target"
   echo "==> fuzzing $target for ${seconds}s"
   if ! build/fuzz/fuzz/orn_fuzz_$target "$work/$target" "fuzz/corpus/$target" \

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -66,14 +67,25 @@ bool HasPosition(DataParserStatus status) {
            status != DataParserStatus::Unmapped;
 }
 
-// Reads everything from descriptor; size is what is expected (0: unknown).
-bool ReadDescriptor(int descriptor, off_t size, std::string& text) {
+InputDocument::Identity IdentityOf(const struct stat& info) {
+    return {static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
+            static_cast<unsigned long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
+            static_cast<long long>(info.st_mtim.tv_nsec)};
+}
+
+// Reads from descriptor until its end, or until limit bytes; size is what is
+// expected (0: unknown).
+bool ReadDescriptor(int descriptor, off_t size, std::string& text,
+                    std::size_t limit = std::string::npos) {
     text.clear();
-    text.resize(size > 0 ? static_cast<std::size_t>(size) + 1 : 64 * 1024);
+    text.resize(std::min(limit, size > 0 ? static_cast<std::size_t>(size) + 1 : 64 * 1024));
     std::size_t used = 0;
     for (;;) {
         if (used == text.size()) {
-            text.resize(text.size() * 2);
+            if (used >= limit) {
+                break;
+            }
+            text.resize(std::min(limit, text.size() * 2));
         }
         const ssize_t got = ::read(descriptor, text.data() + used, text.size() - used);
         if (got < 0 && errno == EINTR) {
@@ -174,60 +186,95 @@ TextPosition PositionOf(std::string_view text, std::size_t offset) {
     return position;
 }
 
-bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path, std::string& source,
-                  std::string& error) {
-    if (!path) {
-        if (!ReadAll(std::cin, source)) {
+bool InputDocument::Identity::operator==(const Identity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           seconds == other.seconds && nanoseconds == other.nanoseconds;
+}
+
+bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error) {
+    constexpr std::size_t headSize = 4096;
+    if (!input.path) {
+        if (!ReadAll(std::cin, input.source)) {
             error = "cannot read standard input";
             return false;
         }
-        return LoadText(parser, source, "standard input", error);
+        input.haveSource = true;
+        input.size = input.source.size();
+        input.head = input.source.substr(0, headSize);
+        return LoadText(parser, input.source, "standard input", error);
     }
+    const std::string& path = *input.path;
 
     // Check the file first so that a missing, unreadable or wrong kind of
     // file gets a plain message instead of a parse status.
-    struct stat before {};
-    if (::stat(path->c_str(), &before) != 0) {
-        error = "cannot read " + *path + ": " + std::strerror(errno);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    if (S_ISDIR(before.st_mode)) {
-        error = "cannot read " + *path + ": it is a directory";
+    if (S_ISDIR(info.st_mode)) {
+        error = "cannot read " + path + ": it is a directory";
         return false;
     }
-    const int descriptor = ::open(path->c_str(), O_RDONLY | O_CLOEXEC);
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
-        error = "cannot read " + *path + ": " + std::strerror(errno);
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    const bool regular = ::fstat(descriptor, &before) == 0 && S_ISREG(before.st_mode);
-    const bool read = ReadDescriptor(descriptor, regular ? before.st_size : 0, source);
+    const bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
+    // Pipes and devices can be read only once: read them whole and parse that.
+    const bool read = regular ? ReadDescriptor(descriptor, 0, input.head, headSize)
+                              : ReadDescriptor(descriptor, 0, input.source);
     ::close(descriptor);
     if (!read) {
-        error = "cannot read " + *path + ": " + std::strerror(errno);
+        error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
     if (!regular) {
-        // Pipes and devices can be read only once: parse the bytes read.
-        return LoadText(parser, source, *path, error);
+        input.haveSource = true;
+        input.size = input.source.size();
+        input.head = input.source.substr(0, headSize);
+        return LoadText(parser, input.source, path, error);
     }
 
-    const LoadResult result = parser.LoadFile(*path);
+    input.identity = IdentityOf(info);
+    const LoadResult result = parser.LoadFile(path);
     if (result.second != DataParserStatus::Ok) {
-        error = DescribeFailure(*path, result, &source);
+        const bool haveText = ReadSource(input, error);
+        error = DescribeFailure(path, result, haveText ? &input.source : nullptr);
         return false;
     }
-    // The parser read the file again; its positions fit the bytes kept here
-    // only if the file did not change in between.
-    struct stat after {};
-    if (::stat(path->c_str(), &after) != 0 || after.st_ino != before.st_ino ||
-        after.st_dev != before.st_dev || after.st_size != before.st_size ||
-        after.st_mtim.tv_sec != before.st_mtim.tv_sec ||
-        after.st_mtim.tv_nsec != before.st_mtim.tv_nsec ||
-        static_cast<std::size_t>(after.st_size) != source.size()) {
-        error = "cannot read " + *path + ": it changed while it was being read";
+    input.size = static_cast<std::size_t>(info.st_size);
+    return true;
+}
+
+bool ReadSource(InputDocument& input, std::string& error) {
+    if (input.haveSource) {
+        return true;
+    }
+    const std::string& path = *input.path;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (descriptor < 0 || ::fstat(descriptor, &info) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
         return false;
     }
+    const bool same = IdentityOf(info) == input.identity;
+    const bool read = same && ReadDescriptor(descriptor, info.st_size, input.source);
+    const int readErrno = errno;
+    ::close(descriptor);
+    if (!same || (read && input.source.size() != static_cast<std::size_t>(info.st_size))) {
+        error = "cannot read " + path + ": it changed while it was being redacted";
+        return false;
+    }
+    if (!read) {
+        error = "cannot read " + path + ": " + std::strerror(readErrno);
+        return false;
+    }
+    input.haveSource = true;
     return true;
 }
 

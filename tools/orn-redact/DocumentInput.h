@@ -17,12 +17,32 @@ struct TextPosition {
 };
 TextPosition PositionOf(std::string_view text, std::size_t offset);
 
-/// Loads the document from the file at path, or from standard input when
-/// there is none, and keeps the bytes that were parsed in source. On failure
-/// returns false and a message for the user: a plain one for a file that
-/// cannot be read, or the parse status, its description and the line and
-/// column where parsing stopped.
-bool LoadDocument(DataParserIF& parser, const std::optional<std::string>& path, std::string& source,
-                  std::string& error);
+/// The document's input: where it comes from and the bytes it was parsed from.
+struct InputDocument {
+    std::optional<std::string> path;  // standard input when empty
+    std::string source;               // the bytes parsed, once read
+    bool haveSource = false;
+    std::size_t size = 0;  // number of bytes parsed
+    std::string head;      // the first bytes (all of source when it was read first)
+    // A regular file is parsed by the library from its path; what it was then,
+    // so that reading it again can tell whether it is still the same.
+    struct Identity {
+        unsigned long long device = 0, inode = 0, size = 0;
+        long long seconds = 0, nanoseconds = 0;
+        bool operator==(const Identity& other) const;
+    } identity;
+};
+
+/// Loads the document from input.path, or from standard input when there is
+/// none. A regular file is parsed by the library from its path and not kept;
+/// other inputs are read into input.source first. On failure returns false
+/// and a message for the user: a plain one for a file that cannot be read, or
+/// the parse status, its description and the line and column where parsing
+/// stopped.
+bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error);
+
+/// Makes input.source hold the bytes the document was parsed from: a regular
+/// file is read again, and must not have changed since it was parsed.
+bool ReadSource(InputDocument& input, std::string& error);
 
 }  // namespace qiv::redact

@@ -121,6 +121,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             options.report = true;
         } else if (argument == "--require-match") {
             options.requireMatch = true;
+        } else if (argument == "--timings") {
+            options.timings = true;
         } else if (argument == "-h" || argument == "--help") {
             options.help = true;
         } else if (argument == "--version") {
@@ -205,6 +207,8 @@ Options:
       --report            print, per expression, how many items it selected and
                           how many of them were redacted
       --require-match     treat an expression that selects nothing as an error
+      --timings           print how long loading, selecting and redacting,
+                          splicing and writing took
   -h, --help              show this help and exit
       --version           show the version and exit
 

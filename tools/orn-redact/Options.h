@@ -29,6 +29,7 @@ struct Options {
     bool attributes = false;
     bool report = false;
     bool requireMatch = false;
+    bool timings = false;  // print how long each step took
     bool help = false;
     bool version = false;
 };

@@ -54,6 +54,21 @@ protected:
         return traits_type::not_eof(character);
     }
     int sync() override { return Drain() ? 0 : -1; }
+    // Large pieces (the kept spans of a document) go straight to the file
+    // instead of through the buffer.
+    std::streamsize xsputn(const char* data, std::streamsize count) override {
+        if (count < static_cast<std::streamsize>(buffer_.size())) {
+            return std::streambuf::xsputn(data, count);
+        }
+        if (!Drain()) {
+            return 0;
+        }
+        if (!WriteAll(descriptor_, std::string_view(data, static_cast<std::size_t>(count)))) {
+            failedErrno_ = errno != 0 ? errno : EIO;
+            return 0;
+        }
+        return count;
+    }
 
 private:
     bool Drain() {

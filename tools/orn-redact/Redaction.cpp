@@ -115,8 +115,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     // it sees the changes made for the expressions before it. The same
     // selection gives the counts and, through the splicer, the places in the
     // input. Every item changes the way the library's RedactNodes changes it:
-    // through the node's text. Nothing is removed, so items stay valid.
-    std::vector<std::unique_ptr<PugiXPathNodeSet>> selections;
+    // through the node's text. Nothing is removed, so nodes stay valid.
+    std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
     for (const std::string& expression : expressions) {
         std::unique_ptr<PugiXPathNodeSet> selected = xmlParser->SelectNodes(expression);
@@ -155,6 +155,11 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (settings.deep) {
                     RedactAllText(node, splicer);
                 }
+                if (HoldsOtherText(node)) {
+                    recheck.emplace_back(outcomes.size(), node);
+                } else if (splicer != nullptr) {
+                    splicer->NoteCommentCheck(outcomes.size(), node);
+                }
             } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
                 ++outcome.redacted;
                 if (splicer != nullptr) {
@@ -163,26 +168,28 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 PugiXPathNode(*item).GetNode()->SetValue(redactedText);
             }
         }
-        selections.push_back(std::move(selected));
         outcomes.push_back(std::move(outcome));
     }
 
-    // The splicer's view of comments counts only when its edits are used.
-    const bool spliced = splicer != nullptr && splicer->Resolve();
-
-    // Checked only now: a later expression may have cleaned up text an
-    // earlier expression left behind.
-    for (std::size_t index = 0; index < selections.size(); ++index) {
-        for (auto item = selections[index]->Begin(); item != selections[index]->End(); ++item) {
-            const pugi::xml_node node = item->node();
-            const pugi::xml_node_type type = node.type();
-            if ((type == pugi::node_element || type == pugi::node_document) &&
-                (HoldsOtherText(node) || (spliced && splicer->HoldsOtherComment(node)))) {
-                ++outcomes[index].elementsWithOtherText;
-            }
+    // Text left behind is counted only now: a later expression may have
+    // cleaned it up. Nothing the tool does adds other text, so elements found
+    // clean right after their change are not checked again.
+    const bool spliced = splicer != nullptr && splicer->Capture();
+    for (const auto& [index, node] : recheck) {
+        if (HoldsOtherText(node)) {
+            ++outcomes[index].elementsWithOtherText;
+        } else if (spliced) {
+            splicer->NoteCommentCheck(index, node);
         }
     }
     return true;
+}
+
+void AddCommentLeftovers(const SourceSplicer& splicer, std::vector<ExpressionOutcome>& outcomes) {
+    const std::vector<std::size_t> counts = splicer.ElementsWithOtherComments(outcomes.size());
+    for (std::size_t index = 0; index < outcomes.size(); ++index) {
+        outcomes[index].elementsWithOtherText += counts[index];
+    }
 }
 
 }  // namespace qiv::redact

@@ -101,10 +101,36 @@ void AppendEscaped(std::string& out, std::string_view value, char quote) {
     }
 }
 
-std::string TextReplacement(std::string_view value) {
-    std::string out;
-    AppendEscaped(out, value, 0);
-    return out;
+// Sorts items by key. Each expression adds its items in document order, so
+// they come as a few ascending runs: merging those is much cheaper than a
+// general sort.
+template <typename Item, typename Key>
+void SortRuns(std::vector<Item>& items, Key key) {
+    const auto less = [&key](const Item& a, const Item& b) { return key(a) < key(b); };
+    std::vector<std::size_t> runs{0};
+    for (std::size_t index = 1; index < items.size(); ++index) {
+        if (less(items[index], items[index - 1])) {
+            runs.push_back(index);
+        }
+    }
+    if (runs.size() > 64) {
+        std::sort(items.begin(), items.end(), less);
+        return;
+    }
+    runs.push_back(items.size());
+    while (runs.size() > 2) {
+        std::vector<std::size_t> merged{0};
+        for (std::size_t run = 2; run < runs.size(); run += 2) {
+            std::inplace_merge(items.begin() + static_cast<std::ptrdiff_t>(runs[run - 2]),
+                               items.begin() + static_cast<std::ptrdiff_t>(runs[run - 1]),
+                               items.begin() + static_cast<std::ptrdiff_t>(runs[run]), less);
+            merged.push_back(runs[run]);
+        }
+        if (runs.size() % 2 == 0) {
+            merged.push_back(runs.back());
+        }
+        runs = std::move(merged);
+    }
 }
 
 // A CDATA section cannot hold "]]>": split it across two sections.
@@ -120,8 +146,6 @@ std::string CDataReplacement(std::string_view value) {
         at = end + 3;
     }
 }
-
-std::string_view ValueOf(const pugi::xml_node& node) { return node.value(); }
 
 }  // namespace
 
@@ -155,7 +179,8 @@ std::string ConvertedEncoding(std::string_view source) {
     return {};
 }
 
-SourceSplicer::SourceSplicer(std::string_view source, bool deep) : source_(source), deep_(deep) {}
+SourceSplicer::SourceSplicer(bool deep, std::size_t inputSize)
+    : deep_(deep), bufferSize_(inputSize) {}
 
 bool SourceSplicer::Fail(std::string problem) {
     if (problem_.empty()) {
@@ -167,8 +192,21 @@ bool SourceSplicer::Fail(std::string problem) {
 // pugixml knows an item's place in its parse buffer while the item still
 // refers into it; -1 otherwise (a value set since, or a node added).
 std::ptrdiff_t SourceSplicer::OffsetOf(const pugi::xml_node& node) const {
-    const std::ptrdiff_t offset = node.offset_debug();
-    return offset >= 0 && static_cast<std::size_t>(offset) < source_.size() ? offset : -1;
+    return node.offset_debug();
+}
+
+std::size_t SourceSplicer::Intern(std::string_view text) {
+    // Nearly every value is "redacted", and an expression mostly selects
+    // elements of one name: check the last one first.
+    if (lastText_ < texts_.size() && texts_[lastText_] == text) {
+        return lastText_;
+    }
+    const auto [found, added] = textIndex_.emplace(std::string(text), texts_.size());
+    if (added) {
+        texts_.emplace_back(text);
+    }
+    lastText_ = found->second;
+    return lastText_;
 }
 
 void SourceSplicer::NoteText(const pugi::xml_node& text) {
@@ -177,7 +215,7 @@ void SourceSplicer::NoteText(const pugi::xml_node& text) {
         unplaced_.emplace_back(text.internal_object(), false);
         return;
     }
-    notes_.push_back({static_cast<std::size_t>(offset), text.internal_object(),
+    notes_.push_back({static_cast<std::size_t>(offset), text.internal_object(), 0,
                       text.type() == pugi::node_cdata ? Kind::CData : Kind::Text});
 }
 
@@ -189,7 +227,7 @@ void SourceSplicer::NoteElement(const pugi::xml_node& element) {
     }
     Element entry;
     entry.name = static_cast<std::size_t>(offset);
-    entry.node = element;
+    entry.nameText = Intern(element.name());
     elements_.push_back(entry);
 }
 
@@ -198,6 +236,7 @@ void SourceSplicer::NoteElementText(const pugi::xml_node& element) {
         Fail("the document node itself is selected");
         return;
     }
+    const std::size_t noted = elements_.size();
     NoteElement(element);
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
         if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
@@ -205,8 +244,8 @@ void SourceSplicer::NoteElementText(const pugi::xml_node& element) {
             return;
         }
     }
-    if (!elements_.empty() && elements_.back().node == element) {
-        notes_.push_back({elements_.back().name, element.internal_object(), Kind::Insert});
+    if (elements_.size() > noted) {
+        notes_.push_back({elements_.back().name, element.internal_object(), 0, Kind::Insert});
     }
 }
 
@@ -219,11 +258,12 @@ void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
     const auto value = reinterpret_cast<std::uintptr_t>(attribute.value());
     const auto base = reinterpret_cast<std::uintptr_t>(element.name()) -
                       static_cast<std::uintptr_t>(name);
-    if (name < 0 || value < base || value - base >= source_.size()) {
+    // A value set since lies outside the buffer.
+    if (name < 0 || value < base || value - base >= bufferSize_) {
         unplaced_.emplace_back(attribute.internal_object(), true);
         return;
     }
-    notes_.push_back({value - base, attribute.internal_object(), Kind::Attribute});
+    notes_.push_back({value - base, attribute.internal_object(), 0, Kind::Attribute});
 }
 
 const SourceSplicer::Element* SourceSplicer::FindElement(std::size_t name) const {
@@ -233,10 +273,25 @@ const SourceSplicer::Element* SourceSplicer::FindElement(std::size_t name) const
     return found != elements_.end() && found->name == name ? &*found : nullptr;
 }
 
-bool SourceSplicer::HoldsOtherComment(const pugi::xml_node& element) const {
-    const std::ptrdiff_t offset = element.offset_debug();
-    const Element* found = offset > 0 ? FindElement(static_cast<std::size_t>(offset)) : nullptr;
-    return found != nullptr && found->otherComment;
+void SourceSplicer::NoteCommentCheck(std::size_t expression, const pugi::xml_node& element) {
+    const std::ptrdiff_t offset = OffsetOf(element);
+    if (offset > 0) {
+        commentChecks_.emplace_back(expression, static_cast<std::size_t>(offset));
+    }
+}
+
+std::vector<std::size_t> SourceSplicer::ElementsWithOtherComments(std::size_t expressions) const {
+    std::vector<std::size_t> counts(expressions, 0);
+    if (!anyOtherComment_) {
+        return counts;
+    }
+    for (const auto& [expression, name] : commentChecks_) {
+        const Element* element = FindElement(name);
+        if (expression < expressions && element != nullptr && element->otherComment) {
+            ++counts[expression];
+        }
+    }
+    return counts;
 }
 
 // One forward pass over the selected elements' extents (jumping over what
@@ -244,12 +299,6 @@ bool SourceSplicer::HoldsOtherComment(const pugi::xml_node& element) const {
 // begins, and the comments inside. Nested selections share the pass, so no
 // byte is scanned twice.
 bool SourceSplicer::ScanElements() {
-    std::sort(elements_.begin(), elements_.end(),
-              [](const Element& a, const Element& b) { return a.name < b.name; });
-    elements_.erase(std::unique(elements_.begin(), elements_.end(),
-                                [](const Element& a, const Element& b) { return a.name == b.name; }),
-                    elements_.end());
-
     struct Open {
         std::size_t element;  // index into elements_
         std::size_t depth;    // nesting depth at which it was opened
@@ -286,6 +335,7 @@ bool SourceSplicer::ScanElements() {
                     edits_.push_back({lt + 4, end, std::string(redactedText)});
                 } else {
                     elements_[open.back().element].otherComment = true;
+                    anyOtherComment_ = true;
                 }
             }
             end += 3;
@@ -319,8 +369,11 @@ bool SourceSplicer::ScanElements() {
             // A start tag: its end is the first '>' outside quoted values.
             std::size_t scan = lt + 1;
             for (;;) {
-                scan = text.find_first_of("\"'>", scan);
-                if (scan == none || text[scan] == '>') {
+                while (scan < text.size() && text[scan] != '>' && text[scan] != '"' &&
+                       text[scan] != '\'') {
+                    ++scan;
+                }
+                if (scan >= text.size() || text[scan] == '>') {
                     break;
                 }
                 scan = text.find(text[scan], scan + 1);
@@ -329,6 +382,7 @@ bool SourceSplicer::ScanElements() {
                 }
                 ++scan;
             }
+            scan = scan >= text.size() ? none : scan;
             if (scan == none) {
                 return Fail("a start tag in the input has no end");
             }
@@ -356,28 +410,43 @@ bool SourceSplicer::ScanElements() {
     return true;
 }
 
+// A value as written in one context: text (0), an attribute in either quote,
+// or CDATA ('C'). Values repeat, so each is escaped once.
+const std::string& SourceSplicer::Escaped(std::size_t text, char context) {
+    const std::size_t slot = text * 4 + (context == 0 ? 0 : context == '"' ? 1 : context == '\'' ? 2 : 3);
+    if (slot >= escaped_.size()) {
+        escaped_.resize(slot + 1);
+        escapedReady_.resize(slot + 1, false);
+    }
+    if (!escapedReady_[slot]) {
+        escaped_[slot] = context == 'C' ? CDataReplacement(texts_[text]) : std::string();
+        if (context != 'C') {
+            AppendEscaped(escaped_[slot], texts_[text], context);
+        }
+        escapedReady_[slot] = true;
+    }
+    return escaped_[slot];
+}
+
 bool SourceSplicer::AddEdit(const Note& note) {
     const std::string_view text = source_;
     if (note.kind == Kind::Attribute) {
-        const pugi::xml_attribute attribute(
-            static_cast<pugi::xml_attribute_struct*>(const_cast<void*>(note.item)));
         const char quote = note.begin > 0 ? text[note.begin - 1] : 0;
         const std::size_t end = text.find(quote, note.begin);
         if ((quote != '"' && quote != '\'') || end == none) {
             return Fail("an attribute value was not found where the parser put it");
         }
         SourceEdit edit{note.begin, end, {}};
-        AppendEscaped(edit.replacement, attribute.value(), quote);
+        edit.replacement = Escaped(note.text, quote);
         edits_.push_back(std::move(edit));
         return true;
     }
-    const pugi::xml_node node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
     if (note.kind == Kind::Text) {
         const std::size_t end = text.find('<', note.begin);
         if (note.begin == 0 || text[note.begin - 1] != '>' || end == none) {
             return Fail("a text was not found where the parser put it");
         }
-        edits_.push_back({note.begin, end, TextReplacement(ValueOf(node))});
+        edits_.push_back({note.begin, end, Escaped(note.text, 0)});
         return true;
     }
     if (note.kind == Kind::CData) {
@@ -387,19 +456,18 @@ bool SourceSplicer::AddEdit(const Note& note) {
             end == none) {
             return Fail("a CDATA section was not found where the parser put it");
         }
-        edits_.push_back({note.begin, end, CDataReplacement(ValueOf(node))});
+        edits_.push_back({note.begin, end, Escaped(note.text, 'C')});
         return true;
     }
     // Insert: the element had no text; the text added to it goes where its
     // content ends, in place of the blanks before the end tag.
     const Element* element = FindElement(note.begin);
-    const std::string_view added = node.text().get();
     if (element == nullptr || element->tagEnd == 0) {
         return Fail("an element without text was not found in the input");
     }
     if (element->empty) {
         edits_.push_back({element->tagEnd, element->tagEnd + 2,
-                          ">" + TextReplacement(added) + "</" + node.name() + ">"});
+                          ">" + Escaped(note.text, 0) + "</" + texts_[element->nameText] + ">"});
         return true;
     }
     const std::string_view gap = text.substr(element->gapBegin, element->endTag - element->gapBegin);
@@ -407,39 +475,40 @@ bool SourceSplicer::AddEdit(const Note& note) {
         !std::all_of(gap.begin(), gap.end(), IsBlank)) {
         return Fail("an element without text holds text in the input");
     }
-    edits_.push_back({element->gapBegin, element->endTag, TextReplacement(added)});
+    edits_.push_back({element->gapBegin, element->endTag, Escaped(note.text, 0)});
     return true;
 }
 
-bool SourceSplicer::Resolve() {
+bool SourceSplicer::Capture() {
     if (!problem_.empty()) {
         return false;
     }
-    // Check the positions pugixml gave against the input before trusting them.
-    for (const Element& element : elements_) {
-        const std::string_view name = element.node.name();
-        if (source_[element.name - 1] != '<' || source_.compare(element.name, name.size(), name) != 0) {
-            return Fail("a selected element was not found where the parser put it");
+    SortRuns(elements_, [](const Element& element) { return element.name; });
+    elements_.erase(std::unique(elements_.begin(), elements_.end(),
+                                [](const Element& a, const Element& b) { return a.name == b.name; }),
+                    elements_.end());
+
+    for (Note& note : notes_) {
+        if (note.kind == Kind::Attribute) {
+            note.text = Intern(pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(
+                                                       const_cast<void*>(note.item)))
+                                   .value());
+            continue;
         }
-    }
-    edits_.clear();
-    if (!ScanElements()) {
-        return false;
-    }
-    for (const Note& note : notes_) {
-        if (!AddEdit(note)) {
-            return false;
-        }
+        const pugi::xml_node node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
+        note.text = Intern(note.kind == Kind::Insert ? node.text().get() : node.value());
     }
 
     // Items changed without a position of their own must be ones noted earlier
     // (changed twice) or text added to an element noted for an insertion.
     std::vector<const void*> noted;
-    noted.reserve(notes_.size());
-    for (const Note& note : notes_) {
-        noted.push_back(note.item);
+    if (!unplaced_.empty()) {
+        noted.reserve(notes_.size());
+        for (const Note& note : notes_) {
+            noted.push_back(note.item);
+        }
+        std::sort(noted.begin(), noted.end());
     }
-    std::sort(noted.begin(), noted.end());
     for (const auto& [item, isAttribute] : unplaced_) {
         if (std::binary_search(noted.begin(), noted.end(), item)) {
             continue;
@@ -447,21 +516,56 @@ bool SourceSplicer::Resolve() {
         if (isAttribute) {
             return Fail("a changed attribute has no position in the input");
         }
-        // Only text nodes end up here without being noted; their parent decides.
-        const pugi::xml_node added(static_cast<pugi::xml_node_struct*>(const_cast<void*>(item)));
-        const std::ptrdiff_t parent = added.parent().offset_debug();
-        const Element* element = parent > 0 ? FindElement(static_cast<std::size_t>(parent)) : nullptr;
-        const bool insertion = element != nullptr &&
-                               std::binary_search(noted.begin(), noted.end(),
-                                                  static_cast<const void*>(added.parent().internal_object()));
-        if (!insertion) {
+        const pugi::xml_node parent =
+            pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(item))).parent();
+        if (!std::binary_search(noted.begin(), noted.end(),
+                                static_cast<const void*>(parent.internal_object()))) {
             return Fail("a changed item has no position in the input");
         }
     }
+    for (Note& note : notes_) {
+        note.item = nullptr;  // the document may go now
+    }
+    return true;
+}
 
-    std::sort(edits_.begin(), edits_.end(), [](const SourceEdit& a, const SourceEdit& b) {
+bool SourceSplicer::Resolve(std::string_view source) {
+    if (!problem_.empty()) {
+        return false;
+    }
+    source_ = source;
+    // Check the positions pugixml gave against the input before trusting them.
+    for (const Element& element : elements_) {
+        const std::string& name = texts_[element.nameText];
+        if (element.name >= source_.size() || source_[element.name - 1] != '<' ||
+            source_.compare(element.name, name.size(), name) != 0) {
+            return Fail("a selected element was not found where the parser put it");
+        }
+    }
+    for (const Note& note : notes_) {
+        if (note.begin >= source_.size()) {
+            return Fail("a changed item lies beyond the end of the input");
+        }
+    }
+    edits_.clear();
+    if (!ScanElements()) {
+        return false;
+    }
+    // The scan made the comment edits, in order; the notes' edits follow in
+    // order of position (sorting the small notes is cheaper than the edits).
+    SortRuns(notes_, [](const Note& note) { return note.begin; });
+    const auto comments = static_cast<std::ptrdiff_t>(edits_.size());
+    for (const Note& note : notes_) {
+        if (!AddEdit(note)) {
+            return false;
+        }
+    }
+    const auto order = [](const SourceEdit& a, const SourceEdit& b) {
         return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
-    });
+    };
+    if (!std::is_sorted(edits_.begin(), edits_.end(), order)) {
+        std::inplace_merge(edits_.begin(), edits_.begin() + comments, edits_.end(), order);
+    }
     edits_.erase(std::unique(edits_.begin(), edits_.end(),
                              [](const SourceEdit& a, const SourceEdit& b) {
                                  return a.begin == b.begin && a.end == b.end;

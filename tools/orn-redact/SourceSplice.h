@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,18 +24,21 @@ struct SourceEdit {
 /// parsed document are positions in the input.
 std::string ConvertedEncoding(std::string_view source);
 
-/// Turns the changes the tool makes to a document loaded from source into
-/// edits of source itself, so that everything the expressions did not select
-/// is written back byte for byte.
+/// Turns the changes the tool makes to a parsed document into edits of the
+/// bytes it was parsed from, so that everything the expressions did not
+/// select is written back byte for byte.
 ///
 /// Each item is noted right before it is changed, while pugixml still knows
-/// where it came from; Resolve() then finds where each noted span ends in the
-/// source, reads the items' final values and scans the selected elements for
-/// the comments inside them (which the parser does not keep).
+/// where it came from. Capture() then takes the items' final values, after
+/// which the document is no longer needed (and can be freed before the input
+/// is read again). Resolve() finds where each noted span ends in the input and
+/// scans the selected elements for the comments inside them, which the parser
+/// does not keep.
 class SourceSplicer {
 public:
-    /// deep: comments inside selected elements are blanked too.
-    SourceSplicer(std::string_view source, bool deep);
+    /// deep: comments inside selected elements are blanked too; inputSize: the
+    /// number of bytes the document was parsed from.
+    SourceSplicer(bool deep, std::size_t inputSize);
 
     /// A text or CDATA node about to change.
     void NoteText(const pugi::xml_node& text);
@@ -43,15 +47,21 @@ public:
     void NoteElementText(const pugi::xml_node& element);
     /// An attribute of element about to change.
     void NoteAttribute(const pugi::xml_attribute& attribute, const pugi::xml_node& element);
+    /// A selected element whose text is all "redacted": whether a comment in it
+    /// is left over is known only after Resolve().
+    void NoteCommentCheck(std::size_t expression, const pugi::xml_node& element);
 
-    /// After every change: works out the edits. False when the changes cannot be
-    /// placed in the source; Problem() then says why.
-    bool Resolve();
+    /// After every change, while the document is still there: takes the final
+    /// values. False when the changes cannot be placed in the input.
+    bool Capture();
+    /// Works out the edits of source, the bytes the document was parsed from.
+    /// False when they cannot be placed; Problem() then says why.
+    bool Resolve(std::string_view source);
     const std::string& Problem() const { return problem_; }
 
-    /// After Resolve(): whether a comment inside the selected element still
-    /// holds text other than "redacted".
-    bool HoldsOtherComment(const pugi::xml_node& element) const;
+    /// After Resolve(): per expression (index of NoteCommentCheck), how many of
+    /// its checked elements hold a comment other than "redacted".
+    std::vector<std::size_t> ElementsWithOtherComments(std::size_t expressions) const;
 
     /// After Resolve(): the edits, ordered and not overlapping.
     const std::vector<SourceEdit>& Edits() const { return edits_; }
@@ -63,31 +73,42 @@ private:
     struct Note {
         std::size_t begin;  // value start; for Insert, the element's name
         const void* item;   // the pugixml node or attribute structure
+        std::size_t text;   // after Capture(): index of the final value in texts_
         Kind kind;
     };
     struct Element {
-        std::size_t name = 0;  // offset of the name in the start tag
-        pugi::xml_node node;
+        std::size_t name = 0;       // offset of the name in the start tag
+        std::size_t nameText = 0;   // index of the name in texts_
         std::size_t tagEnd = 0;     // the start tag's '>' (its "/>" when empty)
-        bool empty = false;         // written as <e/>
         std::size_t gapBegin = 0;   // blanks before the end tag start here
         std::size_t endTag = 0;     // "</" of the end tag
+        bool empty = false;         // written as <e/>
         bool otherComment = false;  // holds a comment other than "redacted"
     };
 
     bool Fail(std::string problem);
     std::ptrdiff_t OffsetOf(const pugi::xml_node& node) const;
+    std::size_t Intern(std::string_view text);
     void NoteElement(const pugi::xml_node& element);
     bool ScanElements();
     const Element* FindElement(std::size_t name) const;
+    const std::string& Escaped(std::size_t text, char context);
     bool AddEdit(const Note& note);
 
-    std::string_view source_;
     bool deep_;
+    std::size_t bufferSize_;
+    std::string_view source_;
     std::vector<Note> notes_;
     // Changed items without a source position, and whether each is an attribute.
     std::vector<std::pair<const void*, bool>> unplaced_;
     std::vector<Element> elements_;
+    std::vector<std::pair<std::size_t, std::size_t>> commentChecks_;  // expression, name
+    std::vector<std::string> texts_;  // distinct values and element names
+    std::unordered_map<std::string, std::size_t> textIndex_;
+    std::size_t lastText_ = 0;
+    std::vector<std::string> escaped_;  // see Escaped()
+    std::vector<bool> escapedReady_;
+    bool anyOtherComment_ = false;
     std::vector<SourceEdit> edits_;
     std::string problem_;
 };

@@ -6,9 +6,11 @@
 // loads and reports parse errors on std::cout, so std::cout is pointed at
 // standard error for the whole run and the document is written through the
 // original buffer. Nothing is written until every step has succeeded.
+#include <malloc.h>
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -83,6 +85,55 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
     }
 }
 
+// With --timings, how long each step took, on standard error at the end.
+class Timings {
+public:
+    explicit Timings(bool enabled) : enabled_(enabled), last_(Clock::now()) {}
+    ~Timings() {
+        if (enabled_ && !line_.empty()) {
+            Message("timings:" + line_);
+        }
+    }
+    Timings(const Timings&) = delete;
+    Timings& operator=(const Timings&) = delete;
+
+    /// Ends the step called name (none: restarts the clock).
+    void Lap(const char* name) {
+        const Clock::time_point now = Clock::now();
+        if (name != nullptr) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, " %.3f s",
+                          std::chrono::duration<double>(now - last_).count());
+            line_ += std::string(line_.empty() ? " " : ", ") + name + seconds;
+        }
+        last_ = now;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    Clock::time_point last_;
+    std::string line_;
+};
+
+// Hands the freed document's memory back to the system, so that the input
+// read next does not add to the peak.
+void ReleaseFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
+
+// Parses the kept bytes again, after the document was freed.
+bool LoadAgain(qiv::DataParserIF& parser, InputDocument& input, std::string& error) {
+    std::istringstream stream(input.source);
+    if (parser.LoadStream(stream).second != qiv::DataParserStatus::Ok) {
+        error = "cannot parse the input again";
+        return false;
+    }
+    return true;
+}
+
 // Rewriting a file in place gives its name a new file; further hard links
 // would keep the unredacted original, so that needs --break-links.
 bool CheckLinks(const std::string& path, bool breakLinks) {
@@ -153,37 +204,72 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         return ExitFailure;
     }
 
+    Timings timings(options.timings);
     std::unique_ptr<qiv::DataParserIF> parser =
         qiv::InterfaceFactory::Create<qiv::DataParserIF>("XML");
-    std::string source;
+    InputDocument input;
+    input.path = options.inputPath;
     std::string error;
-    if (!LoadDocument(*parser, options.inputPath, source, error)) {
+    if (!LoadDocument(*parser, input, error)) {
         Message(error);
         return ExitFailure;
     }
+    timings.Lap("load");
 
     // The input's own bytes are written back with only the changed spans
     // replaced, unless the positions the parser reports cannot map to them.
     std::string rewriteReason;
     if (!options.reformat) {
-        if (const std::string encoding = ConvertedEncoding(source); !encoding.empty()) {
+        if (const std::string encoding = ConvertedEncoding(input.head); !encoding.empty()) {
             rewriteReason = "the input is " + encoding + ", which the parser converts";
         }
     }
     std::optional<SourceSplicer> splicer;
     if (!options.reformat && rewriteReason.empty()) {
-        splicer.emplace(source, options.deep);
+        splicer.emplace(options.deep, input.size);
     }
-
+    const RedactionSettings settings{options.deep, options.attributes};
     std::vector<ExpressionOutcome> outcomes;
-    if (!Redact(*parser, expressions, {options.deep, options.attributes}, outcomes, error,
-                splicer ? &*splicer : nullptr)) {
+    if (!Redact(*parser, expressions, settings, outcomes, error, splicer ? &*splicer : nullptr)) {
         Message(error + "; nothing written");
         return ExitUsage;
     }
+    timings.Lap("select and redact");
+
+    bool freed = false;
+    if (splicer && splicer->Problem().empty()) {
+        // Only the edits are needed now: free the document before the input is
+        // read again, so that the two are never in memory at once.
+        parser->Reset();
+        freed = true;
+        ReleaseFreedMemory();
+        timings.Lap("free");
+        if (!ReadSource(input, error)) {
+            Message(error);
+            return ExitFailure;
+        }
+        timings.Lap("read");
+        if (const std::string encoding = ConvertedEncoding(input.source); !encoding.empty()) {
+            splicer.reset();
+            rewriteReason = "the input is " + encoding + ", which the parser converts";
+        } else if (splicer->Resolve(input.source)) {
+            AddCommentLeftovers(*splicer, outcomes);
+        }
+        timings.Lap("splice");
+    }
     if (splicer && !splicer->Problem().empty()) {
-        rewriteReason = splicer->Problem();
+        if (rewriteReason.empty()) {
+            rewriteReason = splicer->Problem();
+        }
         splicer.reset();
+        if (freed) {
+            // The document was freed for the splice: load and redact it again.
+            if (!ReadSource(input, error) || !LoadAgain(*parser, input, error) ||
+                !Redact(*parser, expressions, settings, outcomes, error)) {
+                Message(error + "; nothing written");
+                return ExitFailure;
+            }
+        }
     }
     if (options.requireMatch) {
         bool allMatched = true;
@@ -212,6 +298,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     // a large document in memory would cost as much as the document itself.
     const unsigned int format = options.raw ? pugi::format_raw : pugi::format_indent;
     const ContentWriter save = [&](std::ostream& out) {
+        timings.Lap(nullptr);
         if (splicer) {
             splicer->Write(out);
         } else {
@@ -225,6 +312,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
             Message(error);
             return ExitFailure;
         }
+        timings.Lap("write");
         return ExitOk;
     }
     std::ostream out(standardOutput);
@@ -235,6 +323,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
                 std::strerror(errno));
         return ExitFailure;
     }
+    timings.Lap("write");
     return ExitOk;
 }
 
