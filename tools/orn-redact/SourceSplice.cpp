@@ -551,8 +551,8 @@ bool SourceSplicer::Resolve(std::string_view source) {
     if (!ScanElements()) {
         return false;
     }
-    // The scan made the comment edits, in order; the notes' edits follow in
-    // order of position (sorting the small notes is cheaper than the edits).
+    // The scan made the comment edits, in order; the notes' edits follow,
+    // mostly in order once the (small) notes are.
     SortRuns(notes_, [](const Note& note) { return note.begin; });
     const auto comments = static_cast<std::ptrdiff_t>(edits_.size());
     for (const Note& note : notes_) {
@@ -563,7 +563,10 @@ bool SourceSplicer::Resolve(std::string_view source) {
     const auto order = [](const SourceEdit& a, const SourceEdit& b) {
         return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
     };
-    if (!std::is_sorted(edits_.begin(), edits_.end(), order)) {
+    // Insertions sit at their element's end, so they can be out of order.
+    if (!std::is_sorted(edits_.begin() + comments, edits_.end(), order)) {
+        std::sort(edits_.begin(), edits_.end(), order);
+    } else if (!std::is_sorted(edits_.begin(), edits_.end(), order)) {
         std::inplace_merge(edits_.begin(), edits_.begin() + comments, edits_.end(), order);
     }
     edits_.erase(std::unique(edits_.begin(), edits_.end(),
