@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Times the whole redaction job - load a generated file, redact three
-# expressions, write the result - as separate processes, for:
+# Times the whole redaction job - load a generated file, redact a set of
+# expressions, write the result - as separate processes, for each expression
+# set (the README's, and one with mixed-content notes), for:
 #   orn-redact             the library's command-line tool
 #   raw-pugixml            bench/RawRedactMain.cpp, pugixml alone (the yardstick)
 #   xmlstarlet             xmlstarlet ed -u
@@ -17,8 +18,10 @@
 #   cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact orn-redact
 #
 # Environment: BUILD_DIR (default build/bench), SIZES in MB (default "50 200"),
-# RUNS (default 5), ORN_REDACT, RAW_REDACT, GENERATOR (paths of the programs),
-# PYTHON (default python3), TMPDIR (where the files go; removed afterwards).
+# RUNS (default 5), SETS (names of expression sets, default "readme mixed"),
+# TOOLS (default: all four), ORN_REDACT, RAW_REDACT, GENERATOR (paths of the
+# programs), PYTHON (default python3), TMPDIR (where the files go; removed
+# afterwards).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +33,14 @@ raw_redact=${RAW_REDACT:-$build_dir/bench/orn-bench-raw-redact}
 generator=${GENERATOR:-$build_dir/bench/orn-bench-gen}
 python=${PYTHON:-python3}
 
-queries=(//email //idNumber //address/street)
+# Expression sets: the README's example, and personal data with mixed-content
+# notes (<notes>Called on <date>..</date> about <b>..</b>; ...</notes>).
+declare -A expression_sets=(
+  [readme]="//email //idNumber //address/street"
+  [mixed]="//idNumber //record/email //notes"
+)
+sets=${SETS:-"readme mixed"}
+wanted_tools=${TOOLS:-"orn-redact raw-pugixml xmlstarlet python-etree"}
 
 for program in "$generator" "$raw_redact"; do
   if [ ! -x "$program" ]; then
@@ -47,10 +57,17 @@ trap 'rm -rf "$work"' EXIT
 # Which tools take part; a missing one is noted and left out.
 tools=()
 notes=()
-if [ -x "$orn_redact" ]; then tools+=(orn-redact); else notes+=("orn-redact skipped: $orn_redact not found (set ORN_REDACT)"); fi
+wants() { [[ " $wanted_tools " == *" $1 "* ]]; }
+if wants orn-redact; then
+  if [ -x "$orn_redact" ]; then tools+=(orn-redact); else notes+=("orn-redact skipped: $orn_redact not found (set ORN_REDACT)"); fi
+fi
 tools+=(raw-pugixml)
-if command -v xmlstarlet >/dev/null; then tools+=(xmlstarlet); else notes+=("xmlstarlet skipped: not installed (apt-get install xmlstarlet)"); fi
-if command -v "$python" >/dev/null; then tools+=(python-etree); else notes+=("python-etree skipped: $python not found"); fi
+if wants xmlstarlet; then
+  if command -v xmlstarlet >/dev/null; then tools+=(xmlstarlet); else notes+=("xmlstarlet skipped: not installed (apt-get install xmlstarlet)"); fi
+fi
+if wants python-etree; then
+  if command -v "$python" >/dev/null; then tools+=(python-etree); else notes+=("python-etree skipped: $python not found"); fi
+fi
 has_time=1
 if [ ! -x /usr/bin/time ]; then
   has_time=0
@@ -83,7 +100,7 @@ set_command() {
       stdout_to=$output ;;
     python-etree)
       # ElementTree's path language: the same elements, relative to the root.
-      cmd=("$python" "$work/redact.py" "$input" "$output" .//email .//idNumber .//address/street) ;;
+      cmd=("$python" "$work/redact.py" "$input" "$output" "${queries[@]/#\/\//.//}") ;;
   esac
 }
 
@@ -109,21 +126,24 @@ results="$work/results"
 for size in $sizes; do
   input="$work/input-${size}MB.xml"
   "$generator" "$size" "$input" 2>/dev/null
-  echo "== ${size} MB input ($(stat -c %s "$input") bytes), $runs runs per tool: ${tools[*]}" >&2
-  for ((run = 1; run <= runs; ++run)); do
-    for tool in "${tools[@]}"; do
-      output="$work/output.xml"
-      if ! line=$(measure "$tool" "$input" "$output" 2>"$work/stderr"); then
-        echo "compare-redact: $tool failed on ${size} MB:" >&2
-        cat "$work/stderr" >&2
-        echo "$size $tool FAILED 0 0 0" >>"$results"
-        continue
-      fi
-      count=$( (grep -o redacted "$output" 2>/dev/null || true) | wc -l)
-      echo "$size $tool $line $count" >>"$results"
-      rm -f "$output"
+  for set in $sets; do
+    read -r -a queries <<<"${expression_sets[$set]}"
+    echo "== ${size} MB input ($(stat -c %s "$input") bytes), set $set (${queries[*]}), $runs runs per tool: ${tools[*]}" >&2
+    for ((run = 1; run <= runs; ++run)); do
+      for tool in "${tools[@]}"; do
+        output="$work/output.xml"
+        if ! line=$(measure "$tool" "$input" "$output" 2>"$work/stderr"); then
+          echo "compare-redact: $tool failed on ${size} MB:" >&2
+          cat "$work/stderr" >&2
+          echo "$size/$set $tool FAILED 0 0 0" >>"$results"
+          continue
+        fi
+        count=$( (grep -o redacted "$output" 2>/dev/null || true) | wc -l)
+        echo "$size/$set $tool $line $count" >>"$results"
+        rm -f "$output"
+      done
+      echo "   run $run of $runs done" >&2
     done
-    echo "   run $run of $runs done" >&2
   done
   rm -f "$input"
 done
@@ -151,7 +171,7 @@ for size, _ in rows:
     if size not in sizes:
         sizes.append(size)
 
-print("| input | tool | runs | wall s (median) | wall min-max | wall ratio | CPU s (median)"
+print("| MB/set | tool | runs | wall s (median) | wall min-max | wall ratio | CPU s (median)"
       " | CPU ratio | peak MB | memory ratio | redacted |")
 print("|---|---|---|---|---|---|---|---|---|---|---|")
 for size in sizes:
@@ -164,7 +184,7 @@ for size in sizes:
         runs = rows.get((size, tool))
         if not runs:
             if (size, tool) in failed:
-                print(f"| {size} MB | {tool} | failed | | | | | | | | |")
+                print(f"| {size} | {tool} | failed | | | | | | | | |")
                 problems += 1
             continue
         times = [r[0] for r in runs]
@@ -180,7 +200,7 @@ for size in sizes:
         if base_count is not None and counts != [base_count]:
             count += " (differs)"
             problems += 1
-        print(f"| {size} MB | {tool} | {len(runs)} | {t:.2f} | {min(times):.2f}-{max(times):.2f}"
+        print(f"| {size} | {tool} | {len(runs)} | {t:.2f} | {min(times):.2f}-{max(times):.2f}"
               f" | {time_ratio} | {cpu:.2f} | {cpu_ratio} | {m:.0f} | {mem_ratio} | {count} |")
 sys.exit(1 if problems else 0)
 EOF

@@ -1,6 +1,7 @@
 #include "DocumentInput.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -136,7 +137,7 @@ bool ReadAll(std::istream& stream, std::string& text) {
 
 // The library reports the outcome without the offset; parsing the same bytes
 // again with the same options finds where it stopped.
-std::size_t FailureOffset(const std::string& text) {
+std::size_t FailureOffset(std::string_view text) {
     pugi::xml_document document;
     const pugi::xml_parse_result result =
         document.load_buffer(text.data(), text.size(), pugi::parse_default, pugi::encoding_auto);
@@ -144,7 +145,7 @@ std::size_t FailureOffset(const std::string& text) {
 }
 
 std::string DescribeFailure(const std::string& source, const LoadResult& result,
-                            const std::string* text) {
+                            const std::string_view* text) {
     std::ostringstream message;
     message << "cannot parse " << source << ": " << result.first << " (status "
             << StatusName(result.second) << ", " << static_cast<int>(result.second) << ")";
@@ -163,7 +164,8 @@ bool LoadText(DataParserIF& parser, std::string& text, const std::string& source
     std::istream stream(&buffer);
     const LoadResult result = parser.LoadStream(stream);
     if (result.second != DataParserStatus::Ok) {
-        error = DescribeFailure(source, result, &text);
+        const std::string_view view = text;
+        error = DescribeFailure(source, result, &view);
         return false;
     }
     return true;
@@ -194,14 +196,15 @@ bool InputDocument::Identity::operator==(const Identity& other) const {
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error) {
     constexpr std::size_t headSize = 4096;
     if (!input.path) {
-        if (!ReadAll(std::cin, input.source)) {
+        if (!ReadAll(std::cin, input.text)) {
             error = "cannot read standard input";
             return false;
         }
+        input.source = input.text;
         input.haveSource = true;
         input.size = input.source.size();
-        input.head = input.source.substr(0, headSize);
-        return LoadText(parser, input.source, "standard input", error);
+        input.head = input.text.substr(0, headSize);
+        return LoadText(parser, input.text, "standard input", error);
     }
     const std::string& path = *input.path;
 
@@ -224,17 +227,18 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
     const bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
     // Pipes and devices can be read only once: read them whole and parse that.
     const bool read = regular ? ReadDescriptor(descriptor, 0, input.head, headSize)
-                              : ReadDescriptor(descriptor, 0, input.source);
+                              : ReadDescriptor(descriptor, 0, input.text);
     ::close(descriptor);
     if (!read) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
     if (!regular) {
+        input.source = input.text;
         input.haveSource = true;
         input.size = input.source.size();
-        input.head = input.source.substr(0, headSize);
-        return LoadText(parser, input.source, path, error);
+        input.head = input.text.substr(0, headSize);
+        return LoadText(parser, input.text, path, error);
     }
 
     input.identity = IdentityOf(info);
@@ -242,6 +246,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
     if (result.second != DataParserStatus::Ok) {
         const bool haveText = ReadSource(input, error);
         error = DescribeFailure(path, result, haveText ? &input.source : nullptr);
+        input.mapping.reset();
         return false;
     }
     input.size = static_cast<std::size_t>(info.st_size);
@@ -262,17 +267,27 @@ bool ReadSource(InputDocument& input, std::string& error) {
         }
         return false;
     }
-    const bool same = IdentityOf(info) == input.identity;
-    const bool read = same && ReadDescriptor(descriptor, info.st_size, input.source);
-    const int readErrno = errno;
-    ::close(descriptor);
-    if (!same || (read && input.source.size() != static_cast<std::size_t>(info.st_size))) {
+    if (!(IdentityOf(info) == input.identity)) {
+        ::close(descriptor);
         error = "cannot read " + path + ": it changed while it was being redacted";
         return false;
     }
-    if (!read) {
-        error = "cannot read " + path + ": " + std::strerror(readErrno);
+    // Mapped, not read: the bytes are needed once, in order, and a copy would
+    // cost as much memory as the file.
+    const auto size = static_cast<std::size_t>(info.st_size);
+    void* mapped = size == 0 ? nullptr : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+    const int mapErrno = errno;
+    ::close(descriptor);
+    if (mapped == MAP_FAILED) {
+        error = "cannot read " + path + ": " + std::strerror(mapErrno);
         return false;
+    }
+    if (mapped != nullptr) {
+        ::madvise(mapped, size, MADV_SEQUENTIAL);
+        input.mapping = std::shared_ptr<const void>(mapped, [size](const void* region) {
+            ::munmap(const_cast<void*>(region), size);
+        });
+        input.source = std::string_view(static_cast<const char*>(mapped), size);
     }
     input.haveSource = true;
     return true;

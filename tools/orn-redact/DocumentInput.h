@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,8 +21,10 @@ TextPosition PositionOf(std::string_view text, std::size_t offset);
 /// The document's input: where it comes from and the bytes it was parsed from.
 struct InputDocument {
     std::optional<std::string> path;  // standard input when empty
-    std::string source;               // the bytes parsed, once read
+    std::string_view source;          // the bytes parsed, once read
     bool haveSource = false;
+    std::string text;                  // source, when it was read into memory
+    std::shared_ptr<const void> mapping;  // source, when the file is mapped
     std::size_t size = 0;  // number of bytes parsed
     std::string head;      // the first bytes (all of source when it was read first)
     // A regular file is parsed by the library from its path; what it was then,
@@ -42,7 +45,8 @@ struct InputDocument {
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error);
 
 /// Makes input.source hold the bytes the document was parsed from: a regular
-/// file is read again, and must not have changed since it was parsed.
+/// file is mapped into memory (read only), and must not have changed since it
+/// was parsed.
 bool ReadSource(InputDocument& input, std::string& error);
 
 }  // namespace qiv::redact

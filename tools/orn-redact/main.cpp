@@ -126,7 +126,7 @@ void ReleaseFreedMemory() {
 
 // Parses the kept bytes again, after the document was freed.
 bool LoadAgain(qiv::DataParserIF& parser, InputDocument& input, std::string& error) {
-    std::istringstream stream(input.source);
+    std::istringstream stream{std::string(input.source)};
     if (parser.LoadStream(stream).second != qiv::DataParserStatus::Ok) {
         error = "cannot parse the input again";
         return false;
