@@ -19,9 +19,9 @@
 namespace qiv::redact {
 
 struct SpliceRun {
-    std::string output;       // the spliced document; empty when it fell back
-    std::string fallback;     // why the splice was given up, if it was
-    std::string problem;      // a broken property; empty when all hold
+    std::string output;    // the spliced document; empty when it fell back
+    std::string fallback;  // why the splice was given up, if it was
+    std::string problem;   // a broken property; empty when all hold
     std::vector<SourceEdit> edits;
 };
 
@@ -36,7 +36,8 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     SpliceRun run;
     auto parser = InterfaceFactory::Create<DataParserIF>("XML");
     std::istringstream input(source);
-    if (parser->LoadStream(input).second != DataParserStatus::Ok || !ConvertedEncoding(source).empty()) {
+    if (parser->LoadStream(input).second != DataParserStatus::Ok ||
+        !ConvertedEncoding(source).empty()) {
         run.fallback = "not a document whose bytes the parser keeps";
         return run;
     }

@@ -69,9 +69,10 @@ bool HasPosition(DataParserStatus status) {
 }
 
 InputDocument::Identity IdentityOf(const struct stat& info) {
-    return {static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
-            static_cast<unsigned long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
-            static_cast<long long>(info.st_mtim.tv_nsec)};
+    return {
+        static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
+        static_cast<unsigned long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
+        static_cast<long long>(info.st_mtim.tv_nsec)};
 }
 
 // Reads from descriptor until its end, or until limit bytes; size is what is
@@ -275,7 +276,8 @@ bool ReadSource(InputDocument& input, std::string& error) {
     // Mapped, not read: the bytes are needed once, in order, and a copy would
     // cost as much memory as the file.
     const auto size = static_cast<std::size_t>(info.st_size);
-    void* mapped = size == 0 ? nullptr : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
+    void* mapped =
+        size == 0 ? nullptr : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
     const int mapErrno = errno;
     ::close(descriptor);
     if (mapped == MAP_FAILED) {
@@ -284,9 +286,8 @@ bool ReadSource(InputDocument& input, std::string& error) {
     }
     if (mapped != nullptr) {
         ::madvise(mapped, size, MADV_SEQUENTIAL);
-        input.mapping = std::shared_ptr<const void>(mapped, [size](const void* region) {
-            ::munmap(const_cast<void*>(region), size);
-        });
+        input.mapping = std::shared_ptr<const void>(
+            mapped, [size](const void* region) { ::munmap(const_cast<void*>(region), size); });
         input.source = std::string_view(static_cast<const char*>(mapped), size);
     }
     input.haveSource = true;

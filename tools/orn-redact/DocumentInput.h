@@ -23,10 +23,10 @@ struct InputDocument {
     std::optional<std::string> path;  // standard input when empty
     std::string_view source;          // the bytes parsed, once read
     bool haveSource = false;
-    std::string text;                  // source, when it was read into memory
+    std::string text;                     // source, when it was read into memory
     std::shared_ptr<const void> mapping;  // source, when the file is mapped
-    std::size_t size = 0;  // number of bytes parsed
-    std::string head;      // the first bytes (all of source when it was read first)
+    std::size_t size = 0;                 // number of bytes parsed
+    std::string head;                     // the first bytes (all of source when it was read first)
     // A regular file is parsed by the library from its path; what it was then,
     // so that reading it again can tell whether it is still the same.
     struct Identity {

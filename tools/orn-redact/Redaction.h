@@ -33,10 +33,9 @@ struct ExpressionOutcome {
 
 /// Selects each expression once, in order, and sets what it selected the way
 /// the library's redaction does, plus what the settings ask for; then checks
-/// every selected element for text that survived. False (with a reason) when an expression cannot be run.
-/// With a splicer, every change is also noted there and captured at the end;
-/// elements whose comments are still to be checked are noted there too (see
-/// AddCommentLeftovers).
+/// every selected element for text that survived. False (with a reason) when an expression cannot
+/// be run. With a splicer, every change is also noted there and captured at the end; elements whose
+/// comments are still to be checked are noted there too (see AddCommentLeftovers).
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
             std::string& error, SourceSplicer* splicer = nullptr);

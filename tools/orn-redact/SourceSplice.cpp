@@ -157,10 +157,12 @@ std::string ConvertedEncoding(std::string_view source) {
         return static_cast<unsigned char>(source[index]);
     };
     const unsigned char d0 = byte(0), d1 = byte(1), d2 = byte(2), d3 = byte(3);
-    if ((d0 == 0 && d1 == 0 && d2 == 0xFE && d3 == 0xFF) || (d0 == 0 && d1 == 0 && d2 == 0 && d3 == '<')) {
+    if ((d0 == 0 && d1 == 0 && d2 == 0xFE && d3 == 0xFF) ||
+        (d0 == 0 && d1 == 0 && d2 == 0 && d3 == '<')) {
         return "UTF-32BE";
     }
-    if ((d0 == 0xFF && d1 == 0xFE && d2 == 0 && d3 == 0) || (d0 == '<' && d1 == 0 && d2 == 0 && d3 == 0)) {
+    if ((d0 == 0xFF && d1 == 0xFE && d2 == 0 && d3 == 0) ||
+        (d0 == '<' && d1 == 0 && d2 == 0 && d3 == 0)) {
         return "UTF-32LE";
     }
     if ((d0 == 0xFE && d1 == 0xFF) || (d0 == 0 && d1 == '<')) {
@@ -195,13 +197,14 @@ std::ptrdiff_t SourceSplicer::OffsetOf(const pugi::xml_node& node) const {
     return node.offset_debug();
 }
 
-std::size_t SourceSplicer::Intern(std::string_view text) {
+std::uint32_t SourceSplicer::Intern(std::string_view text) {
     // Nearly every value is "redacted", and an expression mostly selects
     // elements of one name: check the last one first.
     if (lastText_ < texts_.size() && texts_[lastText_] == text) {
         return lastText_;
     }
-    const auto [found, added] = textIndex_.emplace(std::string(text), texts_.size());
+    const auto [found, added] =
+        textIndex_.emplace(std::string(text), static_cast<std::uint32_t>(texts_.size()));
     if (added) {
         texts_.emplace_back(text);
     }
@@ -245,6 +248,7 @@ void SourceSplicer::NoteElementText(const pugi::xml_node& element) {
         }
     }
     if (elements_.size() > noted) {
+        elements_.back().insert = true;
         notes_.push_back({elements_.back().name, element.internal_object(), 0, Kind::Insert});
     }
 }
@@ -256,8 +260,8 @@ void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
     // address less the name's offset.
     const std::ptrdiff_t name = OffsetOf(element);
     const auto value = reinterpret_cast<std::uintptr_t>(attribute.value());
-    const auto base = reinterpret_cast<std::uintptr_t>(element.name()) -
-                      static_cast<std::uintptr_t>(name);
+    const auto base =
+        reinterpret_cast<std::uintptr_t>(element.name()) - static_cast<std::uintptr_t>(name);
     // A value set since lies outside the buffer.
     if (name < 0 || value < base || value - base >= bufferSize_) {
         unplaced_.emplace_back(attribute.internal_object(), true);
@@ -302,7 +306,9 @@ bool SourceSplicer::ScanElements() {
     struct Open {
         std::size_t element;  // index into elements_
         std::size_t depth;    // nesting depth at which it was opened
+        std::size_t extent;   // index into extents_, or none
     };
+    extents_.clear();
     std::vector<Open> open;
     std::size_t depth = 0;
     std::size_t next = 0;  // the next selected element not yet reached
@@ -354,9 +360,11 @@ bool SourceSplicer::ScanElements() {
                 return Fail("an end tag in the input does not match");
             }
             if (open.back().depth == depth) {
-                Element& closed = elements_[open.back().element];
-                closed.endTag = lt;
-                closed.gapBegin = markupEnd;
+                const Element& closed = elements_[open.back().element];
+                if (open.back().extent != none) {
+                    extents_[open.back().extent].endTag = lt;
+                    extents_[open.back().extent].gapBegin = markupEnd;
+                }
                 const bool other = closed.otherComment;
                 open.pop_back();
                 if (!open.empty() && other) {
@@ -388,15 +396,15 @@ bool SourceSplicer::ScanElements() {
             }
             const bool empty = text[scan - 1] == '/';
             const bool selected = next < elements_.size() && elements_[next].name == lt + 1;
-            if (selected) {
-                Element& element = elements_[next];
-                element.empty = empty;
-                element.tagEnd = empty ? scan - 1 : scan;
+            std::size_t extent = none;
+            if (selected && elements_[next].insert) {
+                extent = extents_.size();
+                extents_.push_back({lt + 1, empty ? scan - 1 : scan, 0, 0, empty});
             }
             if (!empty) {
                 ++depth;
                 if (selected) {
-                    open.push_back({next, depth});
+                    open.push_back({next, depth, extent});
                 }
             }
             next += selected ? 1 : 0;
@@ -412,8 +420,11 @@ bool SourceSplicer::ScanElements() {
 
 // A value as written in one context: text (0), an attribute in either quote,
 // or CDATA ('C'). Values repeat, so each is escaped once.
-const std::string& SourceSplicer::Escaped(std::size_t text, char context) {
-    const std::size_t slot = text * 4 + (context == 0 ? 0 : context == '"' ? 1 : context == '\'' ? 2 : 3);
+const std::string& SourceSplicer::Escaped(std::uint32_t text, char context) {
+    const std::size_t slot = text * 4 + (context == 0      ? 0
+                                         : context == '"'  ? 1
+                                         : context == '\'' ? 2
+                                                           : 3);
     if (slot >= escaped_.size()) {
         escaped_.resize(slot + 1);
         escapedReady_.resize(slot + 1, false);
@@ -462,20 +473,26 @@ bool SourceSplicer::AddEdit(const Note& note) {
     // Insert: the element had no text; the text added to it goes where its
     // content ends, in place of the blanks before the end tag.
     const Element* element = FindElement(note.begin);
-    if (element == nullptr || element->tagEnd == 0) {
+    const auto extent = std::lower_bound(
+        extents_.begin(), extents_.end(), note.begin,
+        [](const Extent& found, std::size_t offset) { return found.name < offset; });
+    if (element == nullptr || extent == extents_.end() || extent->name != note.begin ||
+        extent->tagEnd == 0) {
         return Fail("an element without text was not found in the input");
     }
-    if (element->empty) {
-        edits_.push_back({element->tagEnd, element->tagEnd + 2,
+    if (extent->empty) {
+        edits_.push_back({extent->tagEnd, extent->tagEnd + 2,
                           ">" + Escaped(note.text, 0) + "</" + texts_[element->nameText] + ">"});
         return true;
     }
-    const std::string_view gap = text.substr(element->gapBegin, element->endTag - element->gapBegin);
-    if (element->endTag < element->gapBegin ||
-        !std::all_of(gap.begin(), gap.end(), IsBlank)) {
+    if (extent->endTag < extent->gapBegin) {
+        return Fail("an element without text has no end in the input");
+    }
+    const std::string_view gap = text.substr(extent->gapBegin, extent->endTag - extent->gapBegin);
+    if (!std::all_of(gap.begin(), gap.end(), IsBlank)) {
         return Fail("an element without text holds text in the input");
     }
-    edits_.push_back({element->gapBegin, element->endTag, Escaped(note.text, 0)});
+    edits_.push_back({extent->gapBegin, extent->endTag, Escaped(note.text, 0)});
     return true;
 }
 
@@ -484,9 +501,16 @@ bool SourceSplicer::Capture() {
         return false;
     }
     SortRuns(elements_, [](const Element& element) { return element.name; });
-    elements_.erase(std::unique(elements_.begin(), elements_.end(),
-                                [](const Element& a, const Element& b) { return a.name == b.name; }),
-                    elements_.end());
+    // An element selected more than once needs an insertion if any selection did.
+    for (std::size_t index = elements_.size(); index-- > 1;) {
+        if (elements_[index].name == elements_[index - 1].name && elements_[index].insert) {
+            elements_[index - 1].insert = true;
+        }
+    }
+    elements_.erase(
+        std::unique(elements_.begin(), elements_.end(),
+                    [](const Element& a, const Element& b) { return a.name == b.name; }),
+        elements_.end());
 
     for (Note& note : notes_) {
         if (note.kind == Kind::Attribute) {
@@ -495,7 +519,8 @@ bool SourceSplicer::Capture() {
                                    .value());
             continue;
         }
-        const pugi::xml_node node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
+        const pugi::xml_node node(
+            static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
         note.text = Intern(note.kind == Kind::Insert ? node.text().get() : node.value());
     }
 

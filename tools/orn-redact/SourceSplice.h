@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -71,28 +72,33 @@ public:
 private:
     enum class Kind : unsigned char { Text, CData, Attribute, Insert };
     struct Note {
-        std::size_t begin;  // value start; for Insert, the element's name
-        const void* item;   // the pugixml node or attribute structure
-        std::size_t text;   // after Capture(): index of the final value in texts_
+        std::size_t begin;   // value start; for Insert, the element's name
+        const void* item;    // the pugixml node or attribute structure
+        std::uint32_t text;  // after Capture(): index of the final value in texts_
         Kind kind;
     };
     struct Element {
-        std::size_t name = 0;       // offset of the name in the start tag
-        std::size_t nameText = 0;   // index of the name in texts_
-        std::size_t tagEnd = 0;     // the start tag's '>' (its "/>" when empty)
-        std::size_t gapBegin = 0;   // blanks before the end tag start here
-        std::size_t endTag = 0;     // "</" of the end tag
-        bool empty = false;         // written as <e/>
-        bool otherComment = false;  // holds a comment other than "redacted"
+        std::size_t name = 0;        // offset of the name in the start tag
+        std::uint32_t nameText = 0;  // index of the name in texts_
+        bool insert = false;         // gets text where its content ends
+        bool otherComment = false;   // holds a comment other than "redacted"
+    };
+    // Where the content of an element that gets text inserted ends.
+    struct Extent {
+        std::size_t name = 0;
+        std::size_t tagEnd = 0;    // the start tag's '>' (its "/>" when empty)
+        std::size_t gapBegin = 0;  // blanks before the end tag start here
+        std::size_t endTag = 0;    // "</" of the end tag
+        bool empty = false;        // written as <e/>
     };
 
     bool Fail(std::string problem);
     std::ptrdiff_t OffsetOf(const pugi::xml_node& node) const;
-    std::size_t Intern(std::string_view text);
+    std::uint32_t Intern(std::string_view text);
     void NoteElement(const pugi::xml_node& element);
     bool ScanElements();
     const Element* FindElement(std::size_t name) const;
-    const std::string& Escaped(std::size_t text, char context);
+    const std::string& Escaped(std::uint32_t text, char context);
     bool AddEdit(const Note& note);
 
     bool deep_;
@@ -102,10 +108,11 @@ private:
     // Changed items without a source position, and whether each is an attribute.
     std::vector<std::pair<const void*, bool>> unplaced_;
     std::vector<Element> elements_;
+    std::vector<Extent> extents_;  // of the elements with insert, in order
     std::vector<std::pair<std::size_t, std::size_t>> commentChecks_;  // expression, name
     std::vector<std::string> texts_;  // distinct values and element names
-    std::unordered_map<std::string, std::size_t> textIndex_;
-    std::size_t lastText_ = 0;
+    std::unordered_map<std::string, std::uint32_t> textIndex_;
+    std::uint32_t lastText_ = 0;
     std::vector<std::string> escaped_;  // see Escaped()
     std::vector<bool> escapedReady_;
     bool anyOtherComment_ = false;

@@ -150,7 +150,8 @@ TEST_F(RedactTool, WritesTheDocumentAnewOnlyWhenAskedOrNeeded) {
     EXPECT_THAT(result.err, HasSubstr("note: the document node itself is selected" + note));
     result = Run({"//b"}, std::string("\xFF\xFE<\0a\0>\0<\0b\0>\0x\0<\0/\0b\0>\0<\0/\0a\0>\0", 32));
     EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_THAT(result.err, HasSubstr("note: the input is UTF-16LE, which the parser converts" + note));
+    EXPECT_THAT(result.err,
+                HasSubstr("note: the input is UTF-16LE, which the parser converts" + note));
     EXPECT_THAT(result.out, HasSubstr("<b>redacted</b>"));
 }
 

@@ -32,36 +32,74 @@ const std::string prolog =
 TEST(Splice, ReplacesOnlyTheSelectedValues) {
     const Case cases[] = {
         {"<r a='1'>\r\n  <p><name>Ann</name><ssn>123</ssn><c>&co; Ltd</c></p>\r\n</r>\r\n",
-         {"//ssn"}, false, false,
+         {"//ssn"},
+         false,
+         false,
          "<r a='1'>\r\n  <p><name>Ann</name><ssn>redacted</ssn><c>&co; Ltd</c></p>\r\n</r>\r\n"},
         // References inside a replaced span go with it; others stay as written.
-        {"<r><c>&co; &#65;&lt;</c><d>&co;</d></r>", {"//c"}, false, false,
+        {"<r><c>&co; &#65;&lt;</c><d>&co;</d></r>",
+         {"//c"},
+         false,
+         false,
          "<r><c>redacted</c><d>&co;</d></r>"},
-        {"<r><e/><e a='x' /><e></e><e>\n  <f/>\n</e></r>", {"//e"}, false, false,
+        {"<r><e/><e a='x' /><e></e><e>\n  <f/>\n</e></r>",
+         {"//e"},
+         false,
+         false,
          "<r><e>redacted</e><e a='x' >redacted</e><e>redacted</e><e>\n  <f/>redacted</e></r>"},
-        {"<r><n><![CDATA[a]]>b]]></n></r>", {"//n"}, false, false,
+        {"<r><n><![CDATA[a]]>b]]></n></r>",
+         {"//n"},
+         false,
+         false,
          "<r><n><![CDATA[redacted]]>b]]></n></r>"},
-        {"<r><n>a<!--k--><b>c<?pi x?></b>d<![CDATA[e]]></n><!--o--></r>", {"//n"}, true, false,
+        {"<r><n>a<!--k--><b>c<?pi x?></b>d<![CDATA[e]]></n><!--o--></r>",
+         {"//n"},
+         true,
+         false,
          "<r><n>redacted<!--redacted--><b>redacted<?pi x?></b>redacted<![CDATA[redacted]]></n>"
          "<!--o--></r>"},
-        {"<r><p a=\"x&amp;y\" b='q\"' c=\"\"/></r>", {"//@a | //@b", "//@c"}, false, true,
+        {"<r><p a=\"x&amp;y\" b='q\"' c=\"\"/></r>",
+         {"//@a | //@b", "//@c"},
+         false,
+         true,
          "<r><p a=\"redacted\" b='redacted' c=\"redacted\"/></r>"},
         // Attributes stay as they are without --attributes.
-        {"<r><p a=\"x\">t</p></r>", {"//@a", "//p"}, false, false, "<r><p a=\"x\">redacted</p></r>"},
-        {"<r><n>a<b/>c</n></r>", {"//n/text()"}, false, false, "<r><n>redacted<b/>redacted</n></r>"},
+        {"<r><p a=\"x\">t</p></r>",
+         {"//@a", "//p"},
+         false,
+         false,
+         "<r><p a=\"x\">redacted</p></r>"},
+        {"<r><n>a<b/>c</n></r>",
+         {"//n/text()"},
+         false,
+         false,
+         "<r><n>redacted<b/>redacted</n></r>"},
         // Items selected again, and text added by an earlier expression.
-        {"<r><e/><t>long enough text</t></r>", {"//e", "//e/text()", "//t", "//t | //t/text()"},
-         false, false, "<r><e>redacted</e><t>redacted</t></r>"},
-        {"<a><b>x</b><c/></a>", {"//*"}, false, false,
+        {"<r><e/><t>long enough text</t></r>",
+         {"//e", "//e/text()", "//t", "//t | //t/text()"},
+         false,
+         false,
+         "<r><e>redacted</e><t>redacted</t></r>"},
+        {"<a><b>x</b><c/></a>",
+         {"//*"},
+         false,
+         false,
          "<a><b>redacted</b><c>redacted</c>redacted</a>"},
-        {"\xEF\xBB\xBF<a>\xC3\xA9<b>x</b></a>", {"//b"}, false, false,
+        {"\xEF\xBB\xBF<a>\xC3\xA9<b>x</b></a>",
+         {"//b"},
+         false,
+         false,
          "\xEF\xBB\xBF<a>\xC3\xA9<b>redacted</b></a>"},
-        {"<a x='>'><b y=\"/>\">q</b></a>", {"//b", "//a"}, true, false,
+        {"<a x='>'><b y=\"/>\">q</b></a>",
+         {"//b", "//a"},
+         true,
+         false,
          "<a x='>'><b y=\"/>\">redacted</b>redacted</a>"},
     };
     for (const Case& test : cases) {
         for (const std::string& before : {std::string(), prolog}) {
-            const auto run = RunSplice(before + test.input, test.expressions, {test.deep, test.attributes});
+            const auto run =
+                RunSplice(before + test.input, test.expressions, {test.deep, test.attributes});
             SCOPED_TRACE(test.input);
             EXPECT_EQ(run.fallback, "");
             EXPECT_EQ(run.problem, "");
@@ -71,8 +109,10 @@ TEST(Splice, ReplacesOnlyTheSelectedValues) {
 }
 
 TEST(Splice, FallsBackWhereInputPositionsAreLost) {
-    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"/"}, {}).fallback, "the document node itself is selected");
-    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"//."}, {}).fallback, "the document node itself is selected");
+    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"/"}, {}).fallback,
+              "the document node itself is selected");
+    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"//."}, {}).fallback,
+              "the document node itself is selected");
 
     const std::pair<std::string, const char*> encodings[] = {
         {std::string("\xFF\xFE<\0a\0/\0>\0", 10), "UTF-16LE"},
@@ -129,8 +169,9 @@ std::string RandomDocument(std::mt19937& random, int depth) {
 }
 
 TEST(Splice, GeneratedDocumentsKeepTheSpliceProperty) {
-    const std::vector<std::string> expressions = {
-        "//a", "//b/text()", "//@x", "//c", "//*", "//a[1]", "//b | //c", "//text()", "//@*", "//*/c/.."};
+    const std::vector<std::string> expressions = {"//a",  "//b/text()", "//@x",      "//c",
+                                                  "//*",  "//a[1]",     "//b | //c", "//text()",
+                                                  "//@*", "//*/c/.."};
     std::mt19937 random(20261205);
     for (int round = 0; round < 3000; ++round) {
         const std::string document = (round % 2 ? prolog : "") + RandomDocument(random, 0);
