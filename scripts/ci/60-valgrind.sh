@@ -30,16 +30,22 @@ run() {
 run "$build/common/lib/Logger/test/orn_Logger_tests" --gtest_brief=1
 run "$build/common/lib/DataParser/test/orn_DataParser_interface_only_test" --gtest_brief=1
 run "$build/common/lib/DataParser/test/orn_DataParser_tests" --gtest_brief=1
+if [ -x "$build/tools/orn-redact/test/orn-redact_splice_tests" ]; then
+  run "$build/tools/orn-redact/test/orn-redact_splice_tests" --gtest_brief=1
+fi
 
 redact=$(find "$build" -type f -name orn-redact -perm -u+x 2>/dev/null | head -n 1 || true)
 if [ -n "$redact" ]; then
   output=$(mktemp)
-  run "$redact" -i examples/data/customers.xml //email >"$output"
-  if ! grep -q '<email>redacted</email>' "$output"; then
-    echo "FAILED: orn-redact did not redact the e-mail addresses"
+  run "$redact" -i examples/data/customers.xml --deep //email //notes >"$output"
+  # Byte-preserving: the redacted lines are the only ones that differ.
+  changed=$(diff examples/data/customers.xml "$output" | grep -c '^>' || true)
+  if ! grep -q '<email>redacted</email>' "$output" || [ "$changed" -ne 6 ]; then
+    echo "FAILED: orn-redact did not redact exactly the e-mail addresses and notes ($changed lines changed)"
     rm -f "$output"
     exit 1
   fi
+  run "$redact" --reformat -i examples/data/customers.xml //email >"$output"
   rm -f "$output"
 else
   echo "==> orn-redact is not built; skipped"
