@@ -60,11 +60,19 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     run.output = out.str();
     run.edits = splicer.Edits();
 
-    // Outside the edits the output is the input; inside, no markup is touched
-    // except an empty element's "/>", which becomes a start and an end tag.
+    // Outside the edits the output is the input. Inside, no markup is touched:
+    // a span holds no '<' unless it is a whole attribute value's, CDATA
+    // section's or comment's content, and only an empty element's "/>" becomes
+    // a start and an end tag.
     std::size_t at = 0;
     std::size_t outAt = 0;
-    std::size_t addedTags = 0;
+    long markupChange = 0;
+    const auto between = [&source](const SourceEdit& edit, const char* open, const char* close) {
+        const std::string_view before(open), after(close);
+        return edit.begin >= before.size() &&
+               source.compare(edit.begin - before.size(), before.size(), before) == 0 &&
+               source.compare(edit.end, after.size(), after) == 0;
+    };
     for (const SourceEdit& edit : run.edits) {
         if (edit.begin < at || edit.end < edit.begin || edit.end > source.size()) {
             run.problem = "edits out of order or out of bounds";
@@ -76,12 +84,17 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
             return run;
         }
         const std::string_view replaced(source.data() + edit.begin, edit.end - edit.begin);
-        if (replaced.find('<') != std::string_view::npos) {
+        const auto removed = std::count(replaced.begin(), replaced.end(), '<');
+        // pugixml takes '<' inside attribute values too.
+        const bool quoted =
+            (between(edit, "\"", "\"") && replaced.find('"') == std::string_view::npos) ||
+            (between(edit, "'", "'") && replaced.find('\'') == std::string_view::npos);
+        if (removed != 0 && !quoted && !between(edit, "<![CDATA[", "]]>") &&
+            !between(edit, "<!--", "-->")) {
             run.problem = "an edit replaces markup: " + std::string(replaced);
             return run;
         }
-        addedTags += static_cast<std::size_t>(
-            std::count(edit.replacement.begin(), edit.replacement.end(), '<'));
+        markupChange += std::count(edit.replacement.begin(), edit.replacement.end(), '<') - removed;
         outAt += kept.size() + edit.replacement.size();
         at = edit.end;
     }
@@ -89,8 +102,8 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         run.problem = "bytes after the last edit changed";
         return run;
     }
-    if (static_cast<std::size_t>(std::count(run.output.begin(), run.output.end(), '<')) !=
-        static_cast<std::size_t>(std::count(source.begin(), source.end(), '<')) + addedTags) {
+    if (std::count(run.output.begin(), run.output.end(), '<') !=
+        std::count(source.begin(), source.end(), '<') + markupChange) {
         run.problem = "markup added or lost";
         return run;
     }
