@@ -9,6 +9,7 @@
 #include <malloc.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -19,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -228,7 +230,8 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     if (!options.reformat && rewriteReason.empty()) {
         splicer.emplace(options.deep, input.size);
     }
-    const RedactionSettings settings{options.deep, options.attributes};
+    const RedactionSettings settings{options.deep, options.attributes,
+                                     std::max(1u, std::thread::hardware_concurrency())};
     std::vector<ExpressionOutcome> outcomes;
     if (!Redact(*parser, expressions, settings, outcomes, error, splicer ? &*splicer : nullptr)) {
         Message(error + "; nothing written");
