@@ -77,7 +77,8 @@ bool PlanBatch(const std::vector<std::string>& inputs, const Options& options,
             key = *task.output;
         }
         std::error_code ignored;
-        const std::filesystem::path canonical = std::filesystem::weakly_canonical(key, ignored);
+        const std::filesystem::path canonical =
+            std::filesystem::weakly_canonical(std::filesystem::absolute(key, ignored), ignored);
         if (!canonical.empty()) {
             key = canonical.string();
         }
