@@ -80,6 +80,9 @@ void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
             splicer->NoteText(text);
         }
         PugiXPathNode(pugi::xpath_node(text)).GetNode()->SetValue(redactedText);
+        if (splicer != nullptr) {
+            splicer->Settle();
+        }
         return true;
     });
 }
@@ -217,6 +220,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     if (PugiXPathNode(*item).GetAttribute()->SetValue(redactedText)) {
                         ++outcome.redacted;
                     }
+                    if (splicer != nullptr) {
+                        splicer->Settle();
+                    }
                 }
                 continue;
             }
@@ -230,6 +236,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 const std::unique_ptr<Node> wrapper = PugiXPathNode(*item).GetNode();
                 wrapper->SetValue(redactedText);
+                if (splicer != nullptr) {
+                    splicer->Settle();
+                }
                 if (settings.deep) {
                     RedactAllText(node, splicer);
                 }
@@ -244,6 +253,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     splicer->NoteText(node);
                 }
                 PugiXPathNode(*item).GetNode()->SetValue(redactedText);
+                if (splicer != nullptr) {
+                    splicer->Settle();
+                }
             }
         }
         outcomes.push_back(std::move(outcome));

@@ -270,6 +270,23 @@ void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
     notes_.push_back({value - base, attribute.internal_object(), 0, Kind::Attribute});
 }
 
+const char* SourceSplicer::CurrentValue(const Note& note) const {
+    if (note.kind == Kind::Attribute) {
+        return pugi::xml_attribute(
+                   static_cast<pugi::xml_attribute_struct*>(const_cast<void*>(note.item)))
+            .value();
+    }
+    const pugi::xml_node node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
+    return note.kind == Kind::Insert ? node.text().get() : node.value();
+}
+
+void SourceSplicer::Settle() {
+    // Read while the items are still in the cache from their change.
+    for (; settled_ < notes_.size(); ++settled_) {
+        notes_[settled_].text = Intern(CurrentValue(notes_[settled_]));
+    }
+}
+
 const SourceSplicer::Element* SourceSplicer::FindElement(std::size_t name) const {
     const auto found = std::lower_bound(
         elements_.begin(), elements_.end(), name,
@@ -512,16 +529,15 @@ bool SourceSplicer::Capture() {
                     [](const Element& a, const Element& b) { return a.name == b.name; }),
         elements_.end());
 
+    // A value taken right after its change is final once it reads
+    // "redacted": the tool sets nothing else. Any other (a change that failed)
+    // may have been changed again since, so it is read again.
+    Settle();
+    const std::uint32_t redacted = Intern(redactedText);
     for (Note& note : notes_) {
-        if (note.kind == Kind::Attribute) {
-            note.text = Intern(pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(
-                                                       const_cast<void*>(note.item)))
-                                   .value());
-            continue;
+        if (note.text != redacted) {
+            note.text = Intern(CurrentValue(note));
         }
-        const pugi::xml_node node(
-            static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
-        note.text = Intern(note.kind == Kind::Insert ? node.text().get() : node.value());
     }
 
     // Items changed without a position of their own must be ones noted earlier
@@ -580,6 +596,7 @@ bool SourceSplicer::Resolve(std::string_view source) {
     // mostly in order once the (small) notes are.
     SortRuns(notes_, [](const Note& note) { return note.begin; });
     const auto comments = static_cast<std::ptrdiff_t>(edits_.size());
+    edits_.reserve(edits_.size() + notes_.size());
     for (const Note& note : notes_) {
         if (!AddEdit(note)) {
             return false;

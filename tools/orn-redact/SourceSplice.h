@@ -48,6 +48,9 @@ public:
     void NoteElementText(const pugi::xml_node& element);
     /// An attribute of element about to change.
     void NoteAttribute(const pugi::xml_attribute& attribute, const pugi::xml_node& element);
+    /// Right after the noted items were changed: takes their values while they
+    /// are at hand (Capture() would otherwise read them all again).
+    void Settle();
     /// A selected element whose text is all "redacted": whether a comment in it
     /// is left over is known only after Resolve().
     void NoteCommentCheck(std::size_t expression, const pugi::xml_node& element);
@@ -94,6 +97,7 @@ private:
 
     bool Fail(std::string problem);
     std::ptrdiff_t OffsetOf(const pugi::xml_node& node) const;
+    const char* CurrentValue(const Note& note) const;
     std::uint32_t Intern(std::string_view text);
     void NoteElement(const pugi::xml_node& element);
     bool ScanElements();
@@ -105,6 +109,7 @@ private:
     std::size_t bufferSize_;
     std::string_view source_;
     std::vector<Note> notes_;
+    std::size_t settled_ = 0;  // notes_ before this one have their values
     // Changed items without a source position, and whether each is an attribute.
     std::vector<std::pair<const void*, bool>> unplaced_;
     std::vector<Element> elements_;
