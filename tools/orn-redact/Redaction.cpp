@@ -208,6 +208,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         ExpressionOutcome outcome;
         outcome.expression = expression;
         outcome.selected = selected->Size();
+        if (splicer != nullptr) {
+            splicer->Reserve(outcome.selected);
+        }
         for (auto item = selected->Begin(); item != selected->End(); ++item) {
             // Items are classified on the pugixml item; wrappers are made only
             // to write through the public interface.

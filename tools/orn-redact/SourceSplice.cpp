@@ -182,7 +182,9 @@ std::string ConvertedEncoding(std::string_view source) {
 }
 
 SourceSplicer::SourceSplicer(bool deep, std::size_t inputSize)
-    : deep_(deep), bufferSize_(inputSize) {}
+    : deep_(deep), bufferSize_(inputSize) {
+    redactedIndex_ = Intern(redactedText);
+}
 
 bool SourceSplicer::Fail(std::string problem) {
     if (problem_.empty()) {
@@ -210,6 +212,12 @@ std::uint32_t SourceSplicer::Intern(std::string_view text) {
     }
     lastText_ = found->second;
     return lastText_;
+}
+
+void SourceSplicer::Reserve(std::size_t items) {
+    notes_.reserve(notes_.size() + items);
+    elements_.reserve(elements_.size() + items);
+    commentChecks_.reserve(commentChecks_.size() + items);
 }
 
 void SourceSplicer::NoteText(const pugi::xml_node& text) {
@@ -282,8 +290,12 @@ const char* SourceSplicer::CurrentValue(const Note& note) const {
 
 void SourceSplicer::Settle() {
     // Read while the items are still in the cache from their change.
+    // Names are interned between these; "redacted" is looked up on its own so
+    // that the last-name shortcut in Intern() keeps working.
     for (; settled_ < notes_.size(); ++settled_) {
-        notes_[settled_].text = Intern(CurrentValue(notes_[settled_]));
+        const char* value = CurrentValue(notes_[settled_]);
+        notes_[settled_].text =
+            std::strcmp(value, redactedText.data()) == 0 ? redactedIndex_ : Intern(value);
     }
 }
 
@@ -533,9 +545,8 @@ bool SourceSplicer::Capture() {
     // "redacted": the tool sets nothing else. Any other (a change that failed)
     // may have been changed again since, so it is read again.
     Settle();
-    const std::uint32_t redacted = Intern(redactedText);
     for (Note& note : notes_) {
-        if (note.text != redacted) {
+        if (note.text != redactedIndex_) {
             note.text = Intern(CurrentValue(note));
         }
     }

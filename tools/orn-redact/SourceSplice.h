@@ -41,6 +41,9 @@ public:
     /// number of bytes the document was parsed from.
     SourceSplicer(bool deep, std::size_t inputSize);
 
+    /// Makes room for notes on items more items, so that the records are not
+    /// moved while they grow.
+    void Reserve(std::size_t items);
     /// A text or CDATA node about to change.
     void NoteText(const pugi::xml_node& text);
     /// An element (or the document) about to have its text set: its first text
@@ -118,6 +121,7 @@ private:
     std::vector<std::string> texts_;  // distinct values and element names
     std::unordered_map<std::string, std::uint32_t> textIndex_;
     std::uint32_t lastText_ = 0;
+    std::uint32_t redactedIndex_ = 0;  // of "redacted" in texts_
     std::vector<std::string> escaped_;  // see Escaped()
     std::vector<bool> escapedReady_;
     bool anyOtherComment_ = false;
