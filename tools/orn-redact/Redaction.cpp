@@ -12,7 +12,8 @@
 #include <pugixml.hpp>
 
 #include "PugiXMLParser.h"
-#include "PugiXPathNode.h"
+#include "PugiAttribute.h"
+#include "PugiNode.h"
 #include "PugiXPathNodeSet.h"
 #include "SourceSplice.h"
 
@@ -79,7 +80,7 @@ void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
         if (splicer != nullptr) {
             splicer->NoteText(text);
         }
-        PugiXPathNode(pugi::xpath_node(text)).GetNode()->SetValue(redactedText);
+        PugiNode(pugi::xml_node(text)).SetValue(redactedText);
         if (splicer != nullptr) {
             splicer->Settle();
         }
@@ -220,7 +221,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     if (splicer != nullptr) {
                         splicer->NoteAttribute(attribute, item->parent());
                     }
-                    if (PugiXPathNode(*item).GetAttribute()->SetValue(redactedText)) {
+                    if (PugiAttribute(pugi::xml_attribute(attribute)).SetValue(redactedText)) {
                         ++outcome.redacted;
                     }
                     if (splicer != nullptr) {
@@ -237,8 +238,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (splicer != nullptr) {
                     splicer->NoteElementText(node);
                 }
-                const std::unique_ptr<Node> wrapper = PugiXPathNode(*item).GetNode();
-                wrapper->SetValue(redactedText);
+                PugiNode(pugi::xml_node(node)).SetValue(redactedText);
                 if (splicer != nullptr) {
                     splicer->Settle();
                 }
@@ -255,7 +255,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (splicer != nullptr) {
                     splicer->NoteText(node);
                 }
-                PugiXPathNode(*item).GetNode()->SetValue(redactedText);
+                PugiNode(pugi::xml_node(node)).SetValue(redactedText);
                 if (splicer != nullptr) {
                     splicer->Settle();
                 }
