@@ -119,15 +119,18 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
 }  // namespace
 
 bool SelectsByNamesOnly(const std::string& expression) {
-    // Element and attribute name tests ("*" and "@*" too) along the axes
-    // written with "/", "//" and "axis::". A name may hold '.', but a '.'
-    // that starts a step is self::node() or parent::node(), which would see
-    // added text nodes.
+    // Element and attribute name tests ("*" and "@*" too) along the child,
+    // descendant and attribute axes written as "/", "//" and "@". From an
+    // added text node these lead nowhere. Other axes do not: an added text
+    // node has a parent and siblings, so "//parent::*" or
+    // "//preceding-sibling::*" would select more after it is added. A name
+    // may hold '.', but a '.' that starts a step is self::node() or
+    // parent::node().
     const auto nameCharacter = [](unsigned char character) {
         return std::isalnum(character) != 0 || character == '_' || character == '-' ||
                character == '.' || character >= 0x80;
     };
-    if (expression.empty()) {
+    if (expression.empty() || expression.find("::") != std::string::npos) {
         return false;
     }
     for (std::size_t index = 0; index < expression.size(); ++index) {

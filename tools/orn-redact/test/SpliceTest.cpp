@@ -86,6 +86,12 @@ TEST(Splice, ReplacesOnlyTheSelectedValues) {
          false,
          false,
          "<r><p><e>redacted</e>redacted</p><q/>redacted</r>"},
+        // The text added to <a> gives <c> a following sibling.
+        {"<a><b>x</b><c/></a>",
+         {"/*", "//preceding-sibling::*"},
+         false,
+         false,
+         "<a><b>redacted</b><c>redacted</c>redacted</a>"},
         {"<a><b>x</b><c/></a>",
          {"//*"},
          false,
@@ -179,7 +185,8 @@ TEST(Splice, GeneratedDocumentsKeepTheSpliceProperty) {
     // they set; the others are selected before any change.
     const std::vector<std::string> expressions = {
         "//a",  "//b/text()", "//@x",    "//c",     "//*",     "//a[1]",          "//b | //c",
-        "//@*", "//*/c/..",   "//a//.", "//text()", "//c/.", "//*[not(node())]", "//b[.='redacted']"};
+        "//@*", "//*/c/..",   "//a//.", "//text()", "//c/.", "//*[not(node())]", "//b[.='redacted']",
+        "//preceding-sibling::*", "//parent::*"};
     std::mt19937 random(20261205);
     for (int round = 0; round < 3000; ++round) {
         const std::string document = (round % 2 ? prolog : "") + RandomDocument(random, 0);
