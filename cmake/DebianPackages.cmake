@@ -2,14 +2,15 @@
 # library:
 #   liborn-dataparser1     runtime: liborn_DataParser.so.1 and liborn_Logger.so.1
 #                          (one package: both sonames follow the project's
-#                          major version, so they always change together)
+#                          major version, so they always change together; so
+#                          does the package's name)
 #   liborn-dataparser-dev  headers, the .so links, CMake package, pkg-config file
 #   orn-redact             the tool and its manual page
 # Configure with -DCMAKE_INSTALL_PREFIX=/usr to get the multiarch library
 # folder. The architecture is the host's, or the one that a toolchain file
 # names. Every package carries the copyright file and changelog in
 # /usr/share/doc/<package>.
-set(orn_deb_runtime liborn-dataparser1)
+set(orn_deb_runtime liborn-dataparser${PROJECT_VERSION_MAJOR})
 set(orn_deb_dev liborn-dataparser-dev)
 set(orn_deb_tool orn-redact)
 
@@ -49,8 +50,8 @@ liborn_DataParser gives C++ programs one interface for structured documents
 it on pugixml: load, walk, read and write values, edit, select with XPath,
 redact and save.
 
-This package holds the shared libraries liborn_DataParser.so.1 and the
-logging library liborn_Logger.so.1 that it writes its diagnostics through.")
+This package holds the shared libraries liborn_DataParser.so.${PROJECT_VERSION_MAJOR} and the
+logging library liborn_Logger.so.${PROJECT_VERSION_MAJOR} that it writes its diagnostics through.")
 # shlibs file (which package provides each soname, from which version on), so
 # that dpkg-shlibdeps of programs built against the libraries finds it.
 # Only the runtime package holds shared objects, so only it gets one.

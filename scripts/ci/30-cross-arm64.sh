@@ -28,9 +28,9 @@ echo "==> arm64 tests done after $(( $(date +%s) - start ))s"
 rm -rf "$build/packages"
 (cd "$build" && cpack -B packages >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
 fail() { echo "FAILED: $*"; exit 1; }
-runtime=$build/packages/liborn-dataparser1_1.0.0_arm64.deb
-dev=$build/packages/liborn-dataparser-dev_1.0.0_arm64.deb
-tool=$build/packages/orn-redact_1.0.0_arm64.deb
+runtime=$(echo "$build"/packages/liborn-dataparser[0-9]*_arm64.deb)
+dev=$(echo "$build"/packages/liborn-dataparser-dev_*_arm64.deb)
+tool=$(echo "$build"/packages/orn-redact_*_arm64.deb)
 for deb in "$runtime" "$dev" "$tool"; do
   [ -e "$deb" ] || fail "no package $(basename "$deb"); made: $(ls "$build/packages")"
   echo "==> $(basename "$deb")"
@@ -39,15 +39,16 @@ for deb in "$runtime" "$dev" "$tool"; do
 done
 dpkg-deb -f "$runtime" Depends | grep -q libpugixml1v5 || fail "no pugixml dependency"
 listing=$(for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -c "$deb"; done)
-for wanted in ./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.1 \
-    ./usr/lib/aarch64-linux-gnu/liborn_Logger.so.1 ./usr/include/orn/PugiXMLParser.h \
+major=$(dpkg-deb -f "$runtime" Package | sed 's/^liborn-dataparser//')
+for wanted in "./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" \
+    "./usr/lib/aarch64-linux-gnu/liborn_Logger.so.$major" ./usr/include/orn/PugiXMLParser.h \
     ./usr/bin/orn-redact ./usr/share/man/man1/orn-redact.1.gz; do
   grep -q " $wanted" <<<"$listing" || fail "missing in the packages: $wanted"
 done
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
 dpkg-deb -x "$runtime" "$unpacked"
-file -L "$unpacked"/usr/lib/aarch64-linux-gnu/liborn_DataParser.so.1 | grep -q 'ARM aarch64' ||
+file -L "$unpacked/usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" | grep -q 'ARM aarch64' ||
   fail "library in package is not arm64"
 # The same checks as for the host's packages, stripping with the cross tools
 # included; errors and warnings fail.

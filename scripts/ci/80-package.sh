@@ -28,9 +28,10 @@ echo "==> packages built after $(( $(date +%s) - start ))s"
 fail() { echo "FAILED: $*"; exit 1; }
 arch=$(dpkg --print-architecture)
 multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
-runtime=$build/packages/liborn-dataparser1_1.0.0_$arch.deb
-dev=$build/packages/liborn-dataparser-dev_1.0.0_$arch.deb
-tool=$build/packages/orn-redact_1.0.0_$arch.deb
+# The runtime package is named after the sonames' version (liborn-dataparser1).
+runtime=$(echo "$build"/packages/liborn-dataparser[0-9]*_"$arch".deb)
+dev=$(echo "$build"/packages/liborn-dataparser-dev_*_"$arch".deb)
+tool=$(echo "$build"/packages/orn-redact_*_"$arch".deb)
 for deb in "$runtime" "$dev" "$tool"; do
   [ -e "$deb" ] || fail "no package $(basename "$deb"); made: $(ls "$build/packages")"
   echo "==> $(basename "$deb")"
@@ -52,19 +53,28 @@ contains() {  # PACKAGE PATH...
 lacks() {  # PACKAGE REGEX
   ! paths "$1" | grep -q "$2" || fail "$(basename "$1") holds $(paths "$1" | grep "$2" | head -1)"
 }
-contains "$runtime" "usr/lib/$multiarch/liborn_DataParser.so.1" \
-  "usr/lib/$multiarch/liborn_Logger.so.1" usr/share/doc/liborn-dataparser1/copyright
+library=$(dpkg-deb -f "$runtime" Package)
+major=${library#liborn-dataparser}
+contains "$runtime" "usr/lib/$multiarch/liborn_DataParser.so.$major" \
+  "usr/lib/$multiarch/liborn_Logger.so.$major" "usr/share/doc/$library/copyright"
 lacks "$runtime" '\.so$'
 lacks "$runtime" 'include/'
 contains "$dev" "usr/lib/$multiarch/liborn_DataParser.so" "usr/lib/$multiarch/liborn_Logger.so" \
   usr/include/orn/DataParserIF.h usr/include/orn/PugiXMLParser.h usr/include/orn/LogClient.h \
   "usr/lib/$multiarch/pkgconfig/orn_DataParser.pc" \
   "usr/lib/$multiarch/cmake/orn_DataParser/orn_DataParserConfig.cmake"
-lacks "$dev" '\.so\.1'
+lacks "$dev" '\.so\.[0-9]'
 lacks "$dev" 'include/orn/TypeMaps.h'
 contains "$tool" usr/bin/orn-redact usr/share/man/man1/orn-redact.1.gz
-dpkg-deb -f "$dev" Depends | grep -q 'liborn-dataparser1 (= 1.0.0)' || fail "dev does not depend on its library"
-dpkg-deb -f "$tool" Depends | grep -q 'liborn-dataparser1' || fail "tool does not depend on the library"
+version=$(dpkg-deb -f "$runtime" Version)
+# lintian does not compare the changelog with the package's version.
+logged=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+[ "$logged" = "$version" ] ||
+  fail "packaging/debian/changelog ends at version $logged; the packages are $version"
+dpkg-deb -f "$dev" Depends | grep -qF "$library (= $version)" ||
+  fail "the development package does not depend on its library"
+dpkg-deb -f "$tool" Depends | grep -qF "$library (>= $version)" ||
+  fail "the tool does not depend on the library"
 
 # The unpacked files work together: the tool runs on the packaged libraries
 # (no RPATH leads it back to the build folder), and the manual page renders
@@ -72,8 +82,8 @@ dpkg-deb -f "$tool" Depends | grep -q 'liborn-dataparser1' || fail "tool does no
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -x "$deb" "$root"; done
-for binary in "$root/usr/bin/orn-redact" "$root/usr/lib/$multiarch/liborn_DataParser.so.1" \
-    "$root/usr/lib/$multiarch/liborn_Logger.so.1"; do
+for binary in "$root/usr/bin/orn-redact" "$root/usr/lib/$multiarch/liborn_DataParser.so.$major" \
+    "$root/usr/lib/$multiarch/liborn_Logger.so.$major"; do
   ! readelf -d "$binary" | grep -Eq 'RPATH|RUNPATH' || fail "$binary has an RPATH"
 done
 LD_LIBRARY_PATH=$root/usr/lib/$multiarch "$root/usr/bin/orn-redact" \
