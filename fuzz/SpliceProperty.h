@@ -50,6 +50,19 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     }
     // The splice must not need the document any more, as in the tool.
     const std::string redacted = SavedRaw(*parser);
+    if (!settings.deep && !settings.attributes) {
+        // Without the tool's extras, the redaction is the library's own, with
+        // each expression seeing the changes of the ones before it.
+        auto library = InterfaceFactory::Create<DataParserIF>("XML");
+        std::istringstream again(source);
+        library->LoadStream(again);
+        library->RedactNodes(expressions);
+        if (SavedRaw(*library) != redacted) {
+            run.problem = "the tool's redaction differs from the library's:\n" +
+                          SavedRaw(*library) + "\n" + redacted;
+            return run;
+        }
+    }
     parser->Reset();
     if (!splicer.Problem().empty() || !splicer.Resolve(source)) {
         run.fallback = splicer.Problem();

@@ -9,9 +9,27 @@ cd "$(dirname "$0")/../.."
 
 start=$(date +%s)
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$(nproc)" --target orn_DataParser_tests orn_Logger_tests
+cmake --build --preset tsan -j "$(nproc)" --target orn_DataParser_tests orn_Logger_tests \
+  orn-redact orn-redact_splice_tests
 # setarch -R: ThreadSanitizer cannot map its shadow memory under the high
 # address-space randomisation of newer kernels.
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
-  setarch "$(uname -m)" -R ctest --preset tsan -R 'Concurrency|LogClient' --output-on-failure
+  setarch "$(uname -m)" -R ctest --preset tsan -R 'Concurrency|LogClient|Splice' --output-on-failure
+
+# orn-redact on several files at once, a broken one among them, two workers.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+for n in 1 2 3 4 5 6; do cp examples/data/customers.xml "$work/c$n.xml"; done
+printf '<a><b>x</b>' >"$work/broken.xml"
+inputs=()
+for file in "$work"/c[1-3].xml "$work/broken.xml" "$work"/c[4-6].xml; do inputs+=(-i "$file"); done
+status=0
+TSAN_OPTIONS="halt_on_error=1" setarch "$(uname -m)" -R build/tsan/tools/orn-redact/orn-redact \
+  --jobs 2 --report --output-dir "$work/out" "${inputs[@]}" //email //notes 2>"$work/log" ||
+  status=$?
+if [ "$status" -ne 1 ] || [ "$(ls "$work/out" | wc -l)" -ne 6 ] || grep -q ThreadSanitizer "$work/log"; then
+  cat "$work/log"
+  echo "FAILED: orn-redact on several files under ThreadSanitizer (exit status $status)"
+  exit 1
+fi
 echo "tsan step took $(( $(date +%s) - start ))s"

@@ -15,15 +15,18 @@ if [ ! -x "$build/common/lib/DataParser/test/orn_DataParser_tests" ]; then
   cmake --build --preset ci -j "$(nproc)"
 fi
 
-memcheck=(valgrind --tool=memcheck --error-exitcode=1 --leak-check=full
+memcheck=(valgrind --tool=memcheck --error-exitcode=99 --leak-check=full
           --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect
           --track-origins=no --quiet --suppressions=scripts/ci/valgrind.supp)
 
 run() {
   local began=$(date +%s)
-  echo "==> valgrind: $*"
-  "${memcheck[@]}" "$@"
-  echo "    ($(( $(date +%s) - began ))s)"
+  # Progress goes to standard error: some runs' standard output is checked.
+  local status=0
+  echo "==> valgrind: $*" >&2
+  "${memcheck[@]}" "$@" || status=$?
+  echo "    ($(( $(date +%s) - began ))s)" >&2
+  return "$status"
 }
 
 # gtest output is kept short; failures and valgrind's reports still show.
@@ -47,6 +50,18 @@ if [ -n "$redact" ]; then
   fi
   run "$redact" --reformat -i examples/data/customers.xml //email >"$output"
   rm -f "$output"
+  # Several files on two workers, a broken one among them (exit status 1).
+  batch=$(mktemp -d)
+  printf '<a><b>x</b>' >"$batch/broken.xml"
+  status=0
+  run "$redact" --jobs 2 --output-dir "$batch/out" -i examples/data/customers.xml \
+    -i "$batch/broken.xml" //email || status=$?
+  if [ "$status" -ne 1 ] || ! grep -q '<email>redacted</email>' "$batch/out/customers.xml"; then
+    echo "FAILED: orn-redact on several files under valgrind (exit status $status)"
+    rm -rf "$batch"
+    exit 1
+  fi
+  rm -rf "$batch"
 else
   echo "==> orn-redact is not built; skipped"
 fi

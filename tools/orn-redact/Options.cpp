@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
 #include <fstream>
+#include <iostream>
 #include <string_view>
 
 namespace qiv::redact {
@@ -66,16 +68,41 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
         }
 
         std::optional<std::string>* single = nullptr;
-        bool isExpressionFile = false;
+        std::vector<std::string>* repeated = nullptr;
+        bool isJobs = false;
         if (name == "-i" || name == "--input") {
-            single = &options.inputPath;
+            repeated = &options.inputPaths;
         } else if (name == "-o" || name == "--output") {
             single = &options.outputPath;
         } else if (name == "-e" || name == "--expressions") {
-            isExpressionFile = true;
+            repeated = &options.expressionFiles;
+        } else if (name == "--files-from") {
+            single = &options.filesFrom;
+        } else if (name == "--output-dir") {
+            single = &options.outputDir;
+        } else if (name == "-j" || name == "--jobs") {
+            isJobs = true;
         }
 
-        if (single != nullptr || isExpressionFile) {
+        if (isJobs) {
+            std::string value;
+            if (hasInlineValue) {
+                value = std::string(inlineValue);
+            } else if (index + 1 < arguments.size()) {
+                value = arguments[++index];
+            }
+            char* end = nullptr;
+            errno = 0;
+            const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' ||
+                errno != 0 || jobs < 1 || jobs > 1024) {
+                parsed.error = "option " + std::string(name) + " needs a number from 1 to 1024";
+                return parsed;
+            }
+            options.jobs = static_cast<unsigned int>(jobs);
+            continue;
+        }
+        if (single != nullptr || repeated != nullptr) {
             std::string value;
             if (hasInlineValue) {
                 value = std::string(inlineValue);
@@ -89,8 +116,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
                 parsed.error = "option " + std::string(name) + " needs a file name";
                 return parsed;
             }
-            if (isExpressionFile) {
-                options.expressionFiles.push_back(value);
+            if (repeated != nullptr) {
+                repeated->push_back(value);
             } else if (single->has_value()) {
                 parsed.error = "option " + std::string(name) + " given more than once";
                 return parsed;
@@ -123,6 +150,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             options.requireMatch = true;
         } else if (argument == "--timings") {
             options.timings = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.quiet = true;
         } else if (argument == "-h" || argument == "--help") {
             options.help = true;
         } else if (argument == "--version") {
@@ -136,10 +165,17 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     if (options.help || options.version) {
         return parsed;
     }
-    if (options.inPlace && !options.inputPath) {
+    const bool hasInput = !options.inputPaths.empty() || options.filesFrom;
+    if (options.inPlace && !hasInput) {
         parsed.error = "--in-place needs an input file (-i FILE)";
     } else if (options.inPlace && options.outputPath) {
         parsed.error = "--in-place and -o cannot be combined";
+    } else if (options.outputDir && (options.outputPath || options.inPlace)) {
+        parsed.error = "--output-dir cannot be combined with -o or --in-place";
+    } else if (options.outputDir && !hasInput) {
+        parsed.error = "--output-dir needs input files (-i FILE or --files-from LIST)";
+    } else if (options.outputPath && (options.inputPaths.size() > 1 || options.filesFrom)) {
+        parsed.error = "-o takes one input file; for several, use --output-dir DIR or --in-place";
     } else if (options.expressions.empty() && options.expressionFiles.empty()) {
         parsed.error = "no XPath expression given";
     }
@@ -168,10 +204,37 @@ bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>&
     return true;
 }
 
+bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std::string& error) {
+    std::ifstream file;
+    if (path != "-") {
+        file.open(path);
+        if (!file) {
+            error = std::strerror(errno);
+            return false;
+        }
+    }
+    std::istream& in = path == "-" ? std::cin : file;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            paths.push_back(line);
+        }
+    }
+    if (in.bad()) {
+        error = errno != 0 ? std::strerror(errno) : "read error";
+        return false;
+    }
+    return true;
+}
+
 const char* UsageText() {
-    return "usage: orn-redact [-i FILE] [-o FILE | --in-place [--break-links]] [-e FILE]...\n"
-           "                  [--reformat [--indent | --raw]] [--deep] [--attributes] [--report]\n"
-           "                  [--require-match] XPATH...\n"
+    return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
+           "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
+           "                  [-e FILE]... [--reformat [--indent | --raw]] [--deep] [--attributes]\n"
+           "                  [--report] [--require-match] [--jobs N] [--quiet] XPATH...\n"
            "Try 'orn-redact --help' for more information.\n";
 }
 
@@ -186,9 +249,14 @@ and attribute order stay byte for byte. Standard output carries only the
 document; messages go to standard error.
 
 Options:
-  -i, --input FILE        read the document from FILE (default: standard input)
+  -i, --input FILE        read the document from FILE (default: standard input);
+                          give it several times to redact several files
+      --files-from LIST   also redact the files named in LIST, one per line
+                          ("-": read the list from standard input)
   -o, --output FILE       write the document to FILE (default: standard output);
                           the file is replaced atomically and keeps its permissions
+      --output-dir DIR    write each document to DIR under its own file name
+                          (DIR is created when missing)
   -e, --expressions FILE  read further expressions from FILE, one per line;
                           blank lines and lines starting with '#' are ignored
       --in-place          rewrite the input file (needs -i, excludes -o)
@@ -209,6 +277,9 @@ Options:
       --require-match     treat an expression that selects nothing as an error
       --timings           print how long loading, selecting and redacting,
                           splicing and writing took
+  -j, --jobs N            redact up to N files at once (default: one per
+                          processor)
+  -q, --quiet             with several files, no progress line and no summary
   -h, --help              show this help and exit
       --version           show the version and exit
 
@@ -217,6 +288,13 @@ when any step fails. An element without text gets "redacted" before its end
 tag (<e/> becomes <e>redacted</e>). Input in UTF-16, UTF-32 or Latin-1, or an
 expression that selects the document node itself, makes the tool write the
 document anew, as with --reformat; it says so on standard error.
+
+Several files (-i given more than once, --files-from, or --output-dir) need
+--output-dir DIR or --in-place. Each file is done or not done on its own: one
+that cannot be read, parsed or written is reported with its name, gets no
+output, and the others go on. Messages are prefixed by the file's name; on a
+terminal a progress line shows files and bytes done and the time left, and a
+summary line ends the run.
 
 By default only the first text run of a selected element is replaced, so mixed
 content keeps its later text; the tool says, per expression, how many selected
@@ -231,8 +309,9 @@ Attributes are left unchanged by default, with a warning. With --attributes:
   <customer id='redacted'>
 
 Exit status: 0 done, 1 document not readable, not parseable or not written
-(or --in-place on a file with several hard links), 2 usage error or rejected
-expression, 3 an expression matched nothing (--require-match).
+(or --in-place on a file with several hard links; with several files: any
+file), 2 usage error or rejected expression, 3 an expression matched nothing
+(--require-match; with several files: in any file).
 )";
 }
 

@@ -16,8 +16,11 @@ enum ExitStatus : int {
 
 /// The command line, parsed.
 struct Options {
-    std::optional<std::string> inputPath;   // standard input when empty
+    std::vector<std::string> inputPaths;    // -i, in order; standard input when none
+    std::optional<std::string> filesFrom;   // further inputs, one per line ("-": standard input)
     std::optional<std::string> outputPath;  // standard output when empty
+    std::optional<std::string> outputDir;   // several inputs: each output goes here
+    unsigned int jobs = 0;                  // files at once; 0: one per processor
     std::vector<std::string> expressionFiles;
     std::vector<std::string> expressions;  // from the command line, in order
     bool inPlace = false;
@@ -30,6 +33,7 @@ struct Options {
     bool report = false;
     bool requireMatch = false;
     bool timings = false;  // print how long each step took
+    bool quiet = false;    // no progress line or summary for several files
     bool help = false;
     bool version = false;
 };
@@ -53,6 +57,11 @@ struct SourcedExpression {
 /// Returns false (with a reason) when the file cannot be read.
 bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>& expressions,
                         std::string& error);
+
+/// Reads the input paths of --files-from, one per line; blank lines are
+/// skipped, and a line's CR LF ending is taken as a line end. "-" reads
+/// standard input. Returns false (with a reason) when it cannot be read.
+bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std::string& error);
 
 const char* UsageText();
 const char* HelpText();

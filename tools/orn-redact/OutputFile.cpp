@@ -33,7 +33,9 @@ bool WriteAll(int descriptor, std::string_view content) {
 }
 
 // Output buffer over a file descriptor. A failed write is remembered with its
-// errno; everything after it is dropped and the stream goes bad.
+// errno; everything after it is dropped and the stream goes bad. Every few
+// megabytes written, the system is asked to start writing them to disk, so
+// that the final fsync waits only for the last of them.
 class DescriptorBuffer : public std::streambuf {
 public:
     explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor), buffer_(64 * 1024) {
@@ -63,8 +65,7 @@ protected:
         if (!Drain()) {
             return 0;
         }
-        if (!WriteAll(descriptor_, std::string_view(data, static_cast<std::size_t>(count)))) {
-            failedErrno_ = errno != 0 ? errno : EIO;
+        if (!Write(std::string_view(data, static_cast<std::size_t>(count)))) {
             return 0;
         }
         return count;
@@ -76,15 +77,34 @@ private:
             return false;
         }
         const std::string_view pending(pbase(), static_cast<std::size_t>(pptr() - pbase()));
-        if (!WriteAll(descriptor_, pending)) {
-            failedErrno_ = errno != 0 ? errno : EIO;
+        if (!Write(pending)) {
             return false;
         }
         setp(buffer_.data(), buffer_.data() + buffer_.size());
         return true;
     }
 
+    bool Write(std::string_view content) {
+        if (!WriteAll(descriptor_, content)) {
+            failedErrno_ = errno != 0 ? errno : EIO;
+            return false;
+        }
+        written_ += content.size();
+#if defined(__linux__)
+        constexpr off_t writeBehind = 8 * 1024 * 1024;
+        if (written_ - syncedTo_ >= writeBehind) {
+            // Only a hint: pipes and devices refuse it, and nothing depends on it.
+            ::sync_file_range(descriptor_, syncedTo_, written_ - syncedTo_,
+                              SYNC_FILE_RANGE_WRITE);
+            syncedTo_ = written_;
+        }
+#endif
+        return true;
+    }
+
     int descriptor_;
+    off_t written_ = 0;
+    off_t syncedTo_ = 0;
     std::vector<char> buffer_;
     int failedErrno_ = 0;
 };

@@ -1,8 +1,13 @@
 #include "Redaction.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #include <pugixml.hpp>
 
@@ -75,11 +80,69 @@ void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
             splicer->NoteText(text);
         }
         PugiXPathNode(pugi::xpath_node(text)).GetNode()->SetValue(redactedText);
+        if (splicer != nullptr) {
+            splicer->Settle();
+        }
         return true;
     });
 }
 
+// Selects every expression marked in upfront, on up to threads threads at
+// once. The document is only read while this runs.
+std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
+    PugiXMLParser& parser, const std::vector<std::string>& expressions,
+    const std::vector<std::size_t>& upfront, unsigned int threads) {
+    std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&]() {
+        for (std::size_t index = next++; index < upfront.size(); index = next++) {
+            selected[upfront[index]] = parser.SelectNodes(expressions[upfront[index]]);
+        }
+    };
+    std::vector<std::thread> helpers;
+    const std::size_t wanted = std::min<std::size_t>(threads, upfront.size());
+    try {
+        while (helpers.size() + 1 < wanted) {
+            helpers.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+        // No further thread to be had: the ones started and this one do it all.
+    }
+    work();
+    for (std::thread& helper : helpers) {
+        helper.join();
+    }
+    return selected;
+}
+
 }  // namespace
+
+bool SelectsByNamesOnly(const std::string& expression) {
+    // Element and attribute name tests ("*" and "@*" too) along the axes
+    // written with "/", "//" and "axis::". A name may hold '.', but a '.'
+    // that starts a step is self::node() or parent::node(), which would see
+    // added text nodes.
+    const auto nameCharacter = [](unsigned char character) {
+        return std::isalnum(character) != 0 || character == '_' || character == '-' ||
+               character == '.' || character >= 0x80;
+    };
+    if (expression.empty()) {
+        return false;
+    }
+    for (std::size_t index = 0; index < expression.size(); ++index) {
+        const auto character = static_cast<unsigned char>(expression[index]);
+        if (character == '.') {
+            if (index == 0 || !nameCharacter(static_cast<unsigned char>(expression[index - 1]))) {
+                return false;
+            }
+        } else if (!nameCharacter(character) && character != '/' && character != '*' &&
+                   character != '@' && character != ':' && character != ' ' &&
+                   character != '\t') {
+            return false;
+        }
+    }
+    return true;
+}
 
 std::string ExpressionProblem(const std::string& expression) {
     try {
@@ -116,10 +179,28 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     // selection gives the counts and, through the splicer, the places in the
     // input. Every item changes the way the library's RedactNodes changes it:
     // through the node's text. Nothing is removed, so nodes stay valid.
+    //
+    // An expression that tests only element and attribute names selects the
+    // same items before and after any change the tool makes (values change,
+    // and text nodes are only added), so all of those are selected first, in
+    // parallel, while the document is not being changed.
+    std::vector<std::size_t> upfront;
+    for (std::size_t index = 0; index < expressions.size(); ++index) {
+        if (SelectsByNamesOnly(expressions[index])) {
+            upfront.push_back(index);
+        }
+    }
+    std::vector<std::unique_ptr<PugiXPathNodeSet>> preselected =
+        upfront.size() > 1 ? SelectUpfront(*xmlParser, expressions, upfront, settings.threads)
+                           : std::vector<std::unique_ptr<PugiXPathNodeSet>>(expressions.size());
+
     std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
-    for (const std::string& expression : expressions) {
-        std::unique_ptr<PugiXPathNodeSet> selected = xmlParser->SelectNodes(expression);
+    for (std::size_t index = 0; index < expressions.size(); ++index) {
+        const std::string& expression = expressions[index];
+        std::unique_ptr<PugiXPathNodeSet> selected = preselected[index]
+                                                         ? std::move(preselected[index])
+                                                         : xmlParser->SelectNodes(expression);
         if (!selected) {
             error = "cannot evaluate expression '" + expression + "'";
             return false;
@@ -127,6 +208,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         ExpressionOutcome outcome;
         outcome.expression = expression;
         outcome.selected = selected->Size();
+        if (splicer != nullptr) {
+            splicer->Reserve(outcome.selected);
+        }
         for (auto item = selected->Begin(); item != selected->End(); ++item) {
             // Items are classified on the pugixml item; wrappers are made only
             // to write through the public interface.
@@ -138,6 +222,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     }
                     if (PugiXPathNode(*item).GetAttribute()->SetValue(redactedText)) {
                         ++outcome.redacted;
+                    }
+                    if (splicer != nullptr) {
+                        splicer->Settle();
                     }
                 }
                 continue;
@@ -152,6 +239,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 const std::unique_ptr<Node> wrapper = PugiXPathNode(*item).GetNode();
                 wrapper->SetValue(redactedText);
+                if (splicer != nullptr) {
+                    splicer->Settle();
+                }
                 if (settings.deep) {
                     RedactAllText(node, splicer);
                 }
@@ -166,6 +256,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     splicer->NoteText(node);
                 }
                 PugiXPathNode(*item).GetNode()->SetValue(redactedText);
+                if (splicer != nullptr) {
+                    splicer->Settle();
+                }
             }
         }
         outcomes.push_back(std::move(outcome));

@@ -14,9 +14,15 @@ class SourceSplicer;
 /// number, string or boolean instead of a node set. Empty when it is usable.
 std::string ExpressionProblem(const std::string& expression);
 
+/// Whether the expression's result depends on element and attribute names
+/// only (no predicates, functions, text or node tests), so that setting values
+/// and adding text nodes cannot change what it selects.
+bool SelectsByNamesOnly(const std::string& expression);
+
 struct RedactionSettings {
     bool deep = false;        // every text, CDATA and comment inside a selected element
     bool attributes = false;  // the values of selected attributes
+    unsigned int threads = 1;  // expressions selected at once, where the order allows
 };
 
 /// What one expression selected and what became of it.

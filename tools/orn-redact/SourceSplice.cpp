@@ -182,7 +182,9 @@ std::string ConvertedEncoding(std::string_view source) {
 }
 
 SourceSplicer::SourceSplicer(bool deep, std::size_t inputSize)
-    : deep_(deep), bufferSize_(inputSize) {}
+    : deep_(deep), bufferSize_(inputSize) {
+    redactedIndex_ = Intern(redactedText);
+}
 
 bool SourceSplicer::Fail(std::string problem) {
     if (problem_.empty()) {
@@ -210,6 +212,12 @@ std::uint32_t SourceSplicer::Intern(std::string_view text) {
     }
     lastText_ = found->second;
     return lastText_;
+}
+
+void SourceSplicer::Reserve(std::size_t items) {
+    notes_.reserve(notes_.size() + items);
+    elements_.reserve(elements_.size() + items);
+    commentChecks_.reserve(commentChecks_.size() + items);
 }
 
 void SourceSplicer::NoteText(const pugi::xml_node& text) {
@@ -268,6 +276,27 @@ void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
         return;
     }
     notes_.push_back({value - base, attribute.internal_object(), 0, Kind::Attribute});
+}
+
+const char* SourceSplicer::CurrentValue(const Note& note) const {
+    if (note.kind == Kind::Attribute) {
+        return pugi::xml_attribute(
+                   static_cast<pugi::xml_attribute_struct*>(const_cast<void*>(note.item)))
+            .value();
+    }
+    const pugi::xml_node node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
+    return note.kind == Kind::Insert ? node.text().get() : node.value();
+}
+
+void SourceSplicer::Settle() {
+    // Read while the items are still in the cache from their change.
+    // Names are interned between these; "redacted" is looked up on its own so
+    // that the last-name shortcut in Intern() keeps working.
+    for (; settled_ < notes_.size(); ++settled_) {
+        const char* value = CurrentValue(notes_[settled_]);
+        notes_[settled_].text =
+            std::strcmp(value, redactedText.data()) == 0 ? redactedIndex_ : Intern(value);
+    }
 }
 
 const SourceSplicer::Element* SourceSplicer::FindElement(std::size_t name) const {
@@ -512,16 +541,14 @@ bool SourceSplicer::Capture() {
                     [](const Element& a, const Element& b) { return a.name == b.name; }),
         elements_.end());
 
+    // A value taken right after its change is final once it reads
+    // "redacted": the tool sets nothing else. Any other (a change that failed)
+    // may have been changed again since, so it is read again.
+    Settle();
     for (Note& note : notes_) {
-        if (note.kind == Kind::Attribute) {
-            note.text = Intern(pugi::xml_attribute(static_cast<pugi::xml_attribute_struct*>(
-                                                       const_cast<void*>(note.item)))
-                                   .value());
-            continue;
+        if (note.text != redactedIndex_) {
+            note.text = Intern(CurrentValue(note));
         }
-        const pugi::xml_node node(
-            static_cast<pugi::xml_node_struct*>(const_cast<void*>(note.item)));
-        note.text = Intern(note.kind == Kind::Insert ? node.text().get() : node.value());
     }
 
     // Items changed without a position of their own must be ones noted earlier
@@ -580,6 +607,7 @@ bool SourceSplicer::Resolve(std::string_view source) {
     // mostly in order once the (small) notes are.
     SortRuns(notes_, [](const Note& note) { return note.begin; });
     const auto comments = static_cast<std::ptrdiff_t>(edits_.size());
+    edits_.reserve(edits_.size() + notes_.size());
     for (const Note& note : notes_) {
         if (!AddEdit(note)) {
             return false;

@@ -41,6 +41,9 @@ public:
     /// number of bytes the document was parsed from.
     SourceSplicer(bool deep, std::size_t inputSize);
 
+    /// Makes room for notes on items more items, so that the records are not
+    /// moved while they grow.
+    void Reserve(std::size_t items);
     /// A text or CDATA node about to change.
     void NoteText(const pugi::xml_node& text);
     /// An element (or the document) about to have its text set: its first text
@@ -48,6 +51,9 @@ public:
     void NoteElementText(const pugi::xml_node& element);
     /// An attribute of element about to change.
     void NoteAttribute(const pugi::xml_attribute& attribute, const pugi::xml_node& element);
+    /// Right after the noted items were changed: takes their values while they
+    /// are at hand (Capture() would otherwise read them all again).
+    void Settle();
     /// A selected element whose text is all "redacted": whether a comment in it
     /// is left over is known only after Resolve().
     void NoteCommentCheck(std::size_t expression, const pugi::xml_node& element);
@@ -94,6 +100,7 @@ private:
 
     bool Fail(std::string problem);
     std::ptrdiff_t OffsetOf(const pugi::xml_node& node) const;
+    const char* CurrentValue(const Note& note) const;
     std::uint32_t Intern(std::string_view text);
     void NoteElement(const pugi::xml_node& element);
     bool ScanElements();
@@ -105,6 +112,7 @@ private:
     std::size_t bufferSize_;
     std::string_view source_;
     std::vector<Note> notes_;
+    std::size_t settled_ = 0;  // notes_ before this one have their values
     // Changed items without a source position, and whether each is an attribute.
     std::vector<std::pair<const void*, bool>> unplaced_;
     std::vector<Element> elements_;
@@ -113,6 +121,7 @@ private:
     std::vector<std::string> texts_;  // distinct values and element names
     std::unordered_map<std::string, std::uint32_t> textIndex_;
     std::uint32_t lastText_ = 0;
+    std::uint32_t redactedIndex_ = 0;  // of "redacted" in texts_
     std::vector<std::string> escaped_;  // see Escaped()
     std::vector<bool> escapedReady_;
     bool anyOtherComment_ = false;

@@ -6,30 +6,23 @@
 // loads and reports parse errors on std::cout, so std::cout is pointed at
 // standard error for the whole run and the document is written through the
 // original buffer. Nothing is written until every step has succeeded.
-#include <malloc.h>
-#include <sys/stat.h>
-
+// Several files are redacted on worker threads, each on its own (Batch.h).
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <memory>
-#include <optional>
-#include <sstream>
+#include <filesystem>
+#include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include <pugixml.hpp>
-
-#include "DataParserIF.h"
-#include "DocumentInput.h"
-#include "InterfaceFactory.h"
+#include "Batch.h"
+#include "FileRedaction.h"
 #include "Options.h"
-#include "OutputFile.h"
 #include "Redaction.h"
-#include "SourceSplice.h"
 
 namespace {
 
@@ -59,97 +52,46 @@ private:
     std::streambuf* original_;
 };
 
-void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options) {
-    for (const ExpressionOutcome& outcome : outcomes) {
-        const std::string quoted = "'" + outcome.expression + "'";
-        if (options.report) {
-            std::ostringstream line;
-            line << quoted << ": selected " << outcome.selected << ", redacted "
-                 << outcome.redacted;
-            if (outcome.attributes > 0) {
-                line << " (" << outcome.attributes << " of the selected are attributes)";
+// One task per input. Two inputs that would write the same file, or the same
+// file given twice, are refused before anything runs.
+bool PlanBatch(const std::vector<std::string>& inputs, const Options& options,
+               std::vector<FileTask>& tasks, std::string& error) {
+    if (!options.outputDir && !options.inPlace) {
+        error = "several input files need --output-dir DIR or --in-place";
+        return false;
+    }
+    std::map<std::string, std::string> written;  // output (or input in place) -> input
+    for (const std::string& input : inputs) {
+        FileTask task;
+        task.input = input;
+        task.inPlace = options.inPlace;
+        std::string key = input;
+        if (options.outputDir) {
+            const std::string name = std::filesystem::path(input).filename().string();
+            if (name.empty() || name == "." || name == "..") {
+                error = "input " + input + " has no file name to write under in " +
+                        *options.outputDir;
+                return false;
             }
-            Message(line.str());
+            task.output = (std::filesystem::path(*options.outputDir) / name).string();
+            key = *task.output;
         }
-        if (outcome.attributes > 0 && !options.attributes) {
-            Message("warning: " + quoted + " selected " + std::to_string(outcome.attributes) +
-                    (outcome.attributes == 1 ? " attribute" : " attributes") +
-                    "; attribute values are not redacted (use --attributes)");
+        std::error_code ignored;
+        const std::filesystem::path canonical =
+            std::filesystem::weakly_canonical(std::filesystem::absolute(key, ignored), ignored);
+        if (!canonical.empty()) {
+            key = canonical.string();
         }
-        if (outcome.elementsWithOtherText > 0) {
-            Message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
-                    " of " + std::to_string(outcome.elements) +
-                    " selected elements still hold text other than \"redacted\" in further "
-                    "text runs, child elements or comments (use --deep)");
+        const auto [found, added] = written.emplace(key, input);
+        if (!added) {
+            error = options.outputDir
+                        ? "inputs " + found->second + " and " + input + " would both be written to " +
+                              *task.output
+                        : "input " + input + " is given more than once";
+            return false;
         }
+        tasks.push_back(std::move(task));
     }
-}
-
-// With --timings, how long each step took, on standard error at the end.
-class Timings {
-public:
-    explicit Timings(bool enabled) : enabled_(enabled), last_(Clock::now()) {}
-    ~Timings() {
-        if (enabled_ && !line_.empty()) {
-            Message("timings:" + line_);
-        }
-    }
-    Timings(const Timings&) = delete;
-    Timings& operator=(const Timings&) = delete;
-
-    /// Ends the step called name (none: restarts the clock).
-    void Lap(const char* name) {
-        const Clock::time_point now = Clock::now();
-        if (name != nullptr) {
-            char seconds[32];
-            std::snprintf(seconds, sizeof seconds, " %.3f s",
-                          std::chrono::duration<double>(now - last_).count());
-            line_ += std::string(line_.empty() ? " " : ", ") + name + seconds;
-        }
-        last_ = now;
-    }
-
-private:
-    using Clock = std::chrono::steady_clock;
-    bool enabled_;
-    Clock::time_point last_;
-    std::string line_;
-};
-
-// Hands the freed document's memory back to the system, so that the input
-// read next does not add to the peak.
-void ReleaseFreedMemory() {
-#if defined(__GLIBC__)
-    ::malloc_trim(0);
-#endif
-}
-
-// Parses the kept bytes again, after the document was freed.
-bool LoadAgain(qiv::DataParserIF& parser, InputDocument& input, std::string& error) {
-    std::istringstream stream{std::string(input.source)};
-    if (parser.LoadStream(stream).second != qiv::DataParserStatus::Ok) {
-        error = "cannot parse the input again";
-        return false;
-    }
-    return true;
-}
-
-// Rewriting a file in place gives its name a new file; further hard links
-// would keep the unredacted original, so that needs --break-links.
-bool CheckLinks(const std::string& path, bool breakLinks) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink <= 1) {
-        return true;  // reading it reports any other problem
-    }
-    const std::string links = std::to_string(info.st_nlink) + " hard links";
-    if (!breakLinks) {
-        Message("refusing to rewrite " + path + " in place: it has " + links +
-                ", and the other names would keep the unredacted original (use --break-links "
-                "to replace only this name); nothing written");
-        return false;
-    }
-    Message("note: " + path + " has " + links +
-            "; only this name gets the redacted document (--break-links)");
     return true;
 }
 
@@ -200,131 +142,46 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         return ExitUsage;
     }
 
-    if (options.inPlace && !CheckLinks(*options.inputPath, options.breakLinks)) {
-        return ExitFailure;
+    // The documents: -i in order, then the list's.
+    std::vector<std::string> inputs = options.inputPaths;
+    if (options.filesFrom) {
+        std::string error;
+        if (!ReadFileList(*options.filesFrom, inputs, error)) {
+            return UsageError("cannot read the file list " + *options.filesFrom + ": " + error);
+        }
+        if (inputs.empty()) {
+            return UsageError("no input file given (the file list " + *options.filesFrom +
+                              " names none)");
+        }
+    }
+    const bool batch = inputs.size() > 1 || options.filesFrom || options.outputDir;
+    const MessageSink message = [](const std::string& text) { Message(text); };
+    if (!batch) {
+        FileTask task;
+        if (!inputs.empty()) {
+            task.input = inputs.front();
+        }
+        task.output = options.outputPath;
+        task.inPlace = options.inPlace;
+        const unsigned int threads = std::max(1u, std::thread::hardware_concurrency());
+        return RedactFile(task, options, expressions, threads, message, standardOutput).status;
     }
 
-    Timings timings(options.timings);
-    std::unique_ptr<qiv::DataParserIF> parser =
-        qiv::InterfaceFactory::Create<qiv::DataParserIF>("XML");
-    InputDocument input;
-    input.path = options.inputPath;
+    std::vector<FileTask> tasks;
     std::string error;
-    if (!LoadDocument(*parser, input, error)) {
-        Message(error);
-        return ExitFailure;
+    if (!PlanBatch(inputs, options, tasks, error)) {
+        return UsageError(error);
     }
-    timings.Lap("load");
-
-    // The input's own bytes are written back with only the changed spans
-    // replaced, unless the positions the parser reports cannot map to them.
-    std::string rewriteReason;
-    if (!options.reformat) {
-        if (const std::string encoding = ConvertedEncoding(input.head); !encoding.empty()) {
-            rewriteReason = "the input is " + encoding + ", which the parser converts";
-        }
-    }
-    std::optional<SourceSplicer> splicer;
-    if (!options.reformat && rewriteReason.empty()) {
-        splicer.emplace(options.deep, input.size);
-    }
-    const RedactionSettings settings{options.deep, options.attributes};
-    std::vector<ExpressionOutcome> outcomes;
-    if (!Redact(*parser, expressions, settings, outcomes, error, splicer ? &*splicer : nullptr)) {
-        Message(error + "; nothing written");
-        return ExitUsage;
-    }
-    timings.Lap("select and redact");
-
-    bool freed = false;
-    if (splicer && splicer->Problem().empty()) {
-        // Only the edits are needed now: free the document before the input is
-        // read again, so that the two are never in memory at once.
-        parser->Reset();
-        freed = true;
-        ReleaseFreedMemory();
-        timings.Lap("free");
-        if (!ReadSource(input, error)) {
-            Message(error);
+    if (options.outputDir) {
+        std::error_code failure;
+        std::filesystem::create_directories(*options.outputDir, failure);
+        if (failure) {
+            Message("cannot create the output folder " + *options.outputDir + ": " +
+                    failure.message() + "; nothing written");
             return ExitFailure;
         }
-        timings.Lap("read");
-        if (const std::string encoding = ConvertedEncoding(input.source); !encoding.empty()) {
-            splicer.reset();
-            rewriteReason = "the input is " + encoding + ", which the parser converts";
-        } else if (splicer->Resolve(input.source)) {
-            AddCommentLeftovers(*splicer, outcomes);
-        }
-        timings.Lap("splice");
     }
-    if (splicer && !splicer->Problem().empty()) {
-        if (rewriteReason.empty()) {
-            rewriteReason = splicer->Problem();
-        }
-        splicer.reset();
-        if (freed) {
-            // The document was freed for the splice: load and redact it again.
-            if (!ReadSource(input, error) || !LoadAgain(*parser, input, error) ||
-                !Redact(*parser, expressions, settings, outcomes, error)) {
-                Message(error + "; nothing written");
-                return ExitFailure;
-            }
-        }
-    }
-    if (options.requireMatch) {
-        bool allMatched = true;
-        for (const ExpressionOutcome& outcome : outcomes) {
-            if (outcome.selected == 0) {
-                Message("'" + outcome.expression + "' selected nothing (--require-match)");
-                allMatched = false;
-            }
-        }
-        if (!allMatched) {
-            Message("nothing written");
-            return ExitNothingMatched;
-        }
-    }
-    PrintOutcomes(outcomes, options);
-    if (!rewriteReason.empty()) {
-        Message("note: " + rewriteReason +
-                "; writing the document anew, without its comments, DOCTYPE and layout "
-                "(as with --reformat)");
-    } else if (splicer && options.layoutGiven) {
-        Message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
-                " applies only when the document is written anew (--reformat)");
-    }
-
-    // The document is streamed straight to its destination: a further copy of
-    // a large document in memory would cost as much as the document itself.
-    const unsigned int format = options.raw ? pugi::format_raw : pugi::format_indent;
-    const ContentWriter save = [&](std::ostream& out) {
-        timings.Lap(nullptr);
-        if (splicer) {
-            splicer->Write(out);
-        } else {
-            parser->SaveToStream(out, format);
-        }
-    };
-
-    const auto& target = options.inPlace ? options.inputPath : options.outputPath;
-    if (target) {
-        if (!WriteFileAtomically(*target, save, error)) {
-            Message(error);
-            return ExitFailure;
-        }
-        timings.Lap("write");
-        return ExitOk;
-    }
-    std::ostream out(standardOutput);
-    save(out);
-    out.flush();
-    if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        Message(std::string("cannot write the document to standard output: ") +
-                std::strerror(errno));
-        return ExitFailure;
-    }
-    timings.Lap("write");
-    return ExitOk;
+    return RunBatch(tasks, options, expressions);
 }
 
 }  // namespace

@@ -220,6 +220,15 @@ TEST_F(RedactTool, UsageErrorsExitTwoWithUsageText) {
         {"-i", "x.xml", "--in-place", "-o", "y.xml", "//a"},
         {"//a", "-o"},
         {"--raw=1", "//a"},
+        // Several inputs: where the outputs go, and names that would collide.
+        {"-i", "a.xml", "-i", "b.xml", "//a"},
+        {"-i", "a.xml", "-i", "b.xml", "-o", "y.xml", "//a"},
+        {"-i", "x/a.xml", "-i", "y/a.xml", "--output-dir", "out", "//a"},
+        {"-i", "a.xml", "-i", "./a.xml", "--in-place", "//a"},
+        {"-i", "a.xml", "--output-dir", "out", "--in-place", "//a"},
+        {"--files-from", "missing.list", "--output-dir", "out", "//a"},
+        {"--jobs", "0", "//a"},
+        {"--jobs=two", "//a"},
     };
     for (const auto& arguments : commandLines) {
         const Outcome result = Run(arguments, mixedDocument);
@@ -375,6 +384,63 @@ TEST_F(RedactTool, RequireMatchFailsWithoutWriting) {
         EXPECT_THAT(sample.out, Not(HasSubstr(personal)));
     }
     EXPECT_THAT(sample.out, HasSubstr("<balance currency=\"EUR\">120.50</balance>"));
+}
+
+TEST_F(RedactTool, SeveralFilesAreEachDoneOrNotOnTheirOwn) {
+    const std::string good = "<r>\r\n<email>a@b</email><!-- c -->\r\n</r>";
+    const std::string redacted = "<r>\r\n<email>redacted</email><!-- c -->\r\n</r>";
+    for (const char* name : {"a.xml", "c.xml", "d.xml"}) {
+        WriteFile(Path(name), good);
+    }
+    WriteFile(Path("b.xml"), "<r>\n<email>x</mail></r>");
+    fs::create_directory(Path("out"));
+    WriteFile(Path("out/b.xml"), "old");
+    std::vector<std::string> arguments = {"--jobs", "2", "--report", "--output-dir",
+                                          Path("out").string()};
+    for (const char* name : {"a.xml", "b.xml", "missing.xml", "c.xml", "d.xml"}) {
+        arguments.insert(arguments.end(), {"-i", Path(name).string()});
+    }
+    arguments.push_back("//email");
+    Outcome result = Run(arguments);
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    for (const char* name : {"a.xml", "c.xml", "d.xml"}) {
+        EXPECT_EQ(ReadFile(Path("out") / name), redacted) << name;
+        EXPECT_THAT(result.err, HasSubstr(Path(name).string() + ": '//email': selected 1, redacted 1\n"));
+    }
+    EXPECT_EQ(ReadFile(Path("out/b.xml")), "old");
+    EXPECT_FALSE(fs::exists(Path("out/missing.xml")));
+    EXPECT_THAT(result.err, HasSubstr(Path("b.xml").string() + ": cannot parse " +
+                                      Path("b.xml").string() + ": Start-end tags mismatch"));
+    EXPECT_THAT(result.err, HasSubstr("line 2, column 11"));
+    EXPECT_THAT(result.err, HasSubstr("cannot read " + Path("missing.xml").string()));
+    EXPECT_THAT(result.err, HasSubstr("orn-redact: 5 files: 3 done, 2 failed, 3 items redacted, "));
+    // Whole lines only, no progress line when standard error is not a terminal,
+    // and none of the library's load announcements.
+    std::istringstream lines(result.err);
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_EQ(line.rfind("orn-redact: ", 0), 0u) << line;
+    }
+    EXPECT_THAT(result.err, Not(HasSubstr("\r")));
+    EXPECT_THAT(result.err, Not(HasSubstr("Loading")));
+
+    // A list on standard input, in place; --quiet drops the summary.
+    WriteFile(Path("list"), Path("a.xml").string() + "\n\n" + Path("c.xml").string() + "\r\n");
+    result = Run({"--files-from", "-", "--in-place", "--quiet", "//email"},
+                 ReadFile(Path("list")));
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(ReadFile(Path("a.xml")), redacted);
+    EXPECT_EQ(ReadFile(Path("d.xml")), good);
+
+    // An expression that matches nothing in one file names that file.
+    WriteFile(Path("e.xml"), "<r><fax>1</fax></r>");
+    result = Run({"--require-match", "--in-place", "-i", Path("d.xml").string(), "-i",
+                  Path("e.xml").string(), "//email"});
+    EXPECT_EQ(result.status, 3);
+    EXPECT_THAT(result.err, HasSubstr(Path("e.xml").string() + ": '//email' selected nothing"));
+    EXPECT_EQ(ReadFile(Path("d.xml")), redacted);
+    EXPECT_EQ(ReadFile(Path("e.xml")), "<r><fax>1</fax></r>");
 }
 
 }  // namespace

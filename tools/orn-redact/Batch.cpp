@@ -1,0 +1,227 @@
+#include "Batch.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <iostream>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+namespace qiv::redact {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::string Duration(double seconds) {
+    const auto whole = static_cast<long long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
+    return text;
+}
+
+std::string Megabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+// Standard error shared by the workers: every message is one whole line, and
+// the progress line, when shown, is cleared before a message and drawn again
+// after it.
+class Console {
+public:
+    Console(bool progress, std::size_t files, std::uint64_t bytes)
+        : progress_(progress), files_(files), bytes_(bytes), start_(Clock::now()) {
+        if (progress_) {
+            ticker_ = std::thread([this] { Tick(); });
+        }
+    }
+    ~Console() { Finish(); }
+    Console(const Console&) = delete;
+    Console& operator=(const Console&) = delete;
+
+    void Line(const std::string& text) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        std::string out = progress_ ? "\r\x1b[K" : "";
+        out += "orn-redact: " + text + "\n";
+        Put(out);
+        Draw();
+    }
+
+    void FileDone(std::uint64_t bytes) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        ++filesDone_;
+        bytesDone_ += bytes;
+        // Thousands of small files: a terminal needs no more than ten lines a second.
+        if (filesDone_ == files_ || Clock::now() - drawn_ >= std::chrono::milliseconds(100)) {
+            Draw();
+        }
+    }
+
+    void Finish() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (finished_) {
+                return;
+            }
+            finished_ = true;
+            if (progress_) {
+                Put("\r\x1b[K");
+            }
+        }
+        wake_.notify_all();
+        if (ticker_.joinable()) {
+            ticker_.join();
+        }
+    }
+
+    double Elapsed() const {
+        return std::chrono::duration<double>(Clock::now() - start_).count();
+    }
+
+private:
+    static void Put(const std::string& text) {
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    }
+
+    // Redraws the progress line; the caller holds the lock.
+    void Draw() {
+        if (!progress_ || finished_) {
+            return;
+        }
+        const double elapsed = Elapsed();
+        std::string line = "\rorn-redact: " + std::to_string(filesDone_) + "/" +
+                           std::to_string(files_) + " files, " + Megabytes(bytesDone_) + " of " +
+                           Megabytes(bytes_) + " MB, " + Duration(elapsed) + " elapsed";
+        if (bytesDone_ > 0 && bytesDone_ < bytes_) {
+            line += ", about " +
+                    Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /
+                             static_cast<double>(bytesDone_)) +
+                    " left";
+        }
+        Put(line + "\x1b[K");
+        drawn_ = Clock::now();
+    }
+
+    // Keeps the elapsed time current while large files take their time.
+    void Tick() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        Draw();
+        while (!wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return finished_; })) {
+            Draw();
+        }
+    }
+
+    const bool progress_;
+    const std::size_t files_;
+    const std::uint64_t bytes_;
+    const Clock::time_point start_;
+    Clock::time_point drawn_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::size_t filesDone_ = 0;
+    std::uint64_t bytesDone_ = 0;
+    bool finished_ = false;
+    std::thread ticker_;
+};
+
+// A stream buffer that drops what it is given: in a batch, the library's
+// announcement of every load would drown the messages that matter.
+class Discard : public std::streambuf {
+protected:
+    int_type overflow(int_type character) override { return traits_type::not_eof(character); }
+    std::streamsize xsputn(const char* /*text*/, std::streamsize count) override { return count; }
+};
+
+std::uint64_t SizeOf(const std::optional<std::string>& path) {
+    struct stat info {};
+    return path && ::stat(path->c_str(), &info) == 0 && S_ISREG(info.st_mode)
+               ? static_cast<std::uint64_t>(info.st_size)
+               : 0;
+}
+
+}  // namespace
+
+int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
+             const std::vector<std::string>& expressions) {
+    const unsigned int processors = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned int jobs = static_cast<unsigned int>(
+        std::min<std::size_t>(options.jobs == 0 ? processors : options.jobs, tasks.size()));
+    // Workers share the processors; a single worker selects in parallel.
+    const unsigned int threads = std::max(1u, processors / std::max(1u, jobs));
+
+    std::vector<std::uint64_t> sizes;
+    std::uint64_t total = 0;
+    for (const FileTask& task : tasks) {
+        sizes.push_back(SizeOf(task.input));
+        total += sizes.back();
+    }
+    Discard discard;
+    std::streambuf* const announcements = std::cout.rdbuf(&discard);
+    Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1, tasks.size(), total);
+
+    std::vector<FileResult> results(tasks.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&]() {
+        for (std::size_t index = next++; index < tasks.size(); index = next++) {
+            const std::string name = tasks[index].input.value_or("standard input");
+            const MessageSink message = [&console, &name](const std::string& text) {
+                console.Line(name + ": " + text);
+            };
+            try {
+                results[index] = RedactFile(tasks[index], options, expressions, threads, message,
+                                            nullptr);
+            } catch (const std::exception& failure) {
+                message(std::string("failed: ") + failure.what() + "; nothing written");
+                results[index].status = ExitFailure;
+            }
+            console.FileDone(std::max(results[index].bytes, sizes[index]));
+        }
+    };
+    std::vector<std::thread> workers;
+    try {
+        while (workers.size() + 1 < jobs) {
+            workers.emplace_back(work);
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than asked for: the ones running take the rest.
+    }
+    work();
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    console.Finish();
+    std::cout.rdbuf(announcements);
+
+    std::size_t done = 0, failed = 0, unmatched = 0, redacted = 0;
+    for (const FileResult& result : results) {
+        done += result.status == ExitOk ? 1 : 0;
+        unmatched += result.status == ExitNothingMatched ? 1 : 0;
+        failed += result.status != ExitOk && result.status != ExitNothingMatched ? 1 : 0;
+        redacted += result.redacted;
+    }
+    if (!options.quiet) {
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.1f s", console.Elapsed());
+        std::string summary = std::to_string(tasks.size()) + " files: " + std::to_string(done) +
+                              " done, " + std::to_string(failed) + " failed";
+        if (unmatched > 0) {
+            summary += ", " + std::to_string(unmatched) + " with an expression that matched "
+                       "nothing";
+        }
+        summary += ", " + std::to_string(redacted) + " items redacted, " + seconds;
+        console.Line(summary);
+    }
+    return failed > 0 ? ExitFailure : unmatched > 0 ? ExitNothingMatched : ExitOk;
+}
+
+}  // namespace qiv::redact

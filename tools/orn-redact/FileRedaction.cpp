@@ -1,0 +1,287 @@
+#include "FileRedaction.h"
+
+#include <malloc.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <ostream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include <pugixml.hpp>
+
+#include "DataParserIF.h"
+#include "DocumentInput.h"
+#include "InterfaceFactory.h"
+#include "OutputFile.h"
+#include "Redaction.h"
+#include "SourceSplice.h"
+
+namespace qiv::redact {
+
+namespace {
+
+void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
+                   const MessageSink& message) {
+    for (const ExpressionOutcome& outcome : outcomes) {
+        const std::string quoted = "'" + outcome.expression + "'";
+        if (options.report) {
+            std::ostringstream line;
+            line << quoted << ": selected " << outcome.selected << ", redacted "
+                 << outcome.redacted;
+            if (outcome.attributes > 0) {
+                line << " (" << outcome.attributes << " of the selected are attributes)";
+            }
+            message(line.str());
+        }
+        if (outcome.attributes > 0 && !options.attributes) {
+            message("warning: " + quoted + " selected " + std::to_string(outcome.attributes) +
+                    (outcome.attributes == 1 ? " attribute" : " attributes") +
+                    "; attribute values are not redacted (use --attributes)");
+        }
+        if (outcome.elementsWithOtherText > 0) {
+            message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
+                    " of " + std::to_string(outcome.elements) +
+                    " selected elements still hold text other than \"redacted\" in further "
+                    "text runs, child elements or comments (use --deep)");
+        }
+    }
+}
+
+// With --timings, how long each step took, as one message at the end.
+class Timings {
+public:
+    Timings(bool enabled, const MessageSink& message)
+        : enabled_(enabled), message_(message), last_(Clock::now()) {}
+    ~Timings() {
+        if (enabled_ && !line_.empty()) {
+            message_("timings:" + line_);
+        }
+    }
+    Timings(const Timings&) = delete;
+    Timings& operator=(const Timings&) = delete;
+
+    /// Ends the step called name (none: restarts the clock).
+    void Lap(const char* name) {
+        const Clock::time_point now = Clock::now();
+        if (name != nullptr) {
+            char seconds[32];
+            std::snprintf(seconds, sizeof seconds, " %.3f s",
+                          std::chrono::duration<double>(now - last_).count());
+            line_ += std::string(line_.empty() ? " " : ", ") + name + seconds;
+        }
+        last_ = now;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    bool enabled_;
+    const MessageSink& message_;
+    Clock::time_point last_;
+    std::string line_;
+};
+
+// Hands the freed document's memory back to the system, so that the input
+// read next does not add to the peak.
+void ReleaseFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
+}
+
+// Parses the kept bytes again, after the document was freed.
+bool LoadAgain(DataParserIF& parser, InputDocument& input, std::string& error) {
+    std::istringstream stream{std::string(input.source)};
+    if (parser.LoadStream(stream).second != DataParserStatus::Ok) {
+        error = "cannot parse the input again";
+        return false;
+    }
+    return true;
+}
+
+// Rewriting a file in place gives its name a new file; further hard links
+// would keep the unredacted original, so that needs --break-links.
+bool CheckLinks(const std::string& path, bool breakLinks, const MessageSink& message) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink <= 1) {
+        return true;  // reading it reports any other problem
+    }
+    const std::string links = std::to_string(info.st_nlink) + " hard links";
+    if (!breakLinks) {
+        message("refusing to rewrite " + path + " in place: it has " + links +
+                ", and the other names would keep the unredacted original (use --break-links "
+                "to replace only this name); nothing written");
+        return false;
+    }
+    message("note: " + path + " has " + links +
+            "; only this name gets the redacted document (--break-links)");
+    return true;
+}
+
+std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {
+    std::size_t total = 0;
+    for (const ExpressionOutcome& outcome : outcomes) {
+        total += outcome.redacted;
+    }
+    return total;
+}
+
+}  // namespace
+
+FileResult RedactFile(const FileTask& task, const Options& options,
+                      const std::vector<std::string>& expressions, unsigned int threads,
+                      const MessageSink& message, std::streambuf* standardOutput) {
+    FileResult result;
+    result.status = ExitFailure;
+    if (task.inPlace && !CheckLinks(*task.input, options.breakLinks, message)) {
+        return result;
+    }
+
+    Timings timings(options.timings, message);
+    std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
+    InputDocument input;
+    input.path = task.input;
+    std::string error;
+    if (!LoadDocument(*parser, input, error)) {
+        message(error);
+        return result;
+    }
+    result.bytes = input.size;
+    timings.Lap("load");
+
+    // The input's own bytes are written back with only the changed spans
+    // replaced, unless the positions the parser reports cannot map to them.
+    std::string rewriteReason;
+    if (!options.reformat) {
+        if (const std::string encoding = ConvertedEncoding(input.head); !encoding.empty()) {
+            rewriteReason = "the input is " + encoding + ", which the parser converts";
+        }
+    }
+    std::optional<SourceSplicer> splicer;
+    if (!options.reformat && rewriteReason.empty()) {
+        splicer.emplace(options.deep, input.size);
+    }
+    const RedactionSettings settings{options.deep, options.attributes, threads};
+    std::vector<ExpressionOutcome> outcomes;
+    if (!Redact(*parser, expressions, settings, outcomes, error, splicer ? &*splicer : nullptr)) {
+        message(error + "; nothing written");
+        result.status = ExitUsage;
+        return result;
+    }
+    timings.Lap("select and redact");
+
+    bool freed = false;
+    if (splicer && splicer->Problem().empty()) {
+        // Only the edits are needed now. The document is freed on another
+        // thread while the input is mapped and scanned: freeing takes a
+        // fraction of the scan's time, so the two are hardly ever in memory
+        // at once.
+        std::thread freeing;
+        const auto free = [&parser]() {
+            parser->Reset();
+            ReleaseFreedMemory();
+        };
+        try {
+            freeing = std::thread(free);
+        } catch (const std::system_error&) {
+            free();
+        }
+        const bool read = ReadSource(input, error);
+        timings.Lap("read");
+        const std::string encoding = read ? ConvertedEncoding(input.source) : std::string();
+        if (!encoding.empty()) {
+            splicer.reset();
+            rewriteReason = "the input is " + encoding + ", which the parser converts";
+        } else if (read && splicer->Resolve(input.source)) {
+            AddCommentLeftovers(*splicer, outcomes);
+        }
+        timings.Lap("splice");
+        if (freeing.joinable()) {
+            freeing.join();
+        }
+        freed = true;
+        timings.Lap("free");
+        if (!read) {
+            message(error);
+            return result;
+        }
+    }
+    if (splicer && !splicer->Problem().empty()) {
+        if (rewriteReason.empty()) {
+            rewriteReason = splicer->Problem();
+        }
+        splicer.reset();
+        if (freed) {
+            // The document was freed for the splice: load and redact it again.
+            if (!ReadSource(input, error) || !LoadAgain(*parser, input, error) ||
+                !Redact(*parser, expressions, settings, outcomes, error)) {
+                message(error + "; nothing written");
+                return result;
+            }
+        }
+    }
+    if (options.requireMatch) {
+        bool allMatched = true;
+        for (const ExpressionOutcome& outcome : outcomes) {
+            if (outcome.selected == 0) {
+                message("'" + outcome.expression + "' selected nothing (--require-match)");
+                allMatched = false;
+            }
+        }
+        if (!allMatched) {
+            message("nothing written");
+            result.status = ExitNothingMatched;
+            return result;
+        }
+    }
+    PrintOutcomes(outcomes, options, message);
+    if (!rewriteReason.empty()) {
+        message("note: " + rewriteReason +
+                "; writing the document anew, without its comments, DOCTYPE and layout "
+                "(as with --reformat)");
+    } else if (splicer && options.layoutGiven) {
+        message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
+                " applies only when the document is written anew (--reformat)");
+    }
+
+    // The document is streamed straight to its destination: a further copy of
+    // a large document in memory would cost as much as the document itself.
+    const unsigned int format = options.raw ? pugi::format_raw : pugi::format_indent;
+    const ContentWriter save = [&](std::ostream& out) {
+        timings.Lap(nullptr);
+        if (splicer) {
+            splicer->Write(out);
+        } else {
+            parser->SaveToStream(out, format);
+        }
+    };
+
+    const auto& target = task.inPlace ? task.input : task.output;
+    if (target) {
+        if (!WriteFileAtomically(*target, save, error)) {
+            message(error);
+            return result;
+        }
+    } else {
+        std::ostream out(standardOutput);
+        save(out);
+        out.flush();
+        if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+            message(std::string("cannot write the document to standard output: ") +
+                    std::strerror(errno));
+            return result;
+        }
+    }
+    timings.Lap("write");
+    result.status = ExitOk;
+    result.redacted = Redacted(outcomes);
+    return result;
+}
+
+}  // namespace qiv::redact
