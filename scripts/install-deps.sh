@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake g++ clang make pkg-config
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
-  valgrind python3
+  valgrind python3 groff-base
   "$@"
 )
 
@@ -29,7 +29,8 @@ if ((${#missing[@]})); then
       dpkg --add-architecture "$architecture"
     fi
   done
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Waits for another apt or dpkg run on the same machine to finish.
+  apt-get -o DPkg::Lock::Timeout=600 update -qq
+  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 echo "All needed packages are installed."

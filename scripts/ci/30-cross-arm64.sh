@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Cross-builds the libraries, tools, examples and tests for 64-bit Arm, runs
-# the whole test suite under qemu-aarch64 and builds the arm64 Debian package.
+# the whole test suite under qemu-aarch64 and builds the arm64 Debian packages
+# (runtime library, development files, tool), which lintian checks as well.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 start=$(date +%s)
 
 # Cross compiler, emulator and the arm64 multiarch development packages.
-./scripts/install-deps.sh g++-aarch64-linux-gnu qemu-user file \
+./scripts/install-deps.sh g++-aarch64-linux-gnu qemu-user file lintian \
   libpugixml-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 >/dev/null
 
 # The toolchain runs programs with the multiarch arm64 C library.
@@ -23,21 +24,36 @@ echo "==> arm64 build done after $(( $(date +%s) - start ))s"
 ctest --preset arm64 -j "$jobs"
 echo "==> arm64 tests done after $(( $(date +%s) - start ))s"
 
-# Debian package for arm64.
-(cd "$build" && cpack -B packages >/dev/null)
-deb=$(ls "$build"/packages/*.deb)
-echo "==> $(basename "$deb")"
-dpkg-deb -f "$deb" Package Version Architecture Depends
-[ "$(dpkg-deb -f "$deb" Architecture)" = arm64 ] || { echo "wrong architecture"; exit 1; }
-dpkg-deb -f "$deb" Depends | grep -q libpugixml1v5 || { echo "no pugixml dependency"; exit 1; }
-contents=$(dpkg-deb -c "$deb")
-for wanted in ./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.1 \
-    ./usr/lib/aarch64-linux-gnu/liborn_Logger.so.1 ./usr/include/orn/PugiXMLParser.h; do
-  grep -q " $wanted" <<<"$contents" || { echo "missing in package: $wanted"; exit 1; }
+# Debian packages for arm64 (cpack's log only on failure: see 80-package.sh).
+rm -rf "$build/packages"
+(cd "$build" && cpack -B packages >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
+fail() { echo "FAILED: $*"; exit 1; }
+runtime=$(echo "$build"/packages/liborn-dataparser[0-9]*_arm64.deb)
+dev=$(echo "$build"/packages/liborn-dataparser-dev_*_arm64.deb)
+tool=$(echo "$build"/packages/orn-redact_*_arm64.deb)
+for deb in "$runtime" "$dev" "$tool"; do
+  [ -e "$deb" ] || fail "no package $(basename "$deb"); made: $(ls "$build/packages")"
+  echo "==> $(basename "$deb")"
+  dpkg-deb -f "$deb" Package Version Architecture Depends
+  [ "$(dpkg-deb -f "$deb" Architecture)" = arm64 ] || fail "wrong architecture"
+done
+dpkg-deb -f "$runtime" Depends | grep -q libpugixml1v5 || fail "no pugixml dependency"
+listing=$(for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -c "$deb"; done)
+major=$(dpkg-deb -f "$runtime" Package | sed 's/^liborn-dataparser//')
+for wanted in "./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" \
+    "./usr/lib/aarch64-linux-gnu/liborn_Logger.so.$major" ./usr/include/orn/PugiXMLParser.h \
+    ./usr/bin/orn-redact ./usr/share/man/man1/orn-redact.1.gz; do
+  grep -q " $wanted" <<<"$listing" || fail "missing in the packages: $wanted"
 done
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
-dpkg-deb -x "$deb" "$unpacked"
-file -L "$unpacked"/usr/lib/aarch64-linux-gnu/liborn_DataParser.so.1 | grep -q 'ARM aarch64' ||
-  { echo "library in package is not arm64"; exit 1; }
+dpkg-deb -x "$runtime" "$unpacked"
+file -L "$unpacked/usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" | grep -q 'ARM aarch64' ||
+  fail "library in package is not arm64"
+# The same checks as for the host's packages, stripping with the cross tools
+# included; errors and warnings fail.
+status=0
+report=$(lintian --fail-on error,warning "$runtime" "$dev" "$tool" 2>&1) || status=$?
+grep -v 'running with root privileges' <<<"$report" || true
+[ "$status" -eq 0 ] || fail "lintian reports errors or warnings for the arm64 packages"
 echo "==> CI step cross-arm64 finished in $(( $(date +%s) - start ))s"

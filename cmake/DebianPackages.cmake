@@ -1,0 +1,95 @@
+# Debian packages, one per install component, as Debian lays out a shared
+# library:
+#   liborn-dataparser1     runtime: liborn_DataParser.so.1 and liborn_Logger.so.1
+#                          (one package: both sonames follow the project's
+#                          major version, so they always change together; so
+#                          does the package's name)
+#   liborn-dataparser-dev  headers, the .so links, CMake package, pkg-config file
+#   orn-redact             the tool and its manual page
+# Configure with -DCMAKE_INSTALL_PREFIX=/usr to get the multiarch library
+# folder. The architecture is the host's, or the one that a toolchain file
+# names. Every package carries the copyright file and changelog in
+# /usr/share/doc/<package>.
+set(orn_deb_runtime liborn-dataparser${PROJECT_VERSION_MAJOR})
+set(orn_deb_dev liborn-dataparser-dev)
+set(orn_deb_tool orn-redact)
+
+set(orn_deb_components runtime dev)
+if(TARGET orn-redact)
+  list(APPEND orn_deb_components tool)
+endif()
+
+orn_compress(${PROJECT_SOURCE_DIR}/packaging/debian/changelog orn_deb_changelog)
+foreach(component IN LISTS orn_deb_components)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/debian/copyright ${orn_deb_changelog}
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/${orn_deb_${component}}
+    COMPONENT ${component})
+endforeach()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL ${orn_deb_components})
+set(CPACK_COMPONENTS_GROUPING IGNORE)
+set(CPACK_PACKAGE_NAME orn-dataparser)
+set(CPACK_PACKAGE_CONTACT "orn DataParser maintainers <dataparser@orn.invalid>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SOURCE orn-dataparser)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Binaries lose their symbol tables and debug information in the packages.
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${orn_deb_runtime})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
+  "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libpugixml1v5 (>= 1.13), libstdc++6 (>= 12)")
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "format-neutral document parser library, XML on pugixml
+liborn_DataParser gives C++ programs one interface for structured documents
+(qiv::DataParserIF, Node, Attribute, XPathNode) and an XML implementation of
+it on pugixml: load, walk, read and write values, edit, select with XPath,
+redact and save.
+
+This package holds the shared libraries liborn_DataParser.so.${PROJECT_VERSION_MAJOR} and the
+logging library liborn_Logger.so.${PROJECT_VERSION_MAJOR} that it writes its diagnostics through.")
+# shlibs file (which package provides each soname, from which version on), so
+# that dpkg-shlibdeps of programs built against the libraries finds it.
+# Only the runtime package holds shared objects, so only it gets one.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+# The library cache is refreshed through dpkg's ldconfig trigger, not by
+# maintainer scripts that call ldconfig. CPack writes such scripts for any
+# package with libraries in /usr/lib unless the control files it is given
+# include a postinst and a postrm; naming ones that do not exist keeps it
+# from writing them (cpack warns that it cannot add them, and goes on).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+  ${PROJECT_SOURCE_DIR}/packaging/debian/triggers
+  ${CMAKE_CURRENT_BINARY_DIR}/no-maintainer-script/postinst
+  ${CMAKE_CURRENT_BINARY_DIR}/no-maintainer-script/postrm)
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${orn_deb_dev})
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS
+  "${orn_deb_runtime} (= ${PROJECT_VERSION}), libpugixml-dev (>= 1.13)")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "format-neutral document parser library, XML on pugixml (development files)
+liborn_DataParser gives C++ programs one interface for structured documents
+(qiv::DataParserIF, Node, Attribute, XPathNode) and an XML implementation of
+it on pugixml.
+
+This package holds the headers (in /usr/include/orn), the links to the shared
+libraries, the CMake package orn_DataParser (targets orn::DataParser and
+orn::Logger) and the pkg-config file orn_DataParser.pc.")
+
+set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${orn_deb_tool})
+set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION text)
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS
+  "${orn_deb_runtime} (>= ${PROJECT_VERSION}), libc6 (>= 2.34), libgcc-s1 (>= 3.0), libpugixml1v5 (>= 1.13), libstdc++6 (>= 12)")
+set(CPACK_DEBIAN_TOOL_DESCRIPTION "replace the text selected by XPath expressions in XML documents
+orn-redact sets the text of every element that XPath expressions select to
+the word redacted and writes the document. The output is the input's own
+bytes with only the selected values replaced: declaration, DOCTYPE,
+references, comments, whitespace, line ends and attribute order stay as they
+were. Output files are replaced atomically, and nothing is written when any
+step fails.")
+
+include(CPack)

@@ -1,0 +1,101 @@
+#!/usr/bin/env bash
+# Builds the Debian packages of the host architecture the way a Debian build
+# does (dpkg-buildflags: hardening, fortify, RELRO and BIND_NOW), checks the
+# split into runtime library, development files and tool, runs the unpacked
+# tool and renders its manual page, and runs lintian: any error or warning
+# fails the step.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+start=$(date +%s)
+
+./scripts/install-deps.sh lintian man-db file dpkg-dev >/dev/null
+
+build=build/deb
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
+ldflags=$(dpkg-buildflags --get LDFLAGS)
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
+  -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
+  -DORN_WERROR=ON -DORN_BUILD_TESTS=OFF -DORN_BUILD_EXAMPLES=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)"
+rm -rf "$build/packages"
+# cpack's log is shown only when it fails: it warns, as expected, that the
+# stand-in maintainer scripts named in cmake/DebianPackages.cmake are missing.
+(cd "$build" && cpack -B packages >cpack.log 2>&1) || { cat "$build/cpack.log"; exit 1; }
+echo "==> packages built after $(( $(date +%s) - start ))s"
+
+fail() { echo "FAILED: $*"; exit 1; }
+arch=$(dpkg --print-architecture)
+multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+# The runtime package is named after the sonames' version (liborn-dataparser1).
+runtime=$(echo "$build"/packages/liborn-dataparser[0-9]*_"$arch".deb)
+dev=$(echo "$build"/packages/liborn-dataparser-dev_*_"$arch".deb)
+tool=$(echo "$build"/packages/orn-redact_*_"$arch".deb)
+for deb in "$runtime" "$dev" "$tool"; do
+  [ -e "$deb" ] || fail "no package $(basename "$deb"); made: $(ls "$build/packages")"
+  echo "==> $(basename "$deb")"
+  dpkg-deb -f "$deb" Package Version Architecture Section Depends
+  [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "architecture of $deb"
+done
+[ "$(ls "$build"/packages/*.deb | wc -l)" -eq 3 ] || fail "unexpected packages: $(ls "$build/packages")"
+
+# Each file in the package it belongs to.
+paths() { dpkg-deb -c "$1" | awk '{ print substr($6, 2) }'; }  # /usr/...
+contains() {  # PACKAGE PATH...
+  local deb=$1 listing
+  shift
+  listing=$(paths "$deb")
+  for wanted in "$@"; do
+    grep -qx "/$wanted" <<<"$listing" || fail "$(basename "$deb") lacks /$wanted"
+  done
+}
+lacks() {  # PACKAGE REGEX
+  ! paths "$1" | grep -q "$2" || fail "$(basename "$1") holds $(paths "$1" | grep "$2" | head -1)"
+}
+library=$(dpkg-deb -f "$runtime" Package)
+major=${library#liborn-dataparser}
+contains "$runtime" "usr/lib/$multiarch/liborn_DataParser.so.$major" \
+  "usr/lib/$multiarch/liborn_Logger.so.$major" "usr/share/doc/$library/copyright"
+lacks "$runtime" '\.so$'
+lacks "$runtime" 'include/'
+contains "$dev" "usr/lib/$multiarch/liborn_DataParser.so" "usr/lib/$multiarch/liborn_Logger.so" \
+  usr/include/orn/DataParserIF.h usr/include/orn/PugiXMLParser.h usr/include/orn/LogClient.h \
+  "usr/lib/$multiarch/pkgconfig/orn_DataParser.pc" \
+  "usr/lib/$multiarch/cmake/orn_DataParser/orn_DataParserConfig.cmake"
+lacks "$dev" '\.so\.[0-9]'
+lacks "$dev" 'include/orn/TypeMaps.h'
+contains "$tool" usr/bin/orn-redact usr/share/man/man1/orn-redact.1.gz
+version=$(dpkg-deb -f "$runtime" Version)
+# lintian does not compare the changelog with the package's version.
+logged=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)
+[ "$logged" = "$version" ] ||
+  fail "packaging/debian/changelog ends at version $logged; the packages are $version"
+dpkg-deb -f "$dev" Depends | grep -qF "$library (= $version)" ||
+  fail "the development package does not depend on its library"
+dpkg-deb -f "$tool" Depends | grep -qF "$library (>= $version)" ||
+  fail "the tool does not depend on the library"
+
+# The unpacked files work together: the tool runs on the packaged libraries
+# (no RPATH leads it back to the build folder), and the manual page renders
+# without groff warnings.
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -x "$deb" "$root"; done
+for binary in "$root/usr/bin/orn-redact" "$root/usr/lib/$multiarch/liborn_DataParser.so.$major" \
+    "$root/usr/lib/$multiarch/liborn_Logger.so.$major"; do
+  ! readelf -d "$binary" | grep -Eq 'RPATH|RUNPATH' || fail "$binary has an RPATH"
+done
+LD_LIBRARY_PATH=$root/usr/lib/$multiarch "$root/usr/bin/orn-redact" \
+  -i examples/data/customers.xml //email 2>/dev/null | grep -q '<email>redacted</email>' ||
+  fail "the packaged orn-redact does not redact"
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
+  "$root/usr/share/man/man1/orn-redact.1.gz" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+
+echo "==> lintian"
+status=0
+report=$(lintian --fail-on error,warning --display-info "$build"/packages/*.deb 2>&1) || status=$?
+grep -v 'running with root privileges' <<<"$report" || true
+[ "$status" -eq 0 ] || fail "lintian reports errors or warnings (status $status)"
+echo "==> CI step package finished in $(( $(date +%s) - start ))s"
