@@ -9,10 +9,13 @@
 # reported as "did not apply", one that breaks the build as "does not build";
 # neither counts as caught. The source is always restored, also on Ctrl-C.
 #
-# usage: scripts/mutation-check.sh [--list FILE] [--build DIR] [--only REGEX] [--dry-run]
+# usage: scripts/mutation-check.sh [--list FILE] [--build DIR] [--only REGEX]
+#                                  [--all-tests] [--dry-run]
 #   --list FILE    fault list (default scripts/mutations/faults.txt)
 #   --build DIR    build folder (default build/mutation)
 #   --only REGEX   run only the faults whose name matches
+#   --all-tests    run the whole suite for every fault and name every test that
+#                  catches it (default: stop at the first failing test)
 #   --dry-run      only check that every fault applies; no build, no tests
 # Environment: MUTATION_JOBS (default 2), MUTATION_TEST_TIMEOUT (seconds per
 # test, default 60), MUTATION_SUITE_TIMEOUT (seconds per suite run, default 600).
@@ -23,14 +26,17 @@ cd "$(dirname "$0")/.."
 list=scripts/mutations/faults.txt
 build=build/mutation
 only=""
+allTests=0
 dryRun=0
 while (($#)); do
   case "$1" in
     --list) list=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     --only) only=$2; shift 2 ;;
+    --all-tests) allTests=1; shift ;;
     --dry-run) dryRun=1; shift ;;
-    *) echo "usage: $0 [--list FILE] [--build DIR] [--only REGEX] [--dry-run]" >&2; exit 2 ;;
+    *) echo "usage: $0 [--list FILE] [--build DIR] [--only REGEX] [--all-tests] [--dry-run]" >&2
+       exit 2 ;;
   esac
 done
 jobs=${MUTATION_JOBS:-2}
@@ -58,16 +64,19 @@ trap 'echo; echo "interrupted; source restored" >&2; exit 130' INT TERM
 
 build_all() { cmake --build "$build" -j "$jobs" >"$work/build.log" 2>&1; }
 
-# Runs the suite; prints the first failing test when it fails.
+# Runs the suite; when it fails, prints the failing tests (the first one
+# unless --all-tests), separated by commas.
 run_suite() {
+  local stop=(--stop-on-failure)
+  ((allTests)) && stop=()
   if timeout "$suiteTimeout" ctest --test-dir "$build" -j "$jobs" --timeout "$testTimeout" \
-      --stop-on-failure >"$work/test.log" 2>&1; then
+      "${stop[@]}" >"$work/test.log" 2>&1; then
     return 0
   fi
-  local first
-  first=$(grep -A1 'The following tests FAILED' "$work/test.log" | tail -n 1 |
-          sed -E 's/^[[:space:]]*[0-9]+ - //') || true
-  echo "${first:-the suite (no test named; timed out?)}"
+  local failed
+  failed=$(sed -n '/The following tests FAILED/,$p' "$work/test.log" | grep -E '^\s+[0-9]+ - ' |
+           sed -E 's/^\s+[0-9]+ - //; s/ \([A-Za-z ]+\)$//' | paste -sd, | sed 's/,/, /g') || true
+  echo "${failed:-the suite (no test named; timed out?)}"
   return 1
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "InterfaceFactory.h"
@@ -16,73 +17,80 @@ using test::LogCapture;
 using test::ParserWith;
 using T = Node::TypeName;
 
-// Kinds and names of a node's children, walked forward and, when `backwards`,
-// from the last child back (reported in document order either way).
-std::vector<std::pair<T, std::string>> ChildrenOf(const Node& parent, bool backwards) {
-    std::vector<std::pair<T, std::string>> children;
-    for (auto child = backwards ? parent.LastChild() : parent.FirstChild(); !child->Invalid();
-         child = backwards ? child->PreviousSibling() : child->NextSibling()) {
-        children.emplace(backwards ? children.begin() : children.end(), child->Type(),
-                         std::string(child->Name()));
+// "kind:name" of every item from first on, stepping with next, in the order
+// visited.
+template <typename Item, typename Next>
+std::vector<std::string> Walk(std::unique_ptr<Item> item, Next next) {
+    std::vector<std::string> seen;
+    for (; !item->Invalid(); item = next(*item)) {
+        if constexpr (std::is_same_v<Item, Node>) {
+            seen.push_back(std::to_string(static_cast<int>(item->Type())) + ":" +
+                           std::string(item->Name()));
+        } else {
+            seen.emplace_back(item->Name());
+        }
     }
-    return children;
+    return seen;
 }
 
 // ---- Walking ----
 
-TEST(NodeNavigation, ChildrenOfEveryKindInDocumentOrderBothWays) {
-    auto parser = ParserWith("<r><a/>text<!--c--><![CDATA[d]]><b/></r>");
+TEST(Navigation, ChildrenOfEveryKindAndAttributesInOrderBothWays) {
+    auto parser =
+        ParserWith("<r first='1' second='2' third='3'><a/>text<!--c--><![CDATA[d]]><b/></r>");
     auto root = parser->FirstChild();
-    const std::vector<std::pair<T, std::string>> expected = {
-        {T::Element, "a"}, {T::PCData, ""}, {T::Comment, ""}, {T::CData, ""}, {T::Element, "b"}};
-    EXPECT_EQ(ChildrenOf(*root, false), expected);
-    EXPECT_EQ(ChildrenOf(*root, true), expected);
+    const std::vector<std::string> children = {"2:a", "3:", "5:", "4:", "2:b"};
+    EXPECT_EQ(Walk(root->FirstChild(), [](const Node& n) { return n.NextSibling(); }), children);
+    EXPECT_EQ(Walk(root->LastChild(), [](const Node& n) { return n.PreviousSibling(); }),
+              std::vector<std::string>(children.rbegin(), children.rend()));
+    const std::vector<std::string> attributes = {"first", "second", "third"};
+    EXPECT_EQ(Walk(root->FirstAttribute(), [](const Attribute& a) { return a.NextAttribute(); }),
+              attributes);
+    EXPECT_EQ(Walk(root->LastAttribute(), [](const Attribute& a) { return a.PreviousAttribute(); }),
+              std::vector<std::string>(attributes.rbegin(), attributes.rend()));
+
+    // Every call gives a wrapper of its own, whose views point into the document.
+    auto again = parser->Child("r");
+    ASSERT_NE(again.get(), root.get());
+    EXPECT_EQ(again->Name().data(), root->Name().data());
+    EXPECT_EQ(again->LastAttribute()->Name().data(), root->GetAttribute("third")->Name().data());
+    root.reset();
+    EXPECT_EQ(again->LastChild()->Name(), "b");
 }
 
-TEST(NodeNavigation, ChildFindsTheFirstDirectChildOfExactlyThatName) {
-    auto parser = ParserWith("<r><x>1</x><y><z/></y><x>2</x><X>3</X></r>");
+// Names are compared exactly and up to a NUL, and a view is not read past its end.
+TEST(Navigation, LookupByNameFindsTheFirstDirectMatchExactly) {
+    using namespace std::string_view_literals;
+    auto parser = ParserWith("<r id='7' ID='8'><x>1</x><y><z/></y><x>2</x><X>3</X></r>");
     auto root = parser->FirstChild();
-    EXPECT_EQ(root->Child("x")->ToInt(), 1);
-    EXPECT_EQ(root->Child("X")->ToInt(), 3);
-    for (const char* absent : {"z", "", "x ", "Y"}) {
-        EXPECT_TRUE(root->Child(absent)->Invalid()) << absent;
+    const std::string_view longer = "xy IDs";
+    std::vector<int> found;  // the value of what was found, -1 for nothing
+    for (std::string_view name :
+         {"x"sv, "X"sv, "y\0junk"sv, longer.substr(0, 1), "z"sv, ""sv, "x "sv, "\0x"sv}) {
+        const auto child = root->Child(name);
+        found.push_back(child->Invalid() ? -1 : child->ToInt());
     }
-    // Names are compared up to a NUL, and a view is not read past its end.
-    EXPECT_EQ(root->Child(std::string_view("y\0junk", 6))->Name(), "y");
-    EXPECT_TRUE(root->Child(std::string_view("\0x", 2))->Invalid());
-    const std::string longer = "xy";
-    EXPECT_EQ(root->Child(std::string_view(longer).substr(0, 1))->ToInt(), 1);
+    for (std::string_view name : {"id"sv, "ID"sv, "id\0x"sv, longer.substr(3, 2), "Id"sv, "i"sv}) {
+        const auto attribute = root->GetAttribute(name);
+        found.push_back(attribute->Invalid() ? -1 : attribute->ToInt());
+    }
+    EXPECT_EQ(found, (std::vector<int>{1, 3, 0, 1, -1, -1, -1, -1, 7, 8, 7, 8, -1, -1}));
 }
 
-TEST(NodeNavigation, TextIsTheFirstTextChildOrTheNodeItself) {
+TEST(Navigation, TextIsTheFirstTextChildOrTheNodeItself) {
     auto parser = ParserWith("<r><a>one<b/>two</a><c><![CDATA[cd]]></c><d><e>x</e></d></r>");
     auto root = parser->FirstChild();
-    auto a = root->Child("a");
-    EXPECT_EQ(static_cast<PugiNode&>(*a).DoText(), "one");
-    EXPECT_EQ(static_cast<PugiNode&>(*a->LastChild()).DoText(), "two");
-    EXPECT_EQ(static_cast<PugiNode&>(*root->Child("c")).DoText(), "cd");
-    EXPECT_TRUE(static_cast<PugiNode&>(*root->Child("d")).DoText().empty());
+    const auto text = [](const std::unique_ptr<Node>& node) {
+        return static_cast<PugiNode&>(*node).DoText();
+    };
+    EXPECT_EQ(text(root->Child("a")), "one");
+    EXPECT_EQ(text(root->Child("a")->LastChild()), "two");
+    EXPECT_EQ(text(root->Child("c")), "cd");
+    EXPECT_TRUE(text(root->Child("d")).empty());
     EXPECT_TRUE(PugiNode().DoText().empty());
 }
 
-TEST(Navigation, WrappersAreFreshIndependentAndPointIntoTheDocument) {
-    auto parser = ParserWith("<r a='1'><x/></r>");
-    auto first = parser->FirstChild();
-    auto second = parser->Child("r");
-    ASSERT_NE(first.get(), second.get());
-    EXPECT_EQ(first->Name().data(), second->Name().data());
-    auto attribute = first->GetAttribute("a");
-    EXPECT_EQ(attribute->Name().data(), second->FirstAttribute()->Name().data());
-    first.reset();
-    attribute.reset();
-    EXPECT_EQ(second->FirstChild()->Name(), "x");
-    EXPECT_EQ(second->GetAttribute("a")->ToInt(), 1);
-    EXPECT_EQ(test::Saved(*parser), "<r a=\"1\"><x/></r>");
-}
-
-// ---- The document node ----
-
-TEST(DocumentNavigation, SubjectIsTheDocumentNodeNotTheDocumentElement) {
+TEST(Navigation, SubjectOfTheParserIsTheDocumentNodeNotTheDocumentElement) {
     auto parser = ParserWith("<!-- head --><root a='1'>text<x/></root><!-- tail -->");
     EXPECT_EQ(parser->Type(), T::Document);
     EXPECT_FALSE(parser->Invalid());
@@ -95,7 +103,6 @@ TEST(DocumentNavigation, SubjectIsTheDocumentNodeNotTheDocumentElement) {
     EXPECT_EQ(parser->LastChild()->Type(), T::Comment);
     EXPECT_EQ(parser->Child("root")->Type(), T::Element);
     EXPECT_TRUE(parser->Child("x")->Invalid());
-    EXPECT_TRUE(parser->Child("Root")->Invalid());
     EXPECT_EQ(parser->Child(std::string_view("root\0tail", 9))->Name(), "root");
 
     auto built = InterfaceFactory::Create<DataParserIF>("XML");
@@ -107,11 +114,17 @@ TEST(DocumentNavigation, SubjectIsTheDocumentNodeNotTheDocumentElement) {
 
 // ---- Nothing there: invalid wrappers, never null ----
 
-TEST(Navigation, EndsOfTheTreeAndInvalidWrappersGiveInvalidWrappers) {
-    auto parser = ParserWith("<r a='1'><only/></r>");
+// Past the ends of the tree, and from wrappers over nothing, navigation gives
+// invalid wrappers, never null. Wrappers without a value read the defaults,
+// and those over nothing refuse every write.
+TEST(Navigation, NothingThereGivesInvalidWrappersThatReadDefaultsAndRefuseWrites) {
+    const std::string xml = R"(<r a="1"><only><e/><x>1</x></only></r>)";
+    auto parser = ParserWith(xml);
     auto only = parser->FirstChild()->FirstChild();
     auto invalid = only->NextSibling();
-    const PugiNode defaulted;
+    auto invalidAttribute = only->FirstAttribute();
+    PugiNode defaulted;
+    PugiAttribute defaultedAttribute;
     const auto expectNothingAround = [](const auto& node) {
         for (const auto& next : {node.NextSibling(), node.PreviousSibling()}) {
             ASSERT_NE(next, nullptr);
@@ -126,84 +139,68 @@ TEST(Navigation, EndsOfTheTreeAndInvalidWrappersGiveInvalidWrappers) {
             EXPECT_TRUE(attribute->Name().empty());
         }
     };
+    const std::string longer = "defaultXYZ";
+    const auto readsDefaults = [&longer](const auto& target) {
+        EXPECT_EQ(target.ToString("fallback"), "fallback");
+        EXPECT_EQ(target.ToString(std::string_view("a\0b", 3)), "a");
+        EXPECT_EQ(target.ToString(std::string_view(longer).substr(0, 7)), "default");
+        EXPECT_EQ(target.ToString(), "");
+        EXPECT_EQ(target.ToInt(-7), -7);
+        EXPECT_EQ(target.ToUnsignedInt(4000000000u), 4000000000u);
+        EXPECT_EQ(target.ToDouble(1.0e300), 1.0e300);
+        EXPECT_EQ(target.ToFloat(-2.75f), -2.75f);
+        EXPECT_TRUE(target.ToBool(true));
+        EXPECT_FALSE(target.ToBool(false));
+    };
+    const DataValue values[] = {"text", std::string_view("view"), 1, 1u, 1.0, 1.0f, true};
+
     expectNothingAround(*only);
     expectNothingAround(*parser);
-    for (const Node* node :
-         {static_cast<const Node*>(invalid.get()), static_cast<const Node*>(&defaulted)}) {
+    readsDefaults(*only);  // element children only
+    readsDefaults(*only->FirstChild());
+    for (Node* node : {invalid.get(), static_cast<Node*>(&defaulted)}) {
         expectNothingAround(*node);
+        readsDefaults(*node);
         EXPECT_TRUE(node->FirstChild()->Invalid());
         EXPECT_TRUE(node->LastChild()->Invalid());
         EXPECT_TRUE(node->Child("r")->Invalid());
         EXPECT_TRUE(node->FirstChild()->FirstChild()->NextSibling()->Invalid());
+        for (const DataValue& value : values) {
+            EXPECT_FALSE(node->SetValue(value));
+        }
     }
-    EXPECT_TRUE(only->FirstChild()->Invalid());
+    for (Attribute* attribute :
+         {invalidAttribute.get(), static_cast<Attribute*>(&defaultedAttribute)}) {
+        readsDefaults(*attribute);
+        EXPECT_TRUE(attribute->NextAttribute()->Invalid());
+        EXPECT_TRUE(attribute->PreviousAttribute()->Invalid());
+        for (const DataValue& value : values) {
+            EXPECT_FALSE(attribute->SetValue(value));
+        }
+    }
+    EXPECT_EQ(test::Saved(*parser), xml);
 }
 
-TEST(EmptyNodeRecord, OneRecordPerWrapperOverNothing) {
+TEST(EmptyNodeRecord, OneRecordPerWrapperOverNothingAtDebugOnly) {
     auto parser = ParserWith("<r a='1'><only/></r>");
     auto root = parser->FirstChild();
     auto only = root->FirstChild();
-    {
-        LogCapture capture(LogLevel::Debug);
+    for (LogLevel threshold : {LogLevel::Debug, LogLevel::Info, LogLevel::Error}) {
+        LogCapture capture(threshold);
+        // Three empty wrappers. Queries on them, valid nodes, default-constructed
+        // wrappers and attributes write nothing.
         auto next = only->NextSibling();
-        EXPECT_EQ(next->Type(), T::Null);  // queries on it write nothing
-        ExpectEmptyNodeRecords(capture.Records(), 1);
-        capture.Clear();
-        auto deeper = next->FirstChild()->LastChild();  // two more empty wrappers
+        EXPECT_EQ(next->Type(), T::Null);
+        auto deeper = next->FirstChild();
         auto fromDocument = parser->Child("absent");
-        ExpectEmptyNodeRecords(capture.Records(), 3);
-    }
-    {
-        // None for valid nodes, default-constructed wrappers or attributes.
-        LogCapture capture(LogLevel::Debug);
         auto sameOnly = root->Child("only");
         const PugiNode defaulted;
         const PugiAttribute defaultedAttribute;
         auto noAttribute = only->FirstAttribute();
         auto pastLast = root->FirstAttribute()->NextAttribute();
-        auto fromDocument = parser->GetAttribute("a");
-        EXPECT_TRUE(capture.Records().empty());
+        auto fromDocumentAttribute = parser->GetAttribute("a");
+        ExpectEmptyNodeRecords(capture.Records(), threshold == LogLevel::Debug ? 3 : 0);
     }
-    for (LogLevel threshold : {LogLevel::Info, LogLevel::Error}) {
-        LogCapture capture(threshold);
-        EXPECT_TRUE(only->NextSibling()->FirstChild()->Invalid());
-        EXPECT_TRUE(capture.Records().empty());
-    }
-}
-
-// ---- Attributes ----
-
-TEST(AttributeNavigation, WalkVisitsEveryAttributeOnceInOrderAndBack) {
-    auto parser = ParserWith("<r first='1' second='2' third='3'/>");
-    auto root = parser->FirstChild();
-    std::vector<std::string> forward;
-    for (auto a = root->FirstAttribute(); !a->Invalid(); a = a->NextAttribute()) {
-        forward.emplace_back(a->Name());
-    }
-    EXPECT_EQ(forward, (std::vector<std::string>{"first", "second", "third"}));
-    std::vector<std::string> backward;
-    for (auto a = root->LastAttribute(); !a->Invalid(); a = a->PreviousAttribute()) {
-        backward.emplace_back(a->Name());
-    }
-    EXPECT_EQ(backward, (std::vector<std::string>{"third", "second", "first"}));
-
-    const PugiAttribute defaulted;
-    for (const auto& neighbour : {defaulted.NextAttribute(), defaulted.PreviousAttribute()}) {
-        ASSERT_NE(neighbour, nullptr);
-        EXPECT_TRUE(neighbour->Invalid());
-    }
-}
-
-TEST(AttributeNavigation, LookupByNameIsExactAndStopsAtNul) {
-    auto parser = ParserWith("<r id='7' ID='8'/>");
-    auto root = parser->FirstChild();
-    EXPECT_EQ(root->GetAttribute("id")->ToInt(), 7);
-    EXPECT_EQ(root->GetAttribute("ID")->ToInt(), 8);
-    EXPECT_TRUE(root->GetAttribute("Id")->Invalid());
-    EXPECT_TRUE(root->GetAttribute("i")->Invalid());
-    EXPECT_EQ(root->GetAttribute(std::string_view("id\0x", 4))->ToInt(), 7);
-    const std::string longer = "IDs";
-    EXPECT_EQ(root->GetAttribute(std::string_view(longer).substr(0, 2))->ToInt(), 8);
 }
 
 }  // namespace

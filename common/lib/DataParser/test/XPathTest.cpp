@@ -16,12 +16,11 @@ namespace {
 using CollectionType = PugiXPathNodeSet::CollectionType;
 using test::ExpectEmptyNodeRecords;
 using test::LogCapture;
-using T = Node::TypeName;
 
 // ---- Items ----
 
-// What an item gives: its node (kind and name), its attribute's name, its
-// parent's name ("-" for an invalid parent).
+// What an item gives: its node (kind, name and text), its attribute (name and
+// value), its parent's name ("-" for an invalid parent).
 std::string Describe(const XPathNode& item) {
     const auto node = item.GetNode();
     const auto attribute = item.GetAttribute();
@@ -48,9 +47,7 @@ TEST(XPathNode, EachKindOfItemGivesItsPartsAndOnlyEmptyWrappersReport) {
         {"//missing", "no node no attribute in -", 2},
     };
     for (const auto& c : cases) {
-        const auto set = test::Xml(*parser).SelectNodes(c.query);
-        ASSERT_NE(set, nullptr) << c.query;
-        const auto item = set->First();
+        const auto item = test::Xml(*parser).SelectNodes(c.query)->First();
         {
             LogCapture log(LogLevel::Debug);
             EXPECT_EQ(Describe(*item), c.description) << c.query;
@@ -65,22 +62,16 @@ TEST(XPathNode, EachKindOfItemGivesItsPartsAndOnlyEmptyWrappersReport) {
         EXPECT_EQ(Describe(PugiXPathNode()), "no node no attribute in -");
         ExpectEmptyNodeRecords(log.Records(), 2);
     }
-    // The node refers into the parser's document, not to a copy.
-    EXPECT_TRUE(test::Xml(*parser).SelectNodes("//b")->First()->GetNode()->SetValue("7"));
-    EXPECT_EQ(test::Saved(*parser), R"(<a x="1"><b y="2">7</b><c/></a>)");
-}
-
-// Callers may wrap the items of a set themselves; the wrappers keep their own
-// copy of the item.
-TEST(XPathNode, WrappersMadeFromItemsOutliveTheSet) {
-    auto parser = test::ParserWith(R"(<a x="1"><b y="2">42</b><c/></a>)");
-    auto set = test::Xml(*parser).SelectNodes("//c | //@x");
-    ASSERT_EQ(set->Size(), 2u);
-    set->Sort(false);  // the attribute of a comes before the child c
-    const PugiXPathNode element(set->Begin()[1]);
+    // The node refers into the parser's document, not to a copy; wrappers
+    // that callers make from the items of a set keep their own copy of the item.
+    auto set = test::Xml(*parser).SelectNodes("//b | //@x");
+    set->Sort(false);  // the attribute of a comes before the child b
     const PugiXPathNode attribute{pugi::xpath_node(set->Begin()[0])};
+    const PugiXPathNode element(set->Begin()[1]);
     set.reset();
-    EXPECT_EQ(Describe(element), "2:c= no attribute in a");
+    EXPECT_TRUE(element.GetNode()->SetValue("7"));
+    EXPECT_EQ(test::Saved(*parser), R"(<a x="1"><b y="2">7</b><c/></a>)");
+    EXPECT_EQ(Describe(element), "2:b=7 no attribute in a");
     EXPECT_EQ(Describe(attribute), "no node @x=1 in a");
 }
 
@@ -88,70 +79,53 @@ TEST(XPathNode, WrappersMadeFromItemsOutliveTheSet) {
 
 constexpr const char* numbered = R"(<r><i n="1"/><i n="2"/><i n="3"/><i n="4"/></r>)";
 
-// The n attributes of the items from Begin() to End(), in that order.
+// The n attributes of the items from Begin() to End(), in that order, then
+// after a colon that of the first item in document order.
 std::string Order(const PugiXPathNodeSet& set) {
     std::string order;
     for (auto item = set.Begin(); item != set.End(); ++item) {
         order += item->node().attribute("n").value();
     }
-    return order;
+    const auto first = set.First()->GetNode();
+    return order + ":" + (first ? first->GetAttribute("n")->ToString() : "-");
 }
 
-std::string NumberOf(const XPathNode& item) {
-    const auto node = item.GetNode();
-    return node ? node->GetAttribute("n")->ToString() : "<none>";
+// A set of the items of `numbered` with the given numbers, in that order,
+// labelled with the given pugixml ordering.
+PugiXPathNodeSet Arranged(const pugi::xml_document& document, const std::vector<int>& numbers,
+                          pugi::xpath_node_set::type_t type) {
+    const pugi::xpath_node_set items = document.select_nodes("//i");
+    std::vector<pugi::xpath_node> chosen;
+    for (int number : numbers) {
+        chosen.push_back(items[static_cast<std::size_t>(number - 1)]);
+    }
+    return PugiXPathNodeSet(
+        pugi::xpath_node_set(chosen.data(), chosen.data() + chosen.size(), type));
 }
 
-class XPathNodeSetTest : public testing::Test {
-protected:
-    XPathNodeSetTest() {
-        EXPECT_TRUE(document_.load_string(numbered));
-        items_ = document_.select_nodes("//i");
-    }
-
-    // A set holding the items numbered in `numbers`, in that order, labelled
-    // with the given pugixml ordering.
-    PugiXPathNodeSet Arranged(const std::vector<int>& numbers,
-                              pugi::xpath_node_set::type_t type) const {
-        std::vector<pugi::xpath_node> chosen;
-        for (int number : numbers) {
-            chosen.push_back(items_[static_cast<std::size_t>(number - 1)]);
-        }
-        return PugiXPathNodeSet(
-            pugi::xpath_node_set(chosen.data(), chosen.data() + chosen.size(), type));
-    }
-
-    pugi::xml_document document_;
-    pugi::xpath_node_set items_;
-};
-
-TEST_F(XPathNodeSetTest, TypeReportsEachOrderingAndFallsBackToUnsorted) {
-    EXPECT_EQ(Arranged({1, 2}, pugi::xpath_node_set::type_unsorted).Type(),
-              CollectionType::Unsorted);
-    EXPECT_EQ(Arranged({1, 2}, pugi::xpath_node_set::type_sorted).Type(), CollectionType::Sorted);
-    EXPECT_EQ(Arranged({2, 1}, pugi::xpath_node_set::type_sorted_reverse).Type(),
+TEST(XPathNodeSet, TypeSortAndFirstFollowTheOrdering) {
+    using Set = pugi::xpath_node_set;
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(numbered));
+    EXPECT_EQ(Arranged(document, {1, 2}, Set::type_sorted).Type(), CollectionType::Sorted);
+    EXPECT_EQ(Arranged(document, {2, 1}, Set::type_sorted_reverse).Type(),
               CollectionType::SortedReverse);
     // 3 lies within the range of pugixml's enumeration but names no ordering.
-    const auto unknown = static_cast<pugi::xpath_node_set::type_t>(3);
-    EXPECT_EQ(Arranged({1}, unknown).Type(), CollectionType::Unsorted);
-}
+    EXPECT_EQ(Arranged(document, {1}, static_cast<Set::type_t>(3)).Type(),
+              CollectionType::Unsorted);
+    EXPECT_EQ(Order(Arranged(document, {4, 3, 2}, Set::type_sorted_reverse)), "432:2");
 
-TEST_F(XPathNodeSetTest, SortOrdersTheItemsFirstIsFirstInDocumentOrder) {
-    PugiXPathNodeSet set = Arranged({3, 1, 4, 2}, pugi::xpath_node_set::type_unsorted);
-    EXPECT_EQ(Order(set), "3142");
-    EXPECT_EQ(NumberOf(*set.First()), "1");
-    const std::pair<bool, const char*> sorts[] = {{true, "4321"}, {false, "1234"}, {true, "4321"}};
-    for (const auto& [reverse, order] : sorts) {
+    PugiXPathNodeSet set = Arranged(document, {3, 1, 4, 2}, Set::type_unsorted);
+    EXPECT_EQ(set.Type(), CollectionType::Unsorted);
+    EXPECT_EQ(Order(set), "3142:1");
+    for (const bool reverse : {true, false, true}) {
         set.Sort(reverse);
         EXPECT_EQ(set.Type(), reverse ? CollectionType::SortedReverse : CollectionType::Sorted);
-        EXPECT_EQ(Order(set), order);
-        EXPECT_EQ(NumberOf(*set.First()), "1");
+        EXPECT_EQ(Order(set), reverse ? "4321:1" : "1234:1");
     }
     EXPECT_EQ(set.Size(), 4u);
-    PugiXPathNodeSet reversed = Arranged({4, 3, 2}, pugi::xpath_node_set::type_sorted_reverse);
-    EXPECT_EQ(NumberOf(*reversed.First()), "2");
 
-    const PugiXPathNodeSet empty(document_.select_nodes("//missing"));
+    const PugiXPathNodeSet empty(document.select_nodes("//missing"));
     EXPECT_TRUE(empty.Empty());
     EXPECT_EQ(empty.Size(), 0u);
     EXPECT_EQ(empty.Begin(), empty.End());
@@ -159,22 +133,25 @@ TEST_F(XPathNodeSetTest, SortOrdersTheItemsFirstIsFirstInDocumentOrder) {
 }
 
 // The set copies the items: the pugixml set it came from may be changed or
-// destroyed (with more than one item pugixml keeps them on the heap).
-TEST_F(XPathNodeSetTest, SetIsIndependentOfItsSourceAndItsItemsOfTheSet) {
-    auto source = std::make_unique<pugi::xpath_node_set>(document_.select_nodes("//i"));
+// destroyed (with more than one item pugixml keeps them on the heap), and
+// the first item outlives the set.
+TEST(XPathNodeSet, SetIsIndependentOfItsSourceAndItsItemsOfTheSet) {
+    pugi::xml_document document;
+    ASSERT_TRUE(document.load_string(numbered));
+    auto source = std::make_unique<pugi::xpath_node_set>(document.select_nodes("//i"));
     PugiXPathNodeSet set(*source);
     source->sort(true);
     source.reset();
     EXPECT_EQ(set.Type(), CollectionType::Sorted);
-    EXPECT_EQ(Order(set), "1234");
+    EXPECT_EQ(Order(set), "1234:1");
 
     auto parser = test::ParserWith(numbered);
     auto selected = test::Xml(*parser).SelectNodes("//i[@n > 2]");
     const auto first = selected->First();
     selected.reset();
+    EXPECT_EQ(Describe(*first), "2:i= no attribute in r");
+    EXPECT_EQ(first->GetNode()->GetAttribute("n")->ToInt(), 3);
     EXPECT_EQ(test::Saved(*parser), numbered);
-    EXPECT_EQ(NumberOf(*first), "3");
-    EXPECT_EQ(first->Parent()->Name(), "r");
 }
 
 }  // namespace
