@@ -116,23 +116,12 @@ std::string RandomDocument(std::mt19937& random, int depth) {
         return out + (random() % 2 ? "/>" : " />");
     }
     out += ">";
+    const char* markup[] = {"<!--c-->", "<![CDATA[d]]>", "<?p i?>"};
     for (unsigned count = random() % 4, index = 0; index < count; ++index) {
-        switch (random() % 6) {
-            case 0:
-                out += RandomDocument(random, depth + 1);
-                break;
-            case 1:
-                out += "<!--c-->";
-                break;
-            case 2:
-                out += "<![CDATA[d]]>";
-                break;
-            case 3:
-                out += "<?p i?>";
-                break;
-            default:
-                out += texts[random() % 9];
-        }
+        const unsigned kind = random() % 6;
+        out += kind == 0   ? RandomDocument(random, depth + 1)
+               : kind <= 3 ? markup[kind - 1]
+                           : texts[random() % 9];
     }
     return out + "</" + name + ">";
 }

@@ -96,27 +96,15 @@ TEST(HostileInputTest, RemovingAMillionLevelSubtreeDoesNotOverflowTheStack) {
     EXPECT_EQ(Saved(*parser, formatRaw), "");
 }
 
-TEST(HostileInputTest, LongNamesTextsAndValuesAndManyAttributes) {
+TEST(HostileInputTest, LongNamesTextsAndValues) {
     const std::string name(1 << 20, 'n');
     const std::string text(4 << 20, 't');
     const std::string value(1 << 20, 'v');
-    std::string xml = "<" + name + " " + name + "='" + value + "'";
-    constexpr int attributeCount = 100000;
-    for (int i = 0; i < attributeCount; ++i) {
-        xml += " a" + std::to_string(i) + "='" + std::to_string(i) + "'";
-    }
-    auto parser = XmlWith(xml + ">" + text + "</" + name + ">");
+    auto parser = XmlWith("<" + name + " " + name + "='" + value + "'>" + text + "</" + name + ">");
     const auto root = parser->FirstChild();
     EXPECT_EQ(root->Name(), name);
     EXPECT_EQ(root->ToString(), text);
     EXPECT_EQ(root->GetAttribute(name)->ToString(), value);
-    auto attribute = root->LastAttribute();
-    for (int i = attributeCount - 1; i >= 0; --i, attribute = attribute->PreviousAttribute()) {
-        ASSERT_EQ(attribute->ToInt(-1), i);
-    }
-    EXPECT_EQ(attribute->Name(), name);
-    EXPECT_TRUE(attribute->PreviousAttribute()->Invalid());
-    EXPECT_EQ(parser->SelectNodes("//@*")->Size(), attributeCount + 1u);
     const std::string saved = Saved(*parser, formatRaw);
     EXPECT_EQ(Saved(*XmlWith(saved), formatRaw), saved);
 }

@@ -12,8 +12,6 @@
 namespace qiv {
 namespace {
 
-using test::ExpectEmptyNodeRecords;
-using test::LogCapture;
 using test::ParserWith;
 using T = Node::TypeName;
 
@@ -75,19 +73,6 @@ TEST(Navigation, LookupByNameFindsTheFirstDirectMatchExactly) {
         found.push_back(attribute->Invalid() ? -1 : attribute->ToInt());
     }
     EXPECT_EQ(found, (std::vector<int>{1, 3, 0, 1, -1, -1, -1, -1, 7, 8, 7, 8, -1, -1}));
-}
-
-TEST(Navigation, TextIsTheFirstTextChildOrTheNodeItself) {
-    auto parser = ParserWith("<r><a>one<b/>two</a><c><![CDATA[cd]]></c><d><e>x</e></d></r>");
-    auto root = parser->FirstChild();
-    const auto text = [](const std::unique_ptr<Node>& node) {
-        return static_cast<PugiNode&>(*node).DoText();
-    };
-    EXPECT_EQ(text(root->Child("a")), "one");
-    EXPECT_EQ(text(root->Child("a")->LastChild()), "two");
-    EXPECT_EQ(text(root->Child("c")), "cd");
-    EXPECT_TRUE(text(root->Child("d")).empty());
-    EXPECT_TRUE(PugiNode().DoText().empty());
 }
 
 TEST(Navigation, SubjectOfTheParserIsTheDocumentNodeNotTheDocumentElement) {
@@ -179,28 +164,6 @@ TEST(Navigation, NothingThereGivesInvalidWrappersThatReadDefaultsAndRefuseWrites
         }
     }
     EXPECT_EQ(test::Saved(*parser), xml);
-}
-
-TEST(EmptyNodeRecord, OneRecordPerWrapperOverNothingAtDebugOnly) {
-    auto parser = ParserWith("<r a='1'><only/></r>");
-    auto root = parser->FirstChild();
-    auto only = root->FirstChild();
-    for (LogLevel threshold : {LogLevel::Debug, LogLevel::Info, LogLevel::Error}) {
-        LogCapture capture(threshold);
-        // Three empty wrappers. Queries on them, valid nodes, default-constructed
-        // wrappers and attributes write nothing.
-        auto next = only->NextSibling();
-        EXPECT_EQ(next->Type(), T::Null);
-        auto deeper = next->FirstChild();
-        auto fromDocument = parser->Child("absent");
-        auto sameOnly = root->Child("only");
-        const PugiNode defaulted;
-        const PugiAttribute defaultedAttribute;
-        auto noAttribute = only->FirstAttribute();
-        auto pastLast = root->FirstAttribute()->NextAttribute();
-        auto fromDocumentAttribute = parser->GetAttribute("a");
-        ExpectEmptyNodeRecords(capture.Records(), threshold == LogLevel::Debug ? 3 : 0);
-    }
 }
 
 }  // namespace

@@ -77,23 +77,16 @@ TEST(SelectNodes, QueriesAreEvaluatedFromTheDocumentNodeUpToTheirFirstNul) {
 // Exceptions other than pugixml's xpath exception: out of memory inside pugixml.
 TEST(SelectNodes, AllocationFailureGivesNullAndTheGeneralRecord) {
     auto parser = ParserWith("<a><b>1</b></a>");
-    {
-        LogCapture log(LogLevel::Debug);
+    for (LogLevel threshold : {LogLevel::Debug, LogLevel::Critical}) {
+        LogCapture log(threshold);
         FailingPugixmlAllocation failing;
         EXPECT_EQ(Xml(*parser).SelectNodes("//b"), nullptr);
         parser->RedactNodes({"//b"});
-        ASSERT_EQ(log.Records().size(), 3u);
-        for (int index : {0, 1}) {
+        ASSERT_EQ(log.Records().size(), threshold == LogLevel::Debug ? 3u : 0u);
+        for (std::size_t index = 0; index + 1 < log.Records().size(); ++index) {
             ExpectRecord(log.Records()[index], test::parserLogFile, "SelectNodes", 601,
                          LogLevel::Error, "failed to execute xpath query: //b");
         }
-        ExpectNothingSelected(log.Records()[2], "//b");
-    }
-    {
-        LogCapture log(LogLevel::Critical);
-        FailingPugixmlAllocation failing;
-        EXPECT_EQ(Xml(*parser).SelectNodes("//b"), nullptr);
-        EXPECT_TRUE(log.Records().empty());
     }
     EXPECT_EQ(Saved(*parser), "<a><b>1</b></a>");
     EXPECT_EQ(Xml(*parser).SelectNodes("//b")->Size(), 1u);
@@ -109,7 +102,6 @@ TEST(RedactNodes, ChangesExactlyTheSelectedTextSilently) {
     };
     const Case cases[] = {
         {R"(<a><b k="v">42</b><c/></a>)", {"//b"}, R"(<a><b k="v">redacted</b><c/></a>)"},
-        {"<a><b>42</b><c/></a>", {"//c"}, "<a><b>42</b><c>redacted</c></a>"},
         {"<a><b>1</b><c/></a>", {"//*"}, "<a><b>redacted</b><c>redacted</c>redacted</a>"},
         // Mixed content: the element's first text run, or the text nodes themselves.
         {"<a><m>one<x>in</x>two</m></a>", {"//m"}, "<a><m>redacted<x>in</x>two</m></a>"},
@@ -124,7 +116,6 @@ TEST(RedactNodes, ChangesExactlyTheSelectedTextSilently) {
         {"<a><b>42</b></a>", {"//b", "/a/b", "a/b | //b/text()"}, "<a><b>redacted</b></a>"},
         {"<a><b>1</b><c><b>2</b></c></a>", {"a/b"}, "<a><b>redacted</b><c><b>2</b></c></a>"},
         {"<a><b>1</b></a>", {"b", "//zzz"}, "<a><b>1</b></a>"},
-        {"<a><b>1</b></a>", {}, "<a><b>1</b></a>"},
     };
     for (const Case& c : cases) {
         auto parser = ParserWith(c.xml);

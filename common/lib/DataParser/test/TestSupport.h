@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "DataParserIF.h"
@@ -113,12 +114,9 @@ inline std::string StdoutOf(const std::function<void()>& call) {
 /// Checks every field of a record; the category is always the library's.
 inline void ExpectRecord(const LogRecord& record, std::string_view file, std::string_view function,
                          int line, LogLevel level, const std::string& message) {
-    EXPECT_EQ(record.file, file);
-    EXPECT_EQ(record.function, function);
-    EXPECT_EQ(record.line, line);
-    EXPECT_EQ(record.level, level);
+    EXPECT_EQ(std::tie(record.file, record.function, record.line, record.level, record.message),
+              std::tie(file, function, line, level, message));
     EXPECT_EQ(record.category, 0x800B);
-    EXPECT_EQ(record.message, message);
 }
 
 /// Checks that the records are exactly `count` "created with empty node" records.

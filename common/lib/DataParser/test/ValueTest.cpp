@@ -8,6 +8,7 @@
 #include <tuple>
 #include <type_traits>
 
+#include "PugiNode.h"
 #include "TestSupport.h"
 
 namespace qiv {
@@ -46,6 +47,8 @@ TEST(Value, EveryAlternativeIsStoredAsPugixmlWritesItAndReadsBack) {
     const int smallest = std::numeric_limits<int>::min();
     OnNodeAndAttribute([&](auto& target) {
         // The value, its text, and whether the matching reader gives it back.
+        // Text is stored up to its first NUL, and a view is not read past its end.
+        const std::string longer = "keep-this-not-that";
         using Target = std::remove_reference_t<decltype(target)>;
         const std::tuple<DataValue, std::string, bool (*)(const Target&)> cases[] = {
             {"chars", "chars", nullptr},
@@ -56,20 +59,15 @@ TEST(Value, EveryAlternativeIsStoredAsPugixmlWritesItAndReadsBack) {
             {0.1f, PugiText(0.1f), [](const Target& t) { return t.ToFloat(0.0f) == 0.1f; }},
             {true, "true", [](const Target& t) { return t.ToBool(false); }},
             {false, "false", [](const Target& t) { return !t.ToBool(true); }},
+            {std::string_view("ab\0cd", 5), "ab", nullptr},
+            {"xy\0z", "xy", nullptr},
+            {std::string_view(longer).substr(0, 9), "keep-this", nullptr},
         };
         for (const auto& [value, text, readsBack] : cases) {
             EXPECT_TRUE(target.SetValue(value)) << text;
             EXPECT_EQ(target.ToString(), text);
             EXPECT_TRUE(readsBack == nullptr || readsBack(target)) << text;
         }
-        // Text is stored up to its first NUL, and a view is not read past its end.
-        const std::string longer = "keep-this-not-that";
-        EXPECT_TRUE(target.SetValue(std::string_view("ab\0cd", 5)));
-        EXPECT_EQ(target.ToString(), "ab");
-        EXPECT_TRUE(target.SetValue("xy\0z"));
-        EXPECT_EQ(target.ToString(), "xy");
-        EXPECT_TRUE(target.SetValue(std::string_view(longer).substr(0, 9)));
-        EXPECT_EQ(target.ToString(), "keep-this");
         EXPECT_FALSE(target.SetValue(static_cast<const char*>(nullptr)));
         EXPECT_EQ(target.ToString(), "keep-this");
 
@@ -94,6 +92,12 @@ TEST(Value, ElementWritesIntoItsFirstTextChildTextNodesIntoThemselves) {
     EXPECT_TRUE(root->Child("a")->LastChild()->SetValue(7u));
     EXPECT_TRUE(root->Child("c")->SetValue("<&>"));
     EXPECT_EQ(e->ToString(), "<&>");
+    // PugiNode's own text reader: the first text child, or the text node itself.
+    EXPECT_EQ(static_cast<PugiNode&>(*root->Child("a")).DoText(), "new");
+    EXPECT_EQ(static_cast<PugiNode&>(*root->Child("a")->LastChild()).DoText(), "7");
+    EXPECT_EQ(static_cast<PugiNode&>(*root->Child("c")).DoText(), "<&>");
+    EXPECT_TRUE(static_cast<PugiNode&>(*root->Child("a")->Child("b")).DoText().empty());
+    EXPECT_TRUE(PugiNode().DoText().empty());
     EXPECT_EQ(Saved(*parser), "<r><e>&lt;&amp;&gt;</e><a>new<b/>7</a><c><![CDATA[<&>]]></c></r>");
 }
 

@@ -71,21 +71,13 @@ TEST(WrapperLifetimeTest, WrappersCanBeMadeWithEveryFormOfNew) {
     EXPECT_TRUE(nothrowNode->Invalid());
     EXPECT_TRUE(nothrowAttribute->Invalid());
 
-    alignas(PugiNode) unsigned char storage[sizeof(PugiNode)];
-    auto* placed = new (storage) PugiNode();
-    EXPECT_TRUE(placed->Invalid());
-    placed->~PugiNode();
-
     // A caller's class derived from a wrapper may be larger than the blocks
     // of the cache; it is allocated and freed through the same operators.
     struct Bigger : PugiNode {
         char extra[256] = {};
     };
-    std::vector<std::unique_ptr<Node>> mixed;
-    for (int i = 0; i < 50; ++i) {
-        mixed.push_back(std::make_unique<Bigger>());
-        mixed.push_back(root->NextSibling());
-    }
+    const std::unique_ptr<Node> mixed[] = {std::make_unique<Bigger>(), root->NextSibling(),
+                                           std::make_unique<Bigger>()};
     for (const auto& node : mixed) {
         EXPECT_TRUE(node->Invalid());
     }
