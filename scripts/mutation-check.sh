@@ -69,7 +69,7 @@ build_all() { cmake --build "$build" -j "$jobs" >"$work/build.log" 2>&1; }
 run_suite() {
   local stop=(--stop-on-failure)
   ((allTests)) && stop=()
-  if timeout "$suiteTimeout" ctest --test-dir "$build" -j "$jobs" --timeout "$testTimeout" \
+  if timeout --foreground "$suiteTimeout" ctest --test-dir "$build" -j "$jobs" --timeout "$testTimeout" \
       "${stop[@]}" >"$work/test.log" 2>&1; then
     return 0
   fi
