@@ -1,5 +1,5 @@
-// Hostile input: very deep documents, very long names, texts and values, and
-// XPath expressions nested deeper than the engine allows.
+// Hostile input: documents nested a million levels deep, and XPath
+// expressions nested deeper than the engine allows.
 
 #include <gtest/gtest.h>
 
@@ -51,62 +51,41 @@ std::pair<std::size_t, std::string> Descend(const DataParserIF& parser) {
     return {depth, text};
 }
 
-TEST(HostileInputTest, DeepDocumentSurvivesEveryOperation) {
-    constexpr std::size_t deep = 100000;
-    const std::string text = Nested(deep);
-    std::istringstream stream(text);
+// A million levels: load, walk, select, redact, save raw, remove and destroy,
+// none of which may recurse. pugixml frees a removed subtree recursively, so
+// the library takes it apart first, at the node and the document level alike.
+TEST(HostileInputTest, MillionLevelDocumentSurvivesEveryOperation) {
+    constexpr std::size_t deep = 1000000;
+    const std::string chain = Nested(deep);
+    std::istringstream stream(chain);
     auto parser = std::make_unique<PugiXMLParser>();
     ASSERT_EQ(parser->LoadStream(stream).second, DataParserStatus::Ok);
-    ASSERT_EQ(parser->LoadString(text).second, DataParserStatus::Ok);
     EXPECT_EQ(Descend(*parser), std::make_pair(deep, std::string()));
-
     EXPECT_EQ(parser->SelectNodes("//a")->Size(), deep);
     const auto innermost = parser->SelectNodes("//a[not(a)]");
     ASSERT_EQ(innermost->Size(), 1u);
     EXPECT_EQ(innermost->First()->Parent()->Name(), "a");
-
     parser->RedactNodes({"//a[not(a)]", "/a"});
     EXPECT_EQ(Descend(*parser).second, "redacted");
     EXPECT_EQ(parser->FirstChild()->ToString(), "redacted");
     const std::string saved = Saved(*parser, formatRaw);
     EXPECT_EQ(Saved(*XmlWith(saved), formatRaw), saved);
-}
+    std::unique_ptr<Node> first = parser->FirstChild();
+    EXPECT_TRUE(parser->RemoveChild(first));
+    EXPECT_EQ(Saved(*parser, formatRaw), "");
 
-// pugixml frees a removed subtree recursively; a million levels would
-// overflow the stack, at the node level and at the document level alike.
-TEST(HostileInputTest, RemovingAMillionLevelSubtreeDoesNotOverflowTheStack) {
-    const std::string chain = Nested(1000000);
-    auto parser = XmlWith("<top>" + chain + "<b/></top>");
-    std::unique_ptr<Node> top = parser->FirstChild();
-    std::unique_ptr<Node> first = top->FirstChild();
-    EXPECT_TRUE(top->RemoveChild(first));
-    EXPECT_EQ(Saved(*parser, formatRaw), "<top><b/></top>");
-
+    auto nested = XmlWith("<top>" + chain + "<b/></top>");
+    std::unique_ptr<Node> top = nested->FirstChild();
+    first = top->FirstChild();
     // A node that is not a child is refused, and nothing of it is taken apart.
     auto other = XmlWith("<x>" + Nested(10) + "</x>");
     const std::string otherBefore = Saved(*other, formatRaw);
     std::unique_ptr<Node> inner = other->FirstChild()->FirstChild();
-    EXPECT_FALSE(parser->RemoveChild(inner));
+    EXPECT_FALSE(nested->RemoveChild(inner));
     EXPECT_FALSE(top->RemoveChild(inner));
     EXPECT_EQ(Saved(*other, formatRaw), otherBefore);
-
-    ASSERT_EQ(parser->LoadString(chain).second, DataParserStatus::Ok);
-    first = parser->FirstChild();
-    EXPECT_TRUE(parser->RemoveChild(first));
-    EXPECT_EQ(Saved(*parser, formatRaw), "");
-}
-
-TEST(HostileInputTest, LongNamesTextsAndValues) {
-    const std::string name(1 << 20, 'n');
-    const std::string text(4 << 20, 't');
-    const std::string value(1 << 20, 'v');
-    auto parser = XmlWith("<" + name + " " + name + "='" + value + "'>" + text + "</" + name + ">");
-    const auto root = parser->FirstChild();
-    EXPECT_EQ(root->Name(), name);
-    EXPECT_EQ(root->ToString(), text);
-    EXPECT_EQ(root->GetAttribute(name)->ToString(), value);
-    const std::string saved = Saved(*parser, formatRaw);
-    EXPECT_EQ(Saved(*XmlWith(saved), formatRaw), saved);
+    EXPECT_TRUE(top->RemoveChild(first));
+    EXPECT_EQ(Saved(*nested, formatRaw), "<top><b/></top>");
 }
 
 // Nesting deeper than the engine allows, in any shape, is refused with an
@@ -121,8 +100,9 @@ TEST(HostileInputTest, XPathNestedTooDeeplyIsRefusedCleanly) {
     }
     const std::vector<std::string> tooDeep = {
         std::string(100000, '(') + "/r" + std::string(100000, ')'), steps, predicates};
+    LogCapture log(LogLevel::Warning);
     for (const std::string& query : tooDeep) {
-        LogCapture log(LogLevel::Warning);
+        log.Clear();
         EXPECT_FALSE(parser->SelectNodes(query)) << query.substr(0, 20);
         ASSERT_EQ(log.Records().size(), 1u);
         EXPECT_EQ(log.Records()[0].message,
