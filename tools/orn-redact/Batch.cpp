@@ -83,9 +83,7 @@ public:
         }
     }
 
-    double Elapsed() const {
-        return std::chrono::duration<double>(Clock::now() - start_).count();
-    }
+    double Elapsed() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
 
 private:
     static void Put(const std::string& text) {
@@ -116,7 +114,8 @@ private:
     void Tick() {
         std::unique_lock<std::mutex> lock(mutex_);
         Draw();
-        while (!wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return finished_; })) {
+        while (
+            !wake_.wait_for(lock, std::chrono::milliseconds(500), [this] { return finished_; })) {
             Draw();
         }
     }
@@ -178,8 +177,8 @@ int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
                 console.Line(name + ": " + text);
             };
             try {
-                results[index] = RedactFile(tasks[index], options, expressions, threads, message,
-                                            nullptr);
+                results[index] =
+                    RedactFile(tasks[index], options, expressions, threads, message, nullptr);
             } catch (const std::exception& failure) {
                 message(std::string("failed: ") + failure.what() + "; nothing written");
                 results[index].status = ExitFailure;
@@ -215,7 +214,8 @@ int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
         std::string summary = std::to_string(tasks.size()) + " files: " + std::to_string(done) +
                               " done, " + std::to_string(failed) + " failed";
         if (unmatched > 0) {
-            summary += ", " + std::to_string(unmatched) + " with an expression that matched "
+            summary += ", " + std::to_string(unmatched) +
+                       " with an expression that matched "
                        "nothing";
         }
         summary += ", " + std::to_string(redacted) + " items redacted, " + seconds;

@@ -23,9 +23,9 @@ struct FileTask {
 
 /// What became of one document.
 struct FileResult {
-    int status = ExitOk;          // an ExitStatus
-    std::size_t redacted = 0;     // items whose text or value is now "redacted"
-    std::uint64_t bytes = 0;      // size of the input, when it was read
+    int status = ExitOk;       // an ExitStatus
+    std::size_t redacted = 0;  // items whose text or value is now "redacted"
+    std::uint64_t bytes = 0;   // size of the input, when it was read
 };
 
 /// Loads, redacts and writes one document with the checked expressions.

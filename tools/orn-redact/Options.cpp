@@ -1,8 +1,8 @@
 #include "Options.h"
 
 #include <cerrno>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string_view>
@@ -94,8 +94,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             char* end = nullptr;
             errno = 0;
             const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' ||
-                errno != 0 || jobs < 1 || jobs > 1024) {
+            if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 ||
+                jobs < 1 || jobs > 1024) {
                 parsed.error = "option " + std::string(name) + " needs a number from 1 to 1024";
                 return parsed;
             }
@@ -233,7 +233,8 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std:
 const char* UsageText() {
     return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
            "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
-           "                  [-e FILE]... [--reformat [--indent | --raw]] [--deep] [--attributes]\n"
+           "                  [-e FILE]... [--reformat [--indent | --raw]] [--deep] "
+           "[--attributes]\n"
            "                  [--report] [--require-match] [--jobs N] [--quiet] XPATH...\n"
            "Try 'orn-redact --help' for more information.\n";
 }

@@ -94,8 +94,7 @@ private:
         constexpr off_t writeBehind = 8 * 1024 * 1024;
         if (written_ - syncedTo_ >= writeBehind) {
             // Only a hint: pipes and devices refuse it, and nothing depends on it.
-            ::sync_file_range(descriptor_, syncedTo_, written_ - syncedTo_,
-                              SYNC_FILE_RANGE_WRITE);
+            ::sync_file_range(descriptor_, syncedTo_, written_ - syncedTo_, SYNC_FILE_RANGE_WRITE);
             syncedTo_ = written_;
         }
 #endif

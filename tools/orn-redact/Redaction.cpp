@@ -11,9 +11,9 @@
 
 #include <pugixml.hpp>
 
-#include "PugiXMLParser.h"
 #include "PugiAttribute.h"
 #include "PugiNode.h"
+#include "PugiXMLParser.h"
 #include "PugiXPathNodeSet.h"
 #include "SourceSplice.h"
 
@@ -140,8 +140,7 @@ bool SelectsByNamesOnly(const std::string& expression) {
                 return false;
             }
         } else if (!nameCharacter(character) && character != '/' && character != '*' &&
-                   character != '@' && character != ':' && character != ' ' &&
-                   character != '\t') {
+                   character != '@' && character != ':' && character != ' ' && character != '\t') {
             return false;
         }
     }
@@ -202,9 +201,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         const std::string& expression = expressions[index];
-        std::unique_ptr<PugiXPathNodeSet> selected = preselected[index]
-                                                         ? std::move(preselected[index])
-                                                         : xmlParser->SelectNodes(expression);
+        std::unique_ptr<PugiXPathNodeSet> selected =
+            preselected[index] ? std::move(preselected[index]) : xmlParser->SelectNodes(expression);
         if (!selected) {
             error = "cannot evaluate expression '" + expression + "'";
             return false;

@@ -20,8 +20,8 @@ std::string ExpressionProblem(const std::string& expression);
 bool SelectsByNamesOnly(const std::string& expression);
 
 struct RedactionSettings {
-    bool deep = false;        // every text, CDATA and comment inside a selected element
-    bool attributes = false;  // the values of selected attributes
+    bool deep = false;         // every text, CDATA and comment inside a selected element
+    bool attributes = false;   // the values of selected attributes
     unsigned int threads = 1;  // expressions selected at once, where the order allows
 };
 

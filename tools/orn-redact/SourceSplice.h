@@ -121,7 +121,7 @@ private:
     std::vector<std::string> texts_;  // distinct values and element names
     std::unordered_map<std::string, std::uint32_t> textIndex_;
     std::uint32_t lastText_ = 0;
-    std::uint32_t redactedIndex_ = 0;  // of "redacted" in texts_
+    std::uint32_t redactedIndex_ = 0;   // of "redacted" in texts_
     std::vector<std::string> escaped_;  // see Escaped()
     std::vector<bool> escapedReady_;
     bool anyOtherComment_ = false;

@@ -12,8 +12,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
 #include <filesystem>
+#include <iostream>
 #include <map>
 #include <string>
 #include <thread>
@@ -69,8 +69,8 @@ bool PlanBatch(const std::vector<std::string>& inputs, const Options& options,
         if (options.outputDir) {
             const std::string name = std::filesystem::path(input).filename().string();
             if (name.empty() || name == "." || name == "..") {
-                error = "input " + input + " has no file name to write under in " +
-                        *options.outputDir;
+                error =
+                    "input " + input + " has no file name to write under in " + *options.outputDir;
                 return false;
             }
             task.output = (std::filesystem::path(*options.outputDir) / name).string();
@@ -84,10 +84,9 @@ bool PlanBatch(const std::vector<std::string>& inputs, const Options& options,
         }
         const auto [found, added] = written.emplace(key, input);
         if (!added) {
-            error = options.outputDir
-                        ? "inputs " + found->second + " and " + input + " would both be written to " +
-                              *task.output
-                        : "input " + input + " is given more than once";
+            error = options.outputDir ? "inputs " + found->second + " and " + input +
+                                            " would both be written to " + *task.output
+                                      : "input " + input + " is given more than once";
             return false;
         }
         tasks.push_back(std::move(task));

@@ -95,71 +95,73 @@ public:
 };
 
 using Ref = const std::unique_ptr<Node>&;
-template <typename Parent>
-using Creation = std::function<std::unique_ptr<Node>(Parent&, Ref)>;
 
 /// One child creation member applied to a parent (a Node or the parser) whose
 /// children are <a/><b/><c/>, with b as the reference for the insert members.
 template <typename Parent>
 struct PlacementCase {
-    std::string label;
-    Creation<Parent> create;
+    std::string label;  // "overload family/where"
+    std::function<std::unique_ptr<Node>(Parent&, Ref)> create;
     Node::TypeName type;
-    std::string children;  // the parent's children afterwards, saved raw
+    std::string item;  // the new child, saved raw
+
+    bool Inserts() const { return label.find("pend") == std::string::npos; }
+    /// The parent's children afterwards, saved raw.
+    std::string Children() const {
+        const std::string where = label.substr(label.find('/') + 1);
+        return where == "append"    ? "<a/><b/><c/>" + item
+               : where == "prepend" ? item + "<a/><b/><c/>"
+               : where == "after"   ? "<a/><b/>" + item + "<c/>"
+                                    : "<a/>" + item + "<b/><c/>";
+    }
 };
 
 /// Every child creation member, each placing a different piece of content so
 /// that a member that forwards to the wrong overload shows in the output.
-template <typename Parent>
-std::vector<PlacementCase<Parent>> PlacementCases() {
+template <typename P>
+std::vector<PlacementCase<P>> PlacementCases() {
     using T = Node::TypeName;
-    const auto at = [](const std::string& where, const std::string& item) {
-        if (where == "append") {
-            return "<a/><b/><c/>" + item;
-        }
-        if (where == "prepend") {
-            return item + "<a/><b/><c/>";
-        }
-        return where == "after" ? "<a/><b/>" + item + "<c/>" : "<a/>" + item + "<b/><c/>";
-    };
     return {
-        {"kind/append", [](Parent& p, Ref) { return p.AppendChild(T::Comment); }, T::Comment,
-         at("append", "<!---->")},
-        {"kind/prepend", [](Parent& p, Ref) { return p.PrependChild(T::Comment); }, T::Comment,
-         at("prepend", "<!---->")},
-        {"kind/after", [](Parent& p, Ref r) { return p.InsertChildAfter(T::Comment, r); },
-         T::Comment, at("after", "<!---->")},
-        {"kind/before", [](Parent& p, Ref r) { return p.InsertChildBefore(T::Comment, r); },
-         T::Comment, at("before", "<!---->")},
-        {"kind+value/append", [](Parent& p, Ref) { return p.AppendChild(T::CData, 7); }, T::CData,
-         at("append", "<![CDATA[7]]>")},
-        {"kind+value/prepend", [](Parent& p, Ref) { return p.PrependChild(T::PCData, "t"); },
-         T::PCData, at("prepend", "t")},
+        {"kind/append", [](P& p, Ref) { return p.AppendChild(T::Comment); }, T::Comment, "<!---->"},
+        {"kind/prepend", [](P& p, Ref) { return p.PrependChild(T::Comment); }, T::Comment,
+         "<!---->"},
+        {"kind/after", [](P& p, Ref r) { return p.InsertChildAfter(T::Comment, r); }, T::Comment,
+         "<!---->"},
+        {"kind/before", [](P& p, Ref r) { return p.InsertChildBefore(T::Comment, r); }, T::Comment,
+         "<!---->"},
+        {"kind+value/append", [](P& p, Ref) { return p.AppendChild(T::CData, 7); }, T::CData,
+         "<![CDATA[7]]>"},
+        {"kind+value/prepend", [](P& p, Ref) { return p.PrependChild(T::PCData, "t"); }, T::PCData,
+         "t"},
         {"kind+value/after",
-         [](Parent& p, Ref r) {
-             return p.InsertChildAfter(T::PCData, std::string_view("view"), r);
-         },
-         T::PCData, at("after", "view")},
-        {"kind+value/before",
-         [](Parent& p, Ref r) { return p.InsertChildBefore(T::CData, true, r); }, T::CData,
-         at("before", "<![CDATA[true]]>")},
-        {"name/append", [](Parent& p, Ref) { return p.AppendChild("x"); }, T::Element,
-         at("append", "<x/>")},
-        {"name/prepend", [](Parent& p, Ref) { return p.PrependChild("x"); }, T::Element,
-         at("prepend", "<x/>")},
-        {"name/after", [](Parent& p, Ref r) { return p.InsertChildAfter("x", r); }, T::Element,
-         at("after", "<x/>")},
-        {"name/before", [](Parent& p, Ref r) { return p.InsertChildBefore("x", r); }, T::Element,
-         at("before", "<x/>")},
-        {"name+value/append", [](Parent& p, Ref) { return p.AppendChild("x", 5u); }, T::Element,
-         at("append", "<x>5</x>")},
-        {"name+value/prepend", [](Parent& p, Ref) { return p.PrependChild("x", -3); }, T::Element,
-         at("prepend", "<x>-3</x>")},
-        {"name+value/after", [](Parent& p, Ref r) { return p.InsertChildAfter("x", 2.5, r); },
-         T::Element, at("after", "<x>2.5</x>")},
-        {"name+value/before", [](Parent& p, Ref r) { return p.InsertChildBefore("x", 0.25f, r); },
-         T::Element, at("before", "<x>0.25</x>")},
+         [](P& p, Ref r) { return p.InsertChildAfter(T::PCData, std::string_view("view"), r); },
+         T::PCData, "view"},
+        {"kind+value/before", [](P& p, Ref r) { return p.InsertChildBefore(T::CData, true, r); },
+         T::CData, "<![CDATA[true]]>"},
+        {"name/append", [](P& p, Ref) { return p.AppendChild("x"); }, T::Element, "<x/>"},
+        {"name/prepend", [](P& p, Ref) { return p.PrependChild("x"); }, T::Element, "<x/>"},
+        {"name/after", [](P& p, Ref r) { return p.InsertChildAfter("x", r); }, T::Element, "<x/>"},
+        {"name/before", [](P& p, Ref r) { return p.InsertChildBefore("x", r); }, T::Element,
+         "<x/>"},
+        {"name+value/append", [](P& p, Ref) { return p.AppendChild("x", 5u); }, T::Element,
+         "<x>5</x>"},
+        {"name+value/prepend", [](P& p, Ref) { return p.PrependChild("x", -3); }, T::Element,
+         "<x>-3</x>"},
+        {"name+value/after", [](P& p, Ref r) { return p.InsertChildAfter("x", 2.5, r); },
+         T::Element, "<x>2.5</x>"},
+        {"name+value/before", [](P& p, Ref r) { return p.InsertChildBefore("x", 0.25f, r); },
+         T::Element, "<x>0.25</x>"},
     };
+}
+
+/// Checks that the call throws std::out_of_range saying "map::at".
+inline void ExpectMapAt(const std::function<void()>& call) {
+    try {
+        call();
+        ADD_FAILURE() << "expected std::out_of_range";
+    } catch (const std::out_of_range& error) {
+        EXPECT_STREQ(error.what(), "map::at");
+    }
 }
 
 /// Runs check(parent, children) once with an element and once with the

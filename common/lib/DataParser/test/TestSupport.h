@@ -2,14 +2,22 @@
 
 // Helpers shared by the library's tests.
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "DataParserIF.h"
+#include "InterfaceFactory.h"
 #include "LogClient.h"
 #include "PugiXMLParser.h"
 
@@ -23,14 +31,26 @@ inline constexpr std::string_view parserLogFile = "common/lib/DataParser/src/Pug
 /// removed with everything in it when the object goes.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "orn-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            throw std::runtime_error("cannot create a temporary directory");
+        }
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
     const std::filesystem::path& Path() const { return path_; }
     /// Writes a file below the directory and returns its path.
-    std::filesystem::path Write(const std::string& name, const std::string& content) const;
+    std::filesystem::path Write(const std::string& name, const std::string& content) const {
+        std::ofstream(path_ / name, std::ios::binary) << content;
+        return path_ / name;
+    }
 
 private:
     std::filesystem::path path_;
@@ -40,8 +60,15 @@ private:
 /// restores the previous threshold and the default sink.
 class LogCapture {
 public:
-    explicit LogCapture(LogLevel level = LogLevel::Debug);
-    ~LogCapture();
+    explicit LogCapture(LogLevel level = LogLevel::Debug) : previous_(LogClient::GetLevel()) {
+        LogClient::SetLevel(level);
+        LogClient::SetSink(
+            [records = records_](const LogRecord& record) { records->push_back(record); });
+    }
+    ~LogCapture() {
+        LogClient::SetSink(nullptr);
+        LogClient::SetLevel(previous_);
+    }
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
 
@@ -50,32 +77,54 @@ public:
 
 private:
     LogLevel previous_;
-    std::shared_ptr<std::vector<LogRecord>> records_;
+    std::shared_ptr<std::vector<LogRecord>> records_ = std::make_shared<std::vector<LogRecord>>();
 };
 
 /// A parser from the factory, loaded from text (fails the test on error).
-std::unique_ptr<DataParserIF> ParserWith(const std::string& xml);
+inline std::unique_ptr<DataParserIF> ParserWith(const std::string& xml) {
+    auto parser = InterfaceFactory::Create<DataParserIF>("XML");
+    const LoadResult result = parser->LoadString(xml);
+    EXPECT_EQ(result.second, DataParserStatus::Ok) << result.first << " for " << xml;
+    return parser;
+}
 
 /// The parser's concrete class, for the members that only it has.
-PugiXMLParser& Xml(DataParserIF& parser);
+inline PugiXMLParser& Xml(DataParserIF& parser) { return dynamic_cast<PugiXMLParser&>(parser); }
 
 /// The document saved to a string (default: raw, without declaration).
-std::string Saved(DataParserIF& parser, unsigned int format = 0x04 | 0x08);
+inline std::string Saved(DataParserIF& parser, unsigned int format = 0x04 | 0x08) {
+    std::ostringstream out;
+    parser.SaveToStream(out, format);
+    return out.str();
+}
 
-/// Reads a whole file.
-std::string ReadFile(const std::filesystem::path& path);
+inline std::string ReadFile(const std::filesystem::path& path) {
+    std::ostringstream content;
+    content << std::ifstream(path, std::ios::binary).rdbuf();
+    return content.str();
+}
 
 /// Runs the call with standard output captured and returns what it printed.
-std::string StdoutOf(const std::function<void()>& call);
+inline std::string StdoutOf(const std::function<void()>& call) {
+    testing::internal::CaptureStdout();
+    call();
+    return testing::internal::GetCapturedStdout();
+}
 
 /// Checks every field of a record; the category is always the library's.
-void ExpectRecord(const LogRecord& record, std::string_view file, std::string_view function,
-                  int line, LogLevel level, const std::string& message);
+inline void ExpectRecord(const LogRecord& record, std::string_view file, std::string_view function,
+                         int line, LogLevel level, const std::string& message) {
+    EXPECT_EQ(std::tie(record.file, record.function, record.line, record.level, record.message),
+              std::tie(file, function, line, level, message));
+    EXPECT_EQ(record.category, 0x800B);
+}
 
 /// Checks that the records are exactly `count` "created with empty node" records.
-void ExpectEmptyNodeRecords(const std::vector<LogRecord>& records, std::size_t count);
-
-/// Checks that the call throws std::out_of_range saying "map::at".
-void ExpectMapAt(const std::function<void()>& call);
+inline void ExpectEmptyNodeRecords(const std::vector<LogRecord>& records, std::size_t count) {
+    ASSERT_EQ(records.size(), count);
+    for (const LogRecord& record : records) {
+        ExpectRecord(record, nodeLogFile, "Impl", 47, LogLevel::Debug, "created with empty node");
+    }
+}
 
 }  // namespace qiv::test
