@@ -18,3 +18,6 @@ timeout 600 "$build_dir/bench/orn_DataParser_bench" --doc_mb=0.1 \
 
 echo "==> End-to-end redaction, one run on a 0.2 MB file"
 BUILD_DIR="$build_dir" SIZES=0.2 RUNS=1 timeout 600 bench/compare-redact.sh
+
+echo "==> Batch against one process per file, one run on 20 small files"
+BUILD_DIR="$build_dir" RUNS=1 BATCHES=small SMALL_FILES=20 timeout 600 bench/compare-batch.sh
