@@ -4,15 +4,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
-#include <system_error>
 #include <thread>
+
+#include "Workers.h"
 
 namespace qiv::redact {
 
@@ -169,35 +169,20 @@ int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
     Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1, tasks.size(), total);
 
     std::vector<FileResult> results(tasks.size());
-    std::atomic<std::size_t> next{0};
-    const auto work = [&]() {
-        for (std::size_t index = next++; index < tasks.size(); index = next++) {
-            const std::string name = tasks[index].input.value_or("standard input");
-            const MessageSink message = [&console, &name](const std::string& text) {
-                console.Line(name + ": " + text);
-            };
-            try {
-                results[index] =
-                    RedactFile(tasks[index], options, expressions, threads, message, nullptr);
-            } catch (const std::exception& failure) {
-                message(std::string("failed: ") + failure.what() + "; nothing written");
-                results[index].status = ExitFailure;
-            }
-            console.FileDone(std::max(results[index].bytes, sizes[index]));
+    ForEachOnThreads(tasks.size(), jobs, [&](std::size_t index) {
+        const std::string name = tasks[index].input.value_or("standard input");
+        const MessageSink message = [&console, &name](const std::string& text) {
+            console.Line(name + ": " + text);
+        };
+        try {
+            results[index] =
+                RedactFile(tasks[index], options, expressions, threads, message, nullptr);
+        } catch (const std::exception& failure) {
+            message(std::string("failed: ") + failure.what() + "; nothing written");
+            results[index].status = ExitFailure;
         }
-    };
-    std::vector<std::thread> workers;
-    try {
-        while (workers.size() + 1 < jobs) {
-            workers.emplace_back(work);
-        }
-    } catch (const std::system_error&) {
-        // Fewer threads than asked for: the ones running take the rest.
-    }
-    work();
-    for (std::thread& worker : workers) {
-        worker.join();
-    }
+        console.FileDone(std::max(results[index].bytes, sizes[index]));
+    });
     console.Finish();
     std::cout.rdbuf(announcements);
 

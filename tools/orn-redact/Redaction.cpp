@@ -1,13 +1,10 @@
 #include "Redaction.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstring>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
 
 #include <pugixml.hpp>
 
@@ -16,6 +13,7 @@
 #include "PugiXMLParser.h"
 #include "PugiXPathNodeSet.h"
 #include "SourceSplice.h"
+#include "Workers.h"
 
 namespace qiv::redact {
 
@@ -94,25 +92,9 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     PugiXMLParser& parser, const std::vector<std::string>& expressions,
     const std::vector<std::size_t>& upfront, unsigned int threads) {
     std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
-    std::atomic<std::size_t> next{0};
-    const auto work = [&]() {
-        for (std::size_t index = next++; index < upfront.size(); index = next++) {
-            selected[upfront[index]] = parser.SelectNodes(expressions[upfront[index]]);
-        }
-    };
-    std::vector<std::thread> helpers;
-    const std::size_t wanted = std::min<std::size_t>(threads, upfront.size());
-    try {
-        while (helpers.size() + 1 < wanted) {
-            helpers.emplace_back(work);
-        }
-    } catch (const std::system_error&) {
-        // No further thread to be had: the ones started and this one do it all.
-    }
-    work();
-    for (std::thread& helper : helpers) {
-        helper.join();
-    }
+    ForEachOnThreads(upfront.size(), threads, [&](std::size_t index) {
+        selected[upfront[index]] = parser.SelectNodes(expressions[upfront[index]]);
+    });
     return selected;
 }
 
