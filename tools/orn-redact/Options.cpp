@@ -84,39 +84,27 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             isJobs = true;
         }
 
-        if (isJobs) {
+        if (isJobs || single != nullptr || repeated != nullptr) {
             std::string value;
             if (hasInlineValue) {
                 value = std::string(inlineValue);
             } else if (index + 1 < arguments.size()) {
                 value = arguments[++index];
             }
-            char* end = nullptr;
-            errno = 0;
-            const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 ||
-                jobs < 1 || jobs > 1024) {
-                parsed.error = "option " + std::string(name) + " needs a number from 1 to 1024";
-                return parsed;
-            }
-            options.jobs = static_cast<unsigned int>(jobs);
-            continue;
-        }
-        if (single != nullptr || repeated != nullptr) {
-            std::string value;
-            if (hasInlineValue) {
-                value = std::string(inlineValue);
-            } else if (index + 1 < arguments.size()) {
-                value = arguments[++index];
-            } else {
+            if (isJobs) {
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
+                if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' ||
+                    errno != 0 || jobs < 1 || jobs > 1024) {
+                    parsed.error = "option " + std::string(name) + " needs a number from 1 to 1024";
+                    return parsed;
+                }
+                options.jobs = static_cast<unsigned int>(jobs);
+            } else if (value.empty()) {
                 parsed.error = "option " + std::string(name) + " needs a file name";
                 return parsed;
-            }
-            if (value.empty()) {
-                parsed.error = "option " + std::string(name) + " needs a file name";
-                return parsed;
-            }
-            if (repeated != nullptr) {
+            } else if (repeated != nullptr) {
                 repeated->push_back(value);
             } else if (single->has_value()) {
                 parsed.error = "option " + std::string(name) + " given more than once";

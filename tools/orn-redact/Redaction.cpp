@@ -72,16 +72,24 @@ bool HoldsOtherText(const pugi::xml_node& element) {
     return other;
 }
 
+// Sets an item to "redacted" through the library's wrapper of it; the
+// splicer, if any, takes the new value while it is at hand.
+template <typename Wrapper, typename Item>
+bool SetRedacted(const Item& item, SourceSplicer* splicer) {
+    const bool set = Wrapper(Item(item)).SetValue(redactedText);
+    if (splicer != nullptr) {
+        splicer->Settle();
+    }
+    return set;
+}
+
 // Sets every text and CDATA node below element, through the library.
 void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
     ForEachTextInside(element, [splicer](const pugi::xml_node& text) {
         if (splicer != nullptr) {
             splicer->NoteText(text);
         }
-        PugiNode(pugi::xml_node(text)).SetValue(redactedText);
-        if (splicer != nullptr) {
-            splicer->Settle();
-        }
+        SetRedacted<PugiNode>(text, splicer);
         return true;
     });
 }
@@ -204,11 +212,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     if (splicer != nullptr) {
                         splicer->NoteAttribute(attribute, item->parent());
                     }
-                    if (PugiAttribute(pugi::xml_attribute(attribute)).SetValue(redactedText)) {
+                    if (SetRedacted<PugiAttribute>(attribute, splicer)) {
                         ++outcome.redacted;
-                    }
-                    if (splicer != nullptr) {
-                        splicer->Settle();
                     }
                 }
                 continue;
@@ -221,10 +226,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (splicer != nullptr) {
                     splicer->NoteElementText(node);
                 }
-                PugiNode(pugi::xml_node(node)).SetValue(redactedText);
-                if (splicer != nullptr) {
-                    splicer->Settle();
-                }
+                SetRedacted<PugiNode>(node, splicer);
                 if (settings.deep) {
                     RedactAllText(node, splicer);
                 }
@@ -238,10 +240,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (splicer != nullptr) {
                     splicer->NoteText(node);
                 }
-                PugiNode(pugi::xml_node(node)).SetValue(redactedText);
-                if (splicer != nullptr) {
-                    splicer->Settle();
-                }
+                SetRedacted<PugiNode>(node, splicer);
             }
         }
         outcomes.push_back(std::move(outcome));

@@ -215,9 +215,16 @@ std::uint32_t SourceSplicer::Intern(std::string_view text) {
 }
 
 void SourceSplicer::Reserve(std::size_t items) {
-    notes_.reserve(notes_.size() + items);
-    elements_.reserve(elements_.size() + items);
-    commentChecks_.reserve(commentChecks_.size() + items);
+    // At least doubling, so that many expressions do not move the records
+    // once each.
+    const auto grow = [items](auto& records) {
+        if (records.size() + items > records.capacity()) {
+            records.reserve(std::max(records.size() + items, 2 * records.capacity()));
+        }
+    };
+    grow(notes_);
+    grow(elements_);
+    grow(commentChecks_);
 }
 
 void SourceSplicer::NoteText(const pugi::xml_node& text) {
@@ -290,8 +297,8 @@ const char* SourceSplicer::CurrentValue(const Note& note) const {
 
 void SourceSplicer::Settle() {
     // Read while the items are still in the cache from their change.
-    // Names are interned between these; "redacted" is looked up on its own so
-    // that the last-name shortcut in Intern() keeps working.
+    // "redacted" is looked up on its own, so that Intern()'s shortcut for the
+    // last element name interned keeps working between the notes.
     for (; settled_ < notes_.size(); ++settled_) {
         const char* value = CurrentValue(notes_[settled_]);
         notes_[settled_].text =
