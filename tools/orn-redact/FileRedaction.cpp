@@ -168,13 +168,17 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         splicer.emplace(options.deep, input.size);
     }
     const RedactionSettings settings{options.deep, options.attributes, threads};
+    StepDone stepDone;
+    if (options.timings) {
+        stepDone = [&timings](const char* step) { timings.Lap(step); };
+    }
     std::vector<ExpressionOutcome> outcomes;
-    if (!Redact(*parser, expressions, settings, outcomes, error, splicer ? &*splicer : nullptr)) {
+    if (!Redact(*parser, expressions, settings, outcomes, error, splicer ? &*splicer : nullptr,
+                stepDone)) {
         message(error + "; nothing written");
         result.status = ExitUsage;
         return result;
     }
-    timings.Lap("select and redact");
 
     bool freed = false;
     if (splicer && splicer->Problem().empty()) {

@@ -264,7 +264,7 @@ Options:
       --report            print, per expression, how many items it selected and
                           how many of them were redacted
       --require-match     treat an expression that selects nothing as an error
-      --timings           print how long loading, selecting and redacting,
+      --timings           print how long loading, selecting, redacting,
                           splicing and writing took
   -j, --jobs N            redact up to N files at once (default: one per
                           processor)

@@ -94,6 +94,30 @@ void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
     });
 }
 
+// The items of a selection lie far apart in memory, and each one's change
+// waits on a few loads from it: its node, its first child and the input text
+// of its name and value. Fetching those some items ahead lets the memory
+// work on several items at once. The node is fetched first; its name and
+// first child once the node itself is in the cache.
+void FetchAhead(const pugi::xpath_node* item, const pugi::xpath_node* end) {
+    constexpr std::ptrdiff_t nodeDistance = 16;
+    constexpr std::ptrdiff_t contentDistance = 8;
+    if (end - item > nodeDistance) {
+        const pugi::xpath_node& ahead = item[nodeDistance];
+        __builtin_prefetch(ahead.node() ? static_cast<const void*>(ahead.node().internal_object())
+                                        : ahead.attribute().internal_object());
+    }
+    if (end - item > contentDistance) {
+        const pugi::xpath_node& ahead = item[contentDistance];
+        if (const pugi::xml_node node = ahead.node()) {
+            __builtin_prefetch(node.name());
+            __builtin_prefetch(node.first_child().internal_object());
+        } else {
+            __builtin_prefetch(ahead.attribute().value());
+        }
+    }
+}
+
 // Selects every expression marked in upfront, on up to threads threads at
 // once. The document is only read while this runs.
 std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
@@ -160,7 +184,7 @@ std::string ExpressionProblem(const std::string& expression) {
 
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error, SourceSplicer* splicer) {
+            std::string& error, SourceSplicer* splicer, const StepDone& stepDone) {
     auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
     if (xmlParser == nullptr) {
         error = "the parser does not support XPath selection";
@@ -186,6 +210,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     std::vector<std::unique_ptr<PugiXPathNodeSet>> preselected =
         upfront.size() > 1 ? SelectUpfront(*xmlParser, expressions, upfront, settings.threads)
                            : std::vector<std::unique_ptr<PugiXPathNodeSet>>(expressions.size());
+    if (stepDone) {
+        stepDone("select");
+    }
 
     std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
@@ -204,6 +231,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             splicer->Reserve(outcome.selected);
         }
         for (auto item = selected->Begin(); item != selected->End(); ++item) {
+            FetchAhead(item, selected->End());
             // Items are classified on the pugixml item; wrappers are made only
             // to write through the public interface.
             if (const pugi::xml_attribute attribute = item->attribute()) {
@@ -256,6 +284,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         } else if (spliced) {
             splicer->NoteCommentCheck(index, node);
         }
+    }
+    if (stepDone) {
+        stepDone("redact");
     }
     return true;
 }

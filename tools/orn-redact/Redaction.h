@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,9 @@ struct RedactionSettings {
     unsigned int threads = 1;  // expressions selected at once, where the order allows
 };
 
+/// Told the name of each step as it ends (for --timings).
+using StepDone = std::function<void(const char*)>;
+
 /// What one expression selected and what became of it.
 struct ExpressionOutcome {
     std::string expression;
@@ -42,9 +46,11 @@ struct ExpressionOutcome {
 /// every selected element for text that survived. False (with a reason) when an expression cannot
 /// be run. With a splicer, every change is also noted there and captured at the end; elements whose
 /// comments are still to be checked are noted there too (see AddCommentLeftovers).
+/// stepDone, if set, hears "select" once the expressions that can be selected
+/// before any change are, and "redact" at the end.
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error, SourceSplicer* splicer = nullptr);
+            std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {});
 
 /// After the splicer resolved its edits: counts the selected elements whose
 /// only leftover is a comment.
