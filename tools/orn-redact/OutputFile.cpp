@@ -33,12 +33,13 @@ bool WriteAll(int descriptor, std::string_view content) {
 }
 
 // Output buffer over a file descriptor. A failed write is remembered with its
-// errno; everything after it is dropped and the stream goes bad. Every few
-// megabytes written, the system is asked to start writing them to disk, so
-// that the final fsync waits only for the last of them.
+// errno; everything after it is dropped and the stream goes bad. With
+// writeBehind, every few megabytes written, the system is asked to start
+// writing them to disk, so that a final fsync waits only for the last of them.
 class DescriptorBuffer : public std::streambuf {
 public:
-    explicit DescriptorBuffer(int descriptor) : descriptor_(descriptor), buffer_(64 * 1024) {
+    DescriptorBuffer(int descriptor, bool writeBehind)
+        : descriptor_(descriptor), writeBehind_(writeBehind), buffer_(64 * 1024) {
         setp(buffer_.data(), buffer_.data() + buffer_.size());
     }
     bool Failed() const { return failedErrno_ != 0; }
@@ -92,7 +93,7 @@ private:
         written_ += content.size();
 #if defined(__linux__)
         constexpr off_t writeBehind = 8 * 1024 * 1024;
-        if (written_ - syncedTo_ >= writeBehind) {
+        if (writeBehind_ && written_ - syncedTo_ >= writeBehind) {
             // Only a hint: pipes and devices refuse it, and nothing depends on it.
             ::sync_file_range(descriptor_, syncedTo_, written_ - syncedTo_, SYNC_FILE_RANGE_WRITE);
             syncedTo_ = written_;
@@ -102,15 +103,17 @@ private:
     }
 
     int descriptor_;
+    bool writeBehind_;
     off_t written_ = 0;
     off_t syncedTo_ = 0;
     std::vector<char> buffer_;
     int failedErrno_ = 0;
 };
 
-// Streams the content into the descriptor; false (errno set) when a write failed.
-bool StreamTo(int descriptor, const ContentWriter& write) {
-    DescriptorBuffer buffer(descriptor);
+// Streams the content into the descriptor; false (errno set) when a write
+// failed. writeBehind: the content is to be flushed to disk at the end.
+bool StreamTo(int descriptor, const ContentWriter& write, bool writeBehind) {
+    DescriptorBuffer buffer(descriptor, writeBehind);
     std::ostream out(&buffer);
     write(out);
     out.flush();
@@ -154,7 +157,7 @@ bool WriteDirectly(const std::string& path, const ContentWriter& write, std::str
         error = "cannot write " + path + ": " + ErrorText();
         return false;
     }
-    bool written = StreamTo(descriptor, write);
+    bool written = StreamTo(descriptor, write, true);
     // Devices such as /dev/null and pipes cannot be synced; that is no failure.
     if (written && ::fsync(descriptor) != 0 && errno != EINVAL && errno != EROFS &&
         errno != ENOTSUP) {
@@ -217,12 +220,16 @@ bool WriteFileAtomically(const std::string& path, const ContentWriter& write, st
         mode = 0666 & ~mask;
     }
 
+    // A file that exists is replaced only once the new content is on disk,
+    // so that a crash cannot leave it empty or cut short. A new file is not
+    // forced to disk: nothing is lost if a crash takes it away.
+    const bool flush = exists;
     const char* failedStep = nullptr;
     if (::fchmod(descriptor, mode) != 0) {
         failedStep = "cannot set permissions";
-    } else if (!StreamTo(descriptor, write)) {
+    } else if (!StreamTo(descriptor, write, flush)) {
         failedStep = "cannot write";
-    } else if (::fsync(descriptor) != 0) {
+    } else if (flush && ::fsync(descriptor) != 0) {
         failedStep = "cannot flush";
     }
     const int savedErrno = errno;
@@ -239,7 +246,9 @@ bool WriteFileAtomically(const std::string& path, const ContentWriter& write, st
         ::unlink(temporary.c_str());
         return false;
     }
-    SyncFolder(folder);
+    if (flush) {
+        SyncFolder(folder);
+    }
     return true;
 }
 

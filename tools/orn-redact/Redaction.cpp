@@ -213,6 +213,15 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     if (stepDone) {
         stepDone("select");
     }
+    if (splicer != nullptr) {
+        // Room for the notes on every item selected so far, at once: growing
+        // per expression would copy the earlier notes each time.
+        std::size_t items = 0;
+        for (const auto& set : preselected) {
+            items += set ? set->Size() : 0;
+        }
+        splicer->Reserve(items);
+    }
 
     std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
@@ -276,10 +285,21 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
 
     // Text left behind is counted only now: a later expression may have
     // cleaned it up. Nothing the tool does adds other text, so elements found
-    // clean right after their change are not checked again.
+    // clean right after their change are not checked again. The document is
+    // only read from here on, so the checks run on all threads, in slices.
+    std::vector<char> holdsOther(recheck.size(), 0);
+    constexpr std::size_t sliceSize = 4096;
+    const std::size_t slices = (recheck.size() + sliceSize - 1) / sliceSize;
+    ForEachOnThreads(slices, settings.threads, [&](std::size_t slice) {
+        const std::size_t end = std::min(recheck.size(), (slice + 1) * sliceSize);
+        for (std::size_t at = slice * sliceSize; at < end; ++at) {
+            holdsOther[at] = HoldsOtherText(recheck[at].second) ? 1 : 0;
+        }
+    });
     const bool spliced = splicer != nullptr && splicer->Capture();
-    for (const auto& [index, node] : recheck) {
-        if (HoldsOtherText(node)) {
+    for (std::size_t at = 0; at < recheck.size(); ++at) {
+        const auto& [index, node] = recheck[at];
+        if (holdsOther[at] != 0) {
             ++outcomes[index].elementsWithOtherText;
         } else if (spliced) {
             splicer->NoteCommentCheck(index, node);

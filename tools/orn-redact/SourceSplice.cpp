@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace qiv::redact {
@@ -338,7 +340,11 @@ std::vector<std::size_t> SourceSplicer::ElementsWithOtherComments(std::size_t ex
 // lies between them) that finds where each start tag ends, where its end tag
 // begins, and the comments inside. Nested selections share the pass, so no
 // byte is scanned twice.
-bool SourceSplicer::ScanElements() {
+bool SourceSplicer::ScanElements(std::vector<SourceEdit>& comments, std::string& problem) {
+    const auto fail = [&problem](const char* why) {
+        problem = why;
+        return false;
+    };
     struct Open {
         std::size_t element;  // index into elements_
         std::size_t depth;    // nesting depth at which it was opened
@@ -359,22 +365,22 @@ bool SourceSplicer::ScanElements() {
         }
         const std::size_t lt = text.find('<', at);
         if (lt == none || lt + 1 >= text.size()) {
-            return Fail("an element in the input has no end");
+            return fail("an element in the input has no end");
         }
         if (next < elements_.size() && elements_[next].name <= lt) {
-            return Fail("a selected element was not found where the parser put it");
+            return fail("a selected element was not found where the parser put it");
         }
         const char kind = text[lt + 1];
         std::size_t end = none;
         if (text.compare(lt, 4, "<!--") == 0) {
             end = text.find("-->", lt + 4);
             if (end == none) {
-                return Fail("a comment in the input has no end");
+                return fail("a comment in the input has no end");
             }
             const std::string_view comment = text.substr(lt + 4, end - lt - 4);
             if (comment != redactedText) {
                 if (deep_) {
-                    edits_.push_back({lt + 4, end, std::string(redactedText)});
+                    comments.push_back({lt + 4, end, std::string(redactedText)});
                 } else {
                     elements_[open.back().element].otherComment = true;
                     anyOtherComment_ = true;
@@ -393,7 +399,7 @@ bool SourceSplicer::ScanElements() {
         } else if (kind == '/') {
             end = text.find('>', lt + 2);
             if (end == none || open.empty()) {
-                return Fail("an end tag in the input does not match");
+                return fail("an end tag in the input does not match");
             }
             if (open.back().depth == depth) {
                 const Element& closed = elements_[open.back().element];
@@ -428,7 +434,7 @@ bool SourceSplicer::ScanElements() {
             }
             scan = scan >= text.size() ? none : scan;
             if (scan == none) {
-                return Fail("a start tag in the input has no end");
+                return fail("a start tag in the input has no end");
             }
             const bool empty = text[scan - 1] == '/';
             const bool selected = next < elements_.size() && elements_[next].name == lt + 1;
@@ -447,7 +453,7 @@ bool SourceSplicer::ScanElements() {
             end = scan + 1;
         }
         if (end == none) {
-            return Fail("markup in the input has no end");
+            return fail("markup in the input has no end");
         }
         at = markupEnd = end;
     }
@@ -475,7 +481,7 @@ const std::string& SourceSplicer::Escaped(std::uint32_t text, char context) {
     return escaped_[slot];
 }
 
-bool SourceSplicer::AddEdit(const Note& note) {
+bool SourceSplicer::AddEdit(const Note& note, std::vector<SourceEdit>& edits) {
     const std::string_view text = source_;
     if (note.kind == Kind::Attribute) {
         const char quote = note.begin > 0 ? text[note.begin - 1] : 0;
@@ -485,7 +491,7 @@ bool SourceSplicer::AddEdit(const Note& note) {
         }
         SourceEdit edit{note.begin, end, {}};
         edit.replacement = Escaped(note.text, quote);
-        edits_.push_back(std::move(edit));
+        edits.push_back(std::move(edit));
         return true;
     }
     if (note.kind == Kind::Text) {
@@ -493,7 +499,7 @@ bool SourceSplicer::AddEdit(const Note& note) {
         if (note.begin == 0 || text[note.begin - 1] != '>' || end == none) {
             return Fail("a text was not found where the parser put it");
         }
-        edits_.push_back({note.begin, end, Escaped(note.text, 0)});
+        edits.push_back({note.begin, end, Escaped(note.text, 0)});
         return true;
     }
     if (note.kind == Kind::CData) {
@@ -503,7 +509,7 @@ bool SourceSplicer::AddEdit(const Note& note) {
             end == none) {
             return Fail("a CDATA section was not found where the parser put it");
         }
-        edits_.push_back({note.begin, end, Escaped(note.text, 'C')});
+        edits.push_back({note.begin, end, Escaped(note.text, 'C')});
         return true;
     }
     // Insert: the element had no text; the text added to it goes where its
@@ -517,8 +523,8 @@ bool SourceSplicer::AddEdit(const Note& note) {
         return Fail("an element without text was not found in the input");
     }
     if (extent->empty) {
-        edits_.push_back({extent->tagEnd, extent->tagEnd + 2,
-                          ">" + Escaped(note.text, 0) + "</" + texts_[element->nameText] + ">"});
+        edits.push_back({extent->tagEnd, extent->tagEnd + 2,
+                         ">" + Escaped(note.text, 0) + "</" + texts_[element->nameText] + ">"});
         return true;
     }
     if (extent->endTag < extent->gapBegin) {
@@ -528,7 +534,7 @@ bool SourceSplicer::AddEdit(const Note& note) {
     if (!std::all_of(gap.begin(), gap.end(), IsBlank)) {
         return Fail("an element without text holds text in the input");
     }
-    edits_.push_back({extent->gapBegin, extent->endTag, Escaped(note.text, 0)});
+    edits.push_back({extent->gapBegin, extent->endTag, Escaped(note.text, 0)});
     return true;
 }
 
@@ -606,28 +612,67 @@ bool SourceSplicer::Resolve(std::string_view source) {
             return Fail("a changed item lies beyond the end of the input");
         }
     }
+    // The selected elements are scanned on another thread while the other
+    // notes become edits here; insertions need what the scan finds.
+    std::vector<SourceEdit> comments;
+    std::string scanProblem;
+    bool scanned = false;
+    const auto scan = [this, &comments, &scanProblem, &scanned]() {
+        scanned = ScanElements(comments, scanProblem);
+    };
+    std::thread scanning;
+    constexpr std::size_t worthAThread = 4096;
+    if (elements_.size() >= worthAThread && notes_.size() >= worthAThread) {
+        try {
+            scanning = std::thread(scan);
+        } catch (const std::system_error&) {
+        }
+    }
+    if (!scanning.joinable()) {
+        scan();
+    }
+    // Each expression noted its items in order; the insertions come last.
+    SortRuns(notes_, [](const Note& note) { return note.begin; });
     edits_.clear();
-    if (!ScanElements()) {
+    edits_.reserve(notes_.size());
+    bool placed = true;
+    for (const Note& note : notes_) {
+        if (note.kind != Kind::Insert && !AddEdit(note, edits_)) {
+            placed = false;
+            break;
+        }
+    }
+    if (scanning.joinable()) {
+        scanning.join();
+    }
+    if (!scanned) {
+        problem_ = scanProblem;  // the input's structure is the first problem
         return false;
     }
-    // The scan made the comment edits, in order; the notes' edits follow,
-    // mostly in order once the (small) notes are.
-    SortRuns(notes_, [](const Note& note) { return note.begin; });
-    const auto comments = static_cast<std::ptrdiff_t>(edits_.size());
-    edits_.reserve(edits_.size() + notes_.size());
+    if (!placed) {
+        return false;
+    }
+    const auto plain = static_cast<std::ptrdiff_t>(edits_.size());
     for (const Note& note : notes_) {
-        if (!AddEdit(note)) {
+        if (note.kind == Kind::Insert && !AddEdit(note, edits_)) {
             return false;
         }
     }
     const auto order = [](const SourceEdit& a, const SourceEdit& b) {
         return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
     };
-    // Insertions sit at their element's end, so they can be out of order.
-    if (!std::is_sorted(edits_.begin() + comments, edits_.end(), order)) {
-        std::sort(edits_.begin(), edits_.end(), order);
-    } else if (!std::is_sorted(edits_.begin(), edits_.end(), order)) {
-        std::inplace_merge(edits_.begin(), edits_.begin() + comments, edits_.end(), order);
+    // Insertions sit at their element's end, after the other edits here, and
+    // the scan made the comment edits in order: merge all three.
+    if (!std::is_sorted(edits_.begin(), edits_.begin() + plain, order)) {
+        std::sort(edits_.begin(), edits_.begin() + plain, order);
+    }
+    std::sort(edits_.begin() + plain, edits_.end(), order);
+    std::inplace_merge(edits_.begin(), edits_.begin() + plain, edits_.end(), order);
+    if (!comments.empty()) {
+        const auto notes = static_cast<std::ptrdiff_t>(edits_.size());
+        edits_.insert(edits_.end(), std::make_move_iterator(comments.begin()),
+                      std::make_move_iterator(comments.end()));
+        std::inplace_merge(edits_.begin(), edits_.begin() + notes, edits_.end(), order);
     }
     edits_.erase(std::unique(edits_.begin(), edits_.end(),
                              [](const SourceEdit& a, const SourceEdit& b) {

@@ -103,10 +103,10 @@ private:
     const char* CurrentValue(const Note& note) const;
     std::uint32_t Intern(std::string_view text);
     void NoteElement(const pugi::xml_node& element);
-    bool ScanElements();
+    bool ScanElements(std::vector<SourceEdit>& comments, std::string& problem);
     const Element* FindElement(std::size_t name) const;
     const std::string& Escaped(std::uint32_t text, char context);
-    bool AddEdit(const Note& note);
+    bool AddEdit(const Note& note, std::vector<SourceEdit>& edits);
 
     bool deep_;
     std::size_t bufferSize_;
