@@ -78,7 +78,12 @@ template <typename Wrapper, typename Item>
 bool SetRedacted(const Item& item, SourceSplicer* splicer) {
     const bool set = Wrapper(Item(item)).SetValue(redactedText);
     if (splicer != nullptr) {
-        splicer->Settle();
+        // What was set reads "redacted"; what could not be set is read back.
+        if (set) {
+            splicer->SettleRedacted();
+        } else {
+            splicer->Settle();
+        }
     }
     return set;
 }
@@ -260,17 +265,15 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             if (type == pugi::node_element || type == pugi::node_document) {
                 ++outcome.elements;
                 ++outcome.redacted;
-                if (splicer != nullptr) {
-                    splicer->NoteElementText(node);
-                }
+                const bool noted = splicer != nullptr && splicer->NoteElementText(node);
                 SetRedacted<PugiNode>(node, splicer);
                 if (settings.deep) {
                     RedactAllText(node, splicer);
                 }
                 if (HoldsOtherText(node)) {
                     recheck.emplace_back(outcomes.size(), node);
-                } else if (splicer != nullptr) {
-                    splicer->NoteCommentCheck(outcomes.size(), node);
+                } else if (noted) {
+                    splicer->NoteCommentCheck(outcomes.size());
                 }
             } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
                 ++outcome.redacted;

@@ -239,35 +239,34 @@ void SourceSplicer::NoteText(const pugi::xml_node& text) {
                       text.type() == pugi::node_cdata ? Kind::CData : Kind::Text});
 }
 
-void SourceSplicer::NoteElement(const pugi::xml_node& element) {
+bool SourceSplicer::NoteElement(const pugi::xml_node& element) {
     const std::ptrdiff_t offset = OffsetOf(element);
     if (offset <= 0) {
-        Fail("a selected element has no position in the input");
-        return;
+        return Fail("a selected element has no position in the input");
     }
     Element entry;
     entry.name = static_cast<std::size_t>(offset);
     entry.nameText = Intern(element.name());
     elements_.push_back(entry);
+    return true;
 }
 
-void SourceSplicer::NoteElementText(const pugi::xml_node& element) {
+bool SourceSplicer::NoteElementText(const pugi::xml_node& element) {
     if (element.type() == pugi::node_document) {
-        Fail("the document node itself is selected");
-        return;
+        return Fail("the document node itself is selected");
     }
-    const std::size_t noted = elements_.size();
-    NoteElement(element);
+    if (!NoteElement(element)) {
+        return false;
+    }
     for (pugi::xml_node child = element.first_child(); child; child = child.next_sibling()) {
         if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
             NoteText(child);
-            return;
+            return true;
         }
     }
-    if (elements_.size() > noted) {
-        elements_.back().insert = true;
-        notes_.push_back({elements_.back().name, element.internal_object(), 0, Kind::Insert});
-    }
+    elements_.back().insert = true;
+    notes_.push_back({elements_.back().name, element.internal_object(), 0, Kind::Insert});
+    return true;
 }
 
 void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
@@ -308,6 +307,12 @@ void SourceSplicer::Settle() {
     }
 }
 
+void SourceSplicer::SettleRedacted() {
+    for (; settled_ < notes_.size(); ++settled_) {
+        notes_[settled_].text = redactedIndex_;
+    }
+}
+
 const SourceSplicer::Element* SourceSplicer::FindElement(std::size_t name) const {
     const auto found = std::lower_bound(
         elements_.begin(), elements_.end(), name,
@@ -320,6 +325,10 @@ void SourceSplicer::NoteCommentCheck(std::size_t expression, const pugi::xml_nod
     if (offset > 0) {
         commentChecks_.emplace_back(expression, static_cast<std::size_t>(offset));
     }
+}
+
+void SourceSplicer::NoteCommentCheck(std::size_t expression) {
+    commentChecks_.emplace_back(expression, elements_.back().name);
 }
 
 std::vector<std::size_t> SourceSplicer::ElementsWithOtherComments(std::size_t expressions) const {

@@ -47,16 +47,22 @@ public:
     /// A text or CDATA node about to change.
     void NoteText(const pugi::xml_node& text);
     /// An element (or the document) about to have its text set: its first text
-    /// child changes, or a text child is added.
-    void NoteElementText(const pugi::xml_node& element);
+    /// child changes, or a text child is added. False when the element has no
+    /// place in the input (and the splice is given up).
+    bool NoteElementText(const pugi::xml_node& element);
     /// An attribute of element about to change.
     void NoteAttribute(const pugi::xml_attribute& attribute, const pugi::xml_node& element);
     /// Right after the noted items were changed: takes their values while they
     /// are at hand (Capture() would otherwise read them all again).
     void Settle();
+    /// As Settle(), where the caller knows that every noted item now reads
+    /// "redacted".
+    void SettleRedacted();
     /// A selected element whose text is all "redacted": whether a comment in it
     /// is left over is known only after Resolve().
     void NoteCommentCheck(std::size_t expression, const pugi::xml_node& element);
+    /// The same, for the element NoteElementText() noted last.
+    void NoteCommentCheck(std::size_t expression);
 
     /// After every change, while the document is still there: takes the final
     /// values. False when the changes cannot be placed in the input.
@@ -102,7 +108,7 @@ private:
     std::ptrdiff_t OffsetOf(const pugi::xml_node& node) const;
     const char* CurrentValue(const Note& note) const;
     std::uint32_t Intern(std::string_view text);
-    void NoteElement(const pugi::xml_node& element);
+    bool NoteElement(const pugi::xml_node& element);
     bool ScanElements(std::vector<SourceEdit>& comments, std::string& problem);
     const Element* FindElement(std::size_t name) const;
     const std::string& Escaped(std::uint32_t text, char context);
