@@ -72,6 +72,20 @@ bool HoldsOtherText(const pugi::xml_node& element) {
     return other;
 }
 
+// Whether an element just set surely holds no other text: it has no child,
+// or its one child is a text that reads "redacted". This looks only at what
+// the change has just brought into the cache; anything else is left to
+// HoldsOtherText, after the last expression.
+bool SurelyClean(const pugi::xml_node& element) {
+    const pugi::xml_node only = element.first_child();
+    if (!only) {
+        return true;
+    }
+    const pugi::xml_node_type type = only.type();
+    return !only.next_sibling() && (type == pugi::node_pcdata || type == pugi::node_cdata) &&
+           std::strcmp(only.value(), redactedText) == 0;
+}
+
 // Sets an item to "redacted" through the library's wrapper of it; the
 // splicer, if any, takes the new value while it is at hand.
 template <typename Wrapper, typename Item>
@@ -270,7 +284,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (settings.deep) {
                     RedactAllText(node, splicer);
                 }
-                if (HoldsOtherText(node)) {
+                if (!SurelyClean(node)) {
                     recheck.emplace_back(outcomes.size(), node);
                 } else if (noted) {
                     splicer->NoteCommentCheck(outcomes.size());
