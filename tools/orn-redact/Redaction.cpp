@@ -142,9 +142,17 @@ void FetchAhead(const pugi::xpath_node* item, const pugi::xpath_node* end) {
 std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     PugiXMLParser& parser, const std::vector<std::string>& expressions,
     const std::vector<std::size_t>& upfront, unsigned int threads) {
+    // Longest first, so that the short ones fill in around it: an expression
+    // with more steps makes more passes over the document.
+    std::vector<std::size_t> order = upfront;
+    const auto steps = [&expressions](std::size_t index) {
+        return std::count(expressions[index].begin(), expressions[index].end(), '/');
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&steps](std::size_t a, std::size_t b) { return steps(a) > steps(b); });
     std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
-    ForEachOnThreads(upfront.size(), threads, [&](std::size_t index) {
-        selected[upfront[index]] = parser.SelectNodes(expressions[upfront[index]]);
+    ForEachOnThreads(order.size(), threads, [&](std::size_t index) {
+        selected[order[index]] = parser.SelectNodes(expressions[order[index]]);
     });
     return selected;
 }
