@@ -4,7 +4,8 @@
 #   - the byte-preserving output, written anew, equals the --reformat output
 #     (the same document);
 #   - every line that differs from the input holds "redacted";
-#   - a batch of all the documents gives the same bytes as one run per file.
+#   - a batch of all the documents (one thread each) gives the same bytes as
+#     one run per file (all threads).
 # Documents that are not installed are skipped with a note; none at all is an
 # error. Usage: scripts/check-real-documents.sh [ORN_REDACT]
 # (default build/default/tools/orn-redact/orn-redact).
@@ -88,9 +89,14 @@ done
 if [ "${#documents[@]}" -gt 1 ]; then
   inputs=()
   for document in "${documents[@]}"; do inputs+=(-i "$document"); done
-  "$tool" "${inputs[@]}" --output-dir "$work/batch" --jobs 2 --quiet --attributes //@name //description 2>/dev/null
+  if ! "$tool" "${inputs[@]}" --output-dir "$work/batch" --jobs 2 --quiet --attributes //@name \
+    //description '//*' 2>"$work/stderr"; then
+    echo "FAILED: the batch run failed:"
+    cat "$work/stderr"
+    exit 1
+  fi
   for document in "${documents[@]}"; do
-    "$tool" -i "$document" -o "$work/single.xml" --attributes //@name //description 2>/dev/null
+    "$tool" -i "$document" -o "$work/single.xml" --attributes //@name //description '//*' 2>/dev/null
     if ! cmp -s "$work/single.xml" "$work/batch/$(basename "$document")"; then
       echo "FAILED: batch output of $document differs from a single run"
       failed=$((failed + 1))
