@@ -163,4 +163,36 @@ TEST(Splice, GeneratedDocumentsKeepTheSpliceProperty) {
     }
 }
 
+// Large enough that the early selection, the checks for text left behind and
+// the scan of the selected elements run on threads; every record the same, so
+// every record's line must come out the same.
+TEST(Splice, LargeDocumentsSpliceAlikeOnThreads) {
+    std::string document = prolog + "<customers>\r\n";
+    for (int n = 0; n < 5000; ++n) {
+        document += "  <customer id='" + std::to_string(n % 7) +
+                    "'><email>a@b.org</email><phone/><notes>Called <b>x</b> twice<!-- ask "
+                    "--></notes></customer>\r\n";
+    }
+    document += "</customers>\r\n";
+    const std::vector<std::string> expressions{"//email", "//phone", "//customer/notes",
+                                               "//@id"};
+    const std::tuple<RedactionSettings, const char*> cases[] = {
+        {{false, false, 2},
+         "<customer id='0'><email>redacted</email><phone>redacted</phone><notes>redacted<b>x</b> "
+         "twice<!-- ask --></notes></customer>"},
+        {{true, true, 2},
+         "<customer id='redacted'><email>redacted</email><phone>redacted</phone><notes>redacted<b>"
+         "redacted</b>redacted<!--redacted--></notes></customer>"},
+    };
+    for (const auto& [settings, line] : cases) {
+        const auto run = RunSplice(document, expressions, settings);
+        ASSERT_EQ(run.fallback, "");
+        ASSERT_EQ(run.problem, "");
+        const std::string expected = prolog + "<customers>\r\n  " + line + "\r\n";
+        EXPECT_EQ(run.output.substr(0, expected.size()), expected);
+        EXPECT_EQ(run.output.size() - expected.size(),
+                  4999 * (std::string(line).size() + 4) + std::string("</customers>\r\n").size());
+    }
+}
+
 }  // namespace
