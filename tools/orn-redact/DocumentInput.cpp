@@ -9,11 +9,12 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <iostream>
-#include <iterator>
+#include <istream>
 #include <sstream>
 
 #include <pugixml.hpp>
+
+#include "HeapWarmer.h"
 
 namespace qiv::redact {
 
@@ -131,11 +132,6 @@ protected:
     }
 };
 
-bool ReadAll(std::istream& stream, std::string& text) {
-    text.assign(std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>());
-    return !stream.bad();
-}
-
 // The library reports the outcome without the offset; parsing the same bytes
 // again with the same options finds where it stopped.
 std::size_t FailureOffset(std::string_view text) {
@@ -159,10 +155,14 @@ std::string DescribeFailure(const std::string& source, const LoadResult& result,
     return message.str();
 }
 
-bool LoadText(DataParserIF& parser, std::string& text, const std::string& source,
+// Below this size the parse is over before a helper thread would help.
+constexpr std::size_t warmFrom = 4 << 20;
+
+bool LoadText(DataParserIF& parser, std::string& text, const std::string& source, bool warmHeap,
               std::string& error) {
     TextBuffer buffer(text);
     std::istream stream(&buffer);
+    HeapWarmer warmer(warmHeap && text.size() >= warmFrom);
     const LoadResult result = parser.LoadStream(stream);
     if (result.second != DataParserStatus::Ok) {
         const std::string_view view = text;
@@ -197,15 +197,17 @@ bool InputDocument::Identity::operator==(const Identity& other) const {
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error) {
     constexpr std::size_t headSize = 4096;
     if (!input.path) {
-        if (!ReadAll(std::cin, input.text)) {
-            error = "cannot read standard input";
+        // Straight from the descriptor: through std::cin, which is tied to
+        // C's stdio, every byte would be a call of its own.
+        if (!ReadDescriptor(STDIN_FILENO, 0, input.text)) {
+            error = std::string("cannot read standard input: ") + std::strerror(errno);
             return false;
         }
         input.source = input.text;
         input.haveSource = true;
         input.size = input.source.size();
         input.head = input.text.substr(0, headSize);
-        return LoadText(parser, input.text, "standard input", error);
+        return LoadText(parser, input.text, "standard input", input.warmHeap, error);
     }
     const std::string& path = *input.path;
 
@@ -239,11 +241,15 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.haveSource = true;
         input.size = input.source.size();
         input.head = input.text.substr(0, headSize);
-        return LoadText(parser, input.text, path, error);
+        return LoadText(parser, input.text, path, input.warmHeap, error);
     }
 
     input.identity = IdentityOf(info);
-    const LoadResult result = parser.LoadFile(path);
+    LoadResult result;
+    {
+        HeapWarmer warmer(input.warmHeap && static_cast<std::size_t>(info.st_size) >= warmFrom);
+        result = parser.LoadFile(path);
+    }
     if (result.second != DataParserStatus::Ok) {
         const bool haveText = ReadSource(input, error);
         error = DescribeFailure(path, result, haveText ? &input.source : nullptr);

@@ -147,6 +147,7 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
     InputDocument input;
     input.path = task.input;
+    input.warmHeap = threads > 1;
     std::string error;
     if (!LoadDocument(*parser, input, error)) {
         message(error);

@@ -21,6 +21,7 @@
 
 #include "Batch.h"
 #include "FileRedaction.h"
+#include "HeapWarmer.h"
 #include "Options.h"
 #include "Redaction.h"
 
@@ -190,6 +191,7 @@ int main(int argc, char** argv) {
     // killing the tool halfway; the temporary file is removed either way.
     std::signal(SIGXFSZ, SIG_IGN);
 
+    TrackParserAllocations();
     StandardOutputGuard standardOutput;
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc), standardOutput.Original());
