@@ -52,6 +52,8 @@ make_batch() {
 run() {
   local config=$1 batch=$2 out=$3 start end
   rm -rf "$out" && mkdir -p "$out"
+  # The output of the runs before goes to disk now, not in the middle of this one.
+  sync
   start=$(date +%s%N)
   case $config in
     loop)

@@ -109,6 +109,8 @@ set_command() {
 measure() {
   local start end usage="0 0 0"
   set_command "$@"
+  # The output of the runs before goes to disk now, not in the middle of this one.
+  sync
   start=$(date +%s%N)
   if ((has_time)); then
     /usr/bin/time -f '%M %U %S' -o "$work/usage" "${cmd[@]}" >"$stdout_to"
