@@ -32,14 +32,26 @@ void* Allocate(std::size_t size) {
 
 void Deallocate(void* block) { std::free(block); }
 
+// What warming needs of the platform: glibc's heap and a way to fault pages in
+// without writing them.
 #if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
 constexpr bool canWarm = true;
-// The heap grows in steps this large while a warmer runs, so that there is
+
+// While a warmer runs the heap grows in steps this large, so that there is
 // room beyond the latest allocation to touch; glibc's own step otherwise.
-constexpr int warmTopPad = 64 << 20;
-constexpr int defaultTopPad = 128 << 10;
+void SetHeapStep(bool large) { ::mallopt(M_TOP_PAD, large ? 64 << 20 : 128 << 10); }
+
+std::uintptr_t HeapTop() { return reinterpret_cast<std::uintptr_t>(::sbrk(0)); }
+
+// Fails, touching nothing, where the range is no longer mapped (the heap shrank).
+bool Touch(std::uintptr_t begin, std::uintptr_t end) {
+    return ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE) == 0;
+}
 #else
 constexpr bool canWarm = false;
+void SetHeapStep(bool) {}
+std::uintptr_t HeapTop() { return 0; }
+bool Touch(std::uintptr_t, std::uintptr_t) { return false; }
 #endif
 
 }  // namespace
@@ -65,9 +77,7 @@ HeapWarmer::HeapWarmer(bool enabled) : enabled_(enabled && canWarm) {
     if (!enabled_) {
         return;
     }
-#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
-    ::mallopt(M_TOP_PAD, warmTopPad);
-#endif
+    SetHeapStep(true);
     try {
         thread_ = std::thread([this]() { Run(); });
     } catch (const std::system_error&) {
@@ -79,31 +89,23 @@ HeapWarmer::~HeapWarmer() {
     if (thread_.joinable()) {
         thread_.join();
     }
-#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
     if (enabled_) {
-        ::mallopt(M_TOP_PAD, defaultTopPad);
+        SetHeapStep(false);
     }
-#endif
 }
 
 void HeapWarmer::Run() {
-#if defined(__GLIBC__) && defined(MADV_POPULATE_WRITE)
     const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
     std::uintptr_t frontier = 0;
     while (!stop_.load(std::memory_order_acquire)) {
-        const Range range =
-            NextRange(lastAllocationEnd.load(std::memory_order_relaxed),
-                      reinterpret_cast<std::uintptr_t>(::sbrk(0)), frontier, pageSize);
-        // The heap may shrink meanwhile: the call then fails and nothing is touched.
-        if (range.begin < range.end &&
-            ::madvise(reinterpret_cast<void*>(range.begin), range.end - range.begin,
-                      MADV_POPULATE_WRITE) == 0) {
+        const Range range = NextRange(lastAllocationEnd.load(std::memory_order_relaxed), HeapTop(),
+                                      frontier, pageSize);
+        if (range.begin < range.end && Touch(range.begin, range.end)) {
             frontier = range.end;
             continue;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
-#endif
 }
 
 }  // namespace qiv::redact

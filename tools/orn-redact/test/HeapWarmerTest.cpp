@@ -1,8 +1,5 @@
 // Touching the heap ahead of the parser: which pages come next, and a document
 // loaded with a warmer running is the same document.
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +13,7 @@
 #include "DocumentInput.h"
 #include "HeapWarmer.h"
 #include "InterfaceFactory.h"
+#include "TestSupport.h"
 
 namespace {
 
@@ -58,10 +56,8 @@ TEST(HeapWarmer, NextRangeFollowsTheLatestAllocation) {
 // A document large enough for the warmer, loaded with and without it.
 TEST(HeapWarmer, LoadedDocumentIsTheSame) {
     qiv::redact::TrackParserAllocations();
-    std::string folder =
-        (std::filesystem::temp_directory_path() / "orn-heap-warmer.XXXXXX").string();
-    ASSERT_NE(::mkdtemp(folder.data()), nullptr);
-    const std::string path = folder + "/large.xml";
+    const qiv::test::TempDir folder;
+    const std::string path = (folder.Path() / "large.xml").string();
     {
         std::ofstream file(path, std::ios::binary);
         file << "<r>\n";
@@ -86,7 +82,6 @@ TEST(HeapWarmer, LoadedDocumentIsTheSame) {
         parser->SaveToStream(out, 0);
         saved[warm] = out.str();
     }
-    std::filesystem::remove_all(folder);
     EXPECT_GT(saved[0].size(), 4u << 20);
     EXPECT_EQ(saved[0], saved[1]);
 }
