@@ -174,8 +174,7 @@ TEST(Splice, LargeDocumentsSpliceAlikeOnThreads) {
                     "--></notes></customer>\r\n";
     }
     document += "</customers>\r\n";
-    const std::vector<std::string> expressions{"//email", "//phone", "//customer/notes",
-                                               "//@id"};
+    const std::vector<std::string> expressions{"//email", "//phone", "//customer/notes", "//@id"};
     const std::tuple<RedactionSettings, const char*> cases[] = {
         {{false, false, 2},
          "<customer id='0'><email>redacted</email><phone>redacted</phone><notes>redacted<b>x</b> "
