@@ -7,12 +7,15 @@
 // markup.
 
 #include <algorithm>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "DataParserIF.h"
 #include "InterfaceFactory.h"
+#include "PugiXMLParser.h"
+#include "PugiXPathNodeSet.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
 
@@ -36,12 +39,15 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     SpliceRun run;
     auto parser = InterfaceFactory::Create<DataParserIF>("XML");
     std::istringstream input(source);
+    // Latin-1 is parsed in its UTF-8 form and spliced back into its own bytes.
+    const std::string encoding = ConvertedEncoding(source);
+    const bool latin1 = encoding == "Latin-1";
     if (parser->LoadStream(input).second != DataParserStatus::Ok ||
-        !ConvertedEncoding(source).empty()) {
+        (!encoding.empty() && !latin1)) {
         run.fallback = "not a document whose bytes the parser keeps";
         return run;
     }
-    SourceSplicer splicer(settings.deep, source.size());
+    SourceSplicer splicer(settings.deep, latin1 ? 2 * source.size() : source.size());
     std::vector<ExpressionOutcome> outcomes;
     std::string error;
     if (!Redact(*parser, expressions, settings, outcomes, error, &splicer)) {
@@ -52,11 +58,22 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     const std::string redacted = SavedRaw(*parser);
     if (!settings.deep && !settings.attributes) {
         // Without the tool's extras, the redaction is the library's own, with
-        // each expression seeing the changes of the ones before it.
+        // each expression seeing the changes of the ones before it; only where
+        // an expression selects the document node, the tool takes its
+        // document element instead.
         auto library = InterfaceFactory::Create<DataParserIF>("XML");
         std::istringstream again(source);
         library->LoadStream(again);
-        library->RedactNodes(expressions);
+        auto* xml = dynamic_cast<PugiXMLParser*>(library.get());
+        for (const std::string& expression : expressions) {
+            const std::unique_ptr<PugiXPathNodeSet> set = xml->SelectNodes(expression);
+            const bool document =
+                set && std::any_of(set->Begin(), set->End(), [](const pugi::xpath_node& item) {
+                    return item.node().type() == pugi::node_document;
+                });
+            library->RedactNodes(
+                {document ? "(" + expression + ")[parent::node()] | /*" : expression});
+        }
         if (SavedRaw(*library) != redacted) {
             run.problem = "the tool's redaction differs from the library's:\n" +
                           SavedRaw(*library) + "\n" + redacted;
@@ -64,7 +81,8 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         }
     }
     parser->Reset();
-    if (!splicer.Problem().empty() || !splicer.Resolve(source)) {
+    if (!splicer.Problem().empty() ||
+        !(latin1 ? splicer.ResolveLatin1(source) : splicer.Resolve(source))) {
         run.fallback = splicer.Problem();
         return run;
     }

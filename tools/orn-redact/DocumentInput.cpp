@@ -1,7 +1,6 @@
 #include "DocumentInput.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -74,6 +73,14 @@ InputDocument::Identity IdentityOf(const struct stat& info) {
         static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
         static_cast<unsigned long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
         static_cast<long long>(info.st_mtim.tv_nsec)};
+}
+
+// Whether text starts with an XML declaration (after a UTF-8 byte order mark).
+bool OpensDeclaration(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    return text.substr(0, 5) == "<?xml";
 }
 
 // Reads from descriptor until its end, or until limit bytes; size is what is
@@ -172,6 +179,41 @@ bool LoadText(DataParserIF& parser, std::string& text, const std::string& source
     return true;
 }
 
+// The head of a document: its first bytes, and if they open an XML
+// declaration, on up to the declaration's end. pugixml reads the encoding
+// from the whole declaration, however far into the file it reaches.
+constexpr std::size_t headSize = 4096;
+
+std::string HeadOf(std::string_view text) {
+    std::string head(text.substr(0, headSize));
+    if (head.size() == headSize && OpensDeclaration(head)) {
+        const std::size_t end = text.find("?>");
+        head.assign(text.substr(0, end == std::string_view::npos ? text.size() : end + 2));
+    }
+    return head;
+}
+
+bool ReadHead(int descriptor, std::string& head) {
+    if (!ReadDescriptor(descriptor, 0, head, headSize)) {
+        return false;
+    }
+    if (head.size() < headSize || !OpensDeclaration(head)) {
+        return true;
+    }
+    std::string more;
+    for (std::size_t from = 0; head.find("?>", from) == std::string::npos;
+         from = head.size() - 1) {
+        if (!ReadDescriptor(descriptor, 0, more, 64 * 1024)) {
+            return false;
+        }
+        if (more.empty()) {
+            break;
+        }
+        head += more;
+    }
+    return true;
+}
+
 }  // namespace
 
 TextPosition PositionOf(std::string_view text, std::size_t offset) {
@@ -195,7 +237,6 @@ bool InputDocument::Identity::operator==(const Identity& other) const {
 }
 
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error) {
-    constexpr std::size_t headSize = 4096;
     if (!input.path) {
         // Straight from the descriptor: through std::cin, which is tied to
         // C's stdio, every byte would be a call of its own.
@@ -206,7 +247,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.source = input.text;
         input.haveSource = true;
         input.size = input.source.size();
-        input.head = input.text.substr(0, headSize);
+        input.head = HeadOf(input.text);
         return LoadText(parser, input.text, "standard input", input.warmHeap, error);
     }
     const std::string& path = *input.path;
@@ -229,8 +270,8 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
     }
     const bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
     // Pipes and devices can be read only once: read them whole and parse that.
-    const bool read = regular ? ReadDescriptor(descriptor, 0, input.head, headSize)
-                              : ReadDescriptor(descriptor, 0, input.text);
+    const bool read =
+        regular ? ReadHead(descriptor, input.head) : ReadDescriptor(descriptor, 0, input.text);
     ::close(descriptor);
     if (!read) {
         error = "cannot read " + path + ": " + std::strerror(errno);
@@ -240,7 +281,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.source = input.text;
         input.haveSource = true;
         input.size = input.source.size();
-        input.head = input.text.substr(0, headSize);
+        input.head = HeadOf(input.text);
         return LoadText(parser, input.text, path, input.warmHeap, error);
     }
 
@@ -253,7 +294,6 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
     if (result.second != DataParserStatus::Ok) {
         const bool haveText = ReadSource(input, error);
         error = DescribeFailure(path, result, haveText ? &input.source : nullptr);
-        input.mapping.reset();
         return false;
     }
     input.size = static_cast<std::size_t>(info.st_size);
@@ -274,30 +314,41 @@ bool ReadSource(InputDocument& input, std::string& error) {
         }
         return false;
     }
+    const std::string changed = "cannot read " + path + ": it changed while it was being redacted";
     if (!(IdentityOf(info) == input.identity)) {
         ::close(descriptor);
-        error = "cannot read " + path + ": it changed while it was being redacted";
+        error = changed;
         return false;
     }
-    // Mapped, not read: the bytes are needed once, in order, and a copy would
-    // cost as much memory as the file.
-    const auto size = static_cast<std::size_t>(info.st_size);
-    void* mapped =
-        size == 0 ? nullptr : ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, descriptor, 0);
-    const int mapErrno = errno;
+    const bool read = ReadDescriptor(descriptor, info.st_size, input.text);
+    const int readErrno = errno;
+    // What was read is the parsed document only if the file is still the same
+    // and it was read to the size it had then.
+    const bool same = ::fstat(descriptor, &info) == 0 && IdentityOf(info) == input.identity &&
+                      input.text.size() == input.identity.size;
     ::close(descriptor);
-    if (mapped == MAP_FAILED) {
-        error = "cannot read " + path + ": " + std::strerror(mapErrno);
+    if (!read || !same) {
+        error = !read ? "cannot read " + path + ": " + std::strerror(readErrno) : changed;
+        input.text = std::string();
         return false;
     }
-    if (mapped != nullptr) {
-        ::madvise(mapped, size, MADV_SEQUENTIAL);
-        input.mapping = std::shared_ptr<const void>(
-            mapped, [size](const void* region) { ::munmap(const_cast<void*>(region), size); });
-        input.source = std::string_view(static_cast<const char*>(mapped), size);
-    }
+    input.source = input.text;
     input.haveSource = true;
     return true;
+}
+
+std::size_t NulOffset(std::string_view text) {
+    const void* found = std::memchr(text.data(), 0, text.size());
+    return found == nullptr ? std::string_view::npos
+                            : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
+std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset) {
+    const TextPosition position = PositionOf(text, offset);
+    return "cannot parse " + source + ": it holds a NUL byte at line " +
+           std::to_string(position.line) + ", column " + std::to_string(position.column) +
+           " (offset " + std::to_string(offset) +
+           "), and the parser reads nothing after one; nothing written";
 }
 
 }  // namespace qiv::redact

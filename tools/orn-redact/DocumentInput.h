@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,10 +23,11 @@ struct InputDocument {
     bool warmHeap = false;            // a spare processor may take the parse's page faults
     std::string_view source;          // the bytes parsed, once read
     bool haveSource = false;
-    std::string text;                     // source, when it was read into memory
-    std::shared_ptr<const void> mapping;  // source, when the file is mapped
-    std::size_t size = 0;                 // number of bytes parsed
-    std::string head;                     // the first bytes (all of source when it was read first)
+    std::string text;  // source, once read into memory
+    std::size_t size = 0;  // number of bytes parsed
+    // The first bytes, up to the end of a leading XML declaration however
+    // long it is, so that the encoding the parser reads it in is known.
+    std::string head;
     // A regular file is parsed by the library from its path; what it was then,
     // so that reading it again can tell whether it is still the same.
     struct Identity {
@@ -47,8 +47,17 @@ struct InputDocument {
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error);
 
 /// Makes input.source hold the bytes the document was parsed from: a regular
-/// file is mapped into memory (read only), and must not have changed since it
-/// was parsed.
+/// file is read into memory, and must not have changed since it was parsed.
+/// It is read, not mapped: a mapped file that shrinks under the tool would
+/// kill the whole process.
 bool ReadSource(InputDocument& input, std::string& error);
+
+/// The parser reads a document only up to its first NUL byte: where that is
+/// in text, or npos.
+std::size_t NulOffset(std::string_view text);
+
+/// A message for a document that holds a NUL byte at offset (the parser reads
+/// nothing after it, so nothing after it may be written either).
+std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset);
 
 }  // namespace qiv::redact

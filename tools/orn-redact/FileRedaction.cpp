@@ -16,6 +16,7 @@
 
 #include <pugixml.hpp>
 
+#include "AnewWriter.h"
 #include "DataParserIF.h"
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
@@ -149,7 +150,22 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     input.path = task.input;
     input.warmHeap = threads > 1;
     std::string error;
-    if (!LoadDocument(*parser, input, error)) {
+    const std::string sourceName = task.input ? *task.input : "standard input";
+    // Input read whole before parsing is checked for a NUL right away; a file
+    // the library parsed from its path is checked once its bytes are read.
+    const auto holdsNul = [&]() {
+        const std::size_t nul = NulOffset(input.source);
+        if (nul != std::string_view::npos) {
+            message(DescribeNul(sourceName, input.source, nul));
+            return true;
+        }
+        return false;
+    };
+    const bool loaded = LoadDocument(*parser, input, error);
+    if (input.haveSource && holdsNul()) {
+        return result;
+    }
+    if (!loaded) {
         message(error);
         return result;
     }
@@ -158,15 +174,18 @@ FileResult RedactFile(const FileTask& task, const Options& options,
 
     // The input's own bytes are written back with only the changed spans
     // replaced, unless the positions the parser reports cannot map to them.
+    // The head reaches to the end of the XML declaration, so the encoding
+    // decided here is the one the parser read.
+    const std::string encoding = ConvertedEncoding(input.head);
+    const bool latin1 = encoding == "Latin-1";
     std::string rewriteReason;
-    if (!options.reformat) {
-        if (const std::string encoding = ConvertedEncoding(input.head); !encoding.empty()) {
-            rewriteReason = "the input is " + encoding + ", which the parser converts";
-        }
+    if (!options.reformat && !encoding.empty() && !latin1) {
+        rewriteReason = "the input is " + encoding + ", which the parser converts";
     }
     std::optional<SourceSplicer> splicer;
     if (!options.reformat && rewriteReason.empty()) {
-        splicer.emplace(options.deep, input.size);
+        // Latin-1 is parsed in its UTF-8 form, up to twice as long.
+        splicer.emplace(options.deep, latin1 ? 2 * input.size : input.size);
     }
     const RedactionSettings settings{options.deep, options.attributes, threads};
     StepDone stepDone;
@@ -184,7 +203,7 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     bool freed = false;
     if (splicer && splicer->Problem().empty()) {
         // Only the edits are needed now. The document is freed on another
-        // thread while the input is mapped and scanned: freeing takes a
+        // thread while the input is read and scanned: freeing takes a
         // fraction of the scan's time, so the two are hardly ever in memory
         // at once.
         std::thread freeing;
@@ -199,12 +218,14 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         }
         const bool read = ReadSource(input, error);
         timings.Lap("read");
-        const std::string encoding = read ? ConvertedEncoding(input.source) : std::string();
-        if (!encoding.empty()) {
-            splicer.reset();
-            rewriteReason = "the input is " + encoding + ", which the parser converts";
-        } else if (read && splicer->Resolve(input.source)) {
-            AddCommentLeftovers(*splicer, outcomes);
+        const bool nul = read && holdsNul();
+        if (read && !nul) {
+            if (ConvertedEncoding(input.source) != encoding) {
+                rewriteReason = "the input's encoding could not be told from its start";
+            } else if (latin1 ? splicer->ResolveLatin1(input.source)
+                              : splicer->Resolve(input.source)) {
+                AddCommentLeftovers(*splicer, outcomes);
+            }
         }
         timings.Lap("splice");
         if (freeing.joinable()) {
@@ -214,21 +235,35 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         timings.Lap("free");
         if (!read) {
             message(error);
+        }
+        if (!read || nul) {
             return result;
+        }
+        if (!rewriteReason.empty()) {
+            splicer.reset();
         }
     }
     if (splicer && !splicer->Problem().empty()) {
-        if (rewriteReason.empty()) {
-            rewriteReason = splicer->Problem();
-        }
+        rewriteReason = splicer->Problem();
         splicer.reset();
-        if (freed) {
-            // The document was freed for the splice: load and redact it again.
-            if (!ReadSource(input, error) || !LoadAgain(*parser, input, error) ||
-                !Redact(*parser, expressions, settings, outcomes, error)) {
-                message(error + "; nothing written");
-                return result;
-            }
+    }
+    if (!splicer) {
+        // Written anew. The bytes are read all the same: to refuse what the
+        // parser did not read and to say what the new document leaves out.
+        if (!ReadSource(input, error)) {
+            message(error);
+            return result;
+        }
+        if (holdsNul()) {
+            return result;
+        }
+        // Never write a document other than the one redacted: a document
+        // freed for the splice is loaded and redacted again, from the bytes
+        // just checked.
+        if (freed && (!LoadAgain(*parser, input, error) ||
+                      !Redact(*parser, expressions, settings, outcomes, error))) {
+            message(error + "; nothing written");
+            return result;
         }
     }
     if (options.requireMatch) {
@@ -246,24 +281,36 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         }
     }
     PrintOutcomes(outcomes, options, message);
-    if (!rewriteReason.empty()) {
-        message("note: " + rewriteReason +
-                "; writing the document anew, without its comments, DOCTYPE and layout "
-                "(as with --reformat)");
-    } else if (splicer && options.layoutGiven) {
+    std::optional<AnewWriter> anew;
+    if (!splicer) {
+        anew.emplace(input.source, *parser, options.raw);
+        std::vector<std::string> lost = anew->Lost();
+        if (!rewriteReason.empty()) {
+            lost.emplace_back("its layout");
+            message("note: " + rewriteReason + "; writing the document anew, without " +
+                    JoinedList(lost) + " (as with --reformat)");
+        } else if (!lost.empty()) {
+            message("note: written anew (--reformat), without " + JoinedList(lost));
+        }
+        if (!anew->CheckSize(input.source.size(), error)) {
+            message(error + "; nothing written");
+            return result;
+        }
+        input.text = std::string();  // not needed any more
+        input.source = {};
+    } else if (options.layoutGiven) {
         message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
                 " applies only when the document is written anew (--reformat)");
     }
 
     // The document is streamed straight to its destination: a further copy of
     // a large document in memory would cost as much as the document itself.
-    const unsigned int format = options.raw ? pugi::format_raw : pugi::format_indent;
     const ContentWriter save = [&](std::ostream& out) {
         timings.Lap(nullptr);
         if (splicer) {
             splicer->Write(out);
         } else {
-            parser->SaveToStream(out, format);
+            anew->Write(out);
         }
     };
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 
 #include <pugixml.hpp>
 
@@ -37,38 +38,64 @@ const char* XPathTypeName(pugi::xpath_value_type type) {
     return "no value";
 }
 
-// Calls visit on every text and CDATA node below element, in document order.
-// Iterative, so that deeply nested documents cannot exhaust the stack.
-template <typename Visit>
-void ForEachTextInside(const pugi::xml_node& element, Visit visit) {
-    pugi::xml_node current = element.first_child();
-    while (current) {
-        const pugi::xml_node_type type = current.type();
-        if (type == pugi::node_pcdata || type == pugi::node_cdata) {
-            if (!visit(current)) {
-                return;
-            }
-        }
-        if (type == pugi::node_element && current.first_child()) {
-            current = current.first_child();
+// For each of elements, whether a text or CDATA node below it reads other
+// than "redacted". Elements nest (//a on nested a's), so each is not walked
+// on its own: a walk records every listed element it passes, and a listed
+// element already known is not entered again. Every node is visited at most
+// once, however deep the nesting. It runs on the pugixml items themselves:
+// wrappers would cost an allocation per step.
+std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements) {
+    constexpr signed char unknown = -1;
+    std::unordered_map<const void*, signed char> state;
+    state.reserve(elements.size());
+    for (const pugi::xml_node& element : elements) {
+        state.emplace(element.internal_object(), unknown);
+    }
+    std::vector<char> open;  // per element on the walk's path: other text seen below it
+    for (const pugi::xml_node& element : elements) {
+        if (state[element.internal_object()] != unknown) {
             continue;
         }
-        while (!current.next_sibling() && current.parent() != element) {
-            current = current.parent();
+        open.assign(1, 0);
+        pugi::xml_node parent = element;
+        pugi::xml_node current = element.first_child();
+        for (;;) {
+            if (!current) {
+                const char other = open.back();
+                open.pop_back();
+                if (const auto found = state.find(parent.internal_object()); found != state.end()) {
+                    found->second = static_cast<signed char>(other);
+                }
+                if (parent == element) {
+                    break;
+                }
+                open.back() = static_cast<char>(open.back() | other);
+                current = parent.next_sibling();
+                parent = parent.parent();
+                continue;
+            }
+            const pugi::xml_node_type type = current.type();
+            if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+                if (std::strcmp(current.value(), redactedText) != 0) {
+                    open.back() = 1;
+                }
+            } else if (type == pugi::node_element) {
+                const auto found = state.find(current.internal_object());
+                if (found == state.end() || found->second == unknown) {
+                    open.push_back(0);
+                    parent = current;
+                    current = current.first_child();
+                    continue;
+                }
+                open.back() = static_cast<char>(open.back() | found->second);
+            }
+            current = current.next_sibling();
         }
-        current = current.next_sibling();
     }
-}
-
-// True when a text or CDATA node below element reads other than "redacted".
-// It runs for every selected element, on the pugixml items themselves:
-// wrappers would cost an allocation per step.
-bool HoldsOtherText(const pugi::xml_node& element) {
-    bool other = false;
-    ForEachTextInside(element, [&other](const pugi::xml_node& text) {
-        other = std::strcmp(text.value(), redactedText) != 0;
-        return !other;
-    });
+    std::vector<char> other(elements.size());
+    for (std::size_t index = 0; index < elements.size(); ++index) {
+        other[index] = static_cast<char>(state[elements[index].internal_object()] == 1);
+    }
     return other;
 }
 
@@ -102,15 +129,41 @@ bool SetRedacted(const Item& item, SourceSplicer* splicer) {
     return set;
 }
 
-// Sets every text and CDATA node below element, through the library.
-void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer) {
-    ForEachTextInside(element, [splicer](const pugi::xml_node& text) {
-        if (splicer != nullptr) {
-            splicer->NoteText(text);
+// Sets every text and CDATA node below element, through the library. The
+// selection's items after element that lie inside it come in the order the
+// walk meets them (a selection is in document order): next is moved past
+// them, so that the caller knows they are covered and does not walk them
+// again, which on nested elements would cost the square of the depth.
+void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer,
+                   const pugi::xpath_node*& next, const pugi::xpath_node* end) {
+    const auto pass = [&next, end](const pugi::xml_node& node) {
+        if (next != end && !next->attribute() && next->node() == node) {
+            ++next;
         }
-        SetRedacted<PugiNode>(text, splicer);
-        return true;
-    });
+        while (next != end && next->attribute() && next->parent() == node) {
+            ++next;
+        }
+    };
+    pass(element);
+    pugi::xml_node current = element.first_child();
+    while (current) {
+        pass(current);
+        const pugi::xml_node_type type = current.type();
+        if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+            if (splicer != nullptr) {
+                splicer->NoteText(current);
+            }
+            SetRedacted<PugiNode>(current, splicer);
+        }
+        if (type == pugi::node_element && current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (!current.next_sibling() && current.parent() != element) {
+            current = current.parent();
+        }
+        current = current.next_sibling();
+    }
 }
 
 // The items of a selection lie far apart in memory, and each one's change
@@ -266,6 +319,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         if (splicer != nullptr) {
             splicer->Reserve(outcome.selected);
         }
+        // Items before this one lie inside an element whose text was all set.
+        const pugi::xpath_node* covered = selected->Begin();
         for (auto item = selected->Begin(); item != selected->End(); ++item) {
             FetchAhead(item, selected->End());
             // Items are classified on the pugixml item; wrappers are made only
@@ -282,15 +337,25 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 continue;
             }
-            const pugi::xml_node node = item->node();
-            const pugi::xml_node_type type = node.type();
-            if (type == pugi::node_element || type == pugi::node_document) {
+            pugi::xml_node node = item->node();
+            pugi::xml_node_type type = node.type();
+            if (type == pugi::node_document) {
+                // The output must stay one document: the library would add a
+                // text after the document element. Selecting the document
+                // selects its document element.
+                node = node.find_child([](const pugi::xml_node& child) {
+                    return child.type() == pugi::node_element;
+                });
+                type = node.type();
+            }
+            if (type == pugi::node_element) {
                 ++outcome.elements;
                 ++outcome.redacted;
                 const bool noted = splicer != nullptr && splicer->NoteElementText(node);
                 SetRedacted<PugiNode>(node, splicer);
-                if (settings.deep) {
-                    RedactAllText(node, splicer);
+                if (settings.deep && item >= covered) {
+                    covered = item + 1;
+                    RedactAllText(node, splicer, covered, selected->End());
                 }
                 if (!SurelyClean(node)) {
                     recheck.emplace_back(outcomes.size(), node);
@@ -310,17 +375,13 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
 
     // Text left behind is counted only now: a later expression may have
     // cleaned it up. Nothing the tool does adds other text, so elements found
-    // clean right after their change are not checked again. The document is
-    // only read from here on, so the checks run on all threads, in slices.
-    std::vector<char> holdsOther(recheck.size(), 0);
-    constexpr std::size_t sliceSize = 4096;
-    const std::size_t slices = (recheck.size() + sliceSize - 1) / sliceSize;
-    ForEachOnThreads(slices, settings.threads, [&](std::size_t slice) {
-        const std::size_t end = std::min(recheck.size(), (slice + 1) * sliceSize);
-        for (std::size_t at = slice * sliceSize; at < end; ++at) {
-            holdsOther[at] = HoldsOtherText(recheck[at].second) ? 1 : 0;
-        }
-    });
+    // clean right after their change are not checked again.
+    std::vector<pugi::xml_node> rechecked;
+    rechecked.reserve(recheck.size());
+    for (const auto& entry : recheck) {
+        rechecked.push_back(entry.second);
+    }
+    const std::vector<char> holdsOther = HoldOtherText(rechecked);
     const bool spliced = splicer != nullptr && splicer->Capture();
     for (std::size_t at = 0; at < recheck.size(); ++at) {
         const auto& [index, node] = recheck[at];

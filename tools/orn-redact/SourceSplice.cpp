@@ -33,6 +33,8 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
            });
 }
 
+}  // namespace
+
 // The encoding named in a leading XML declaration, found the way pugixml
 // finds it when it guesses the input's encoding.
 std::string_view DeclaredEncoding(std::string_view source) {
@@ -68,6 +70,8 @@ std::string_view DeclaredEncoding(std::string_view source) {
     }
     return {};
 }
+
+namespace {
 
 void AppendEscaped(std::string& out, std::string_view value, char quote) {
     for (const char character : value) {
@@ -693,6 +697,61 @@ bool SourceSplicer::Resolve(std::string_view source) {
             return Fail("two changes overlap in the input");
         }
     }
+    return true;
+}
+
+bool SourceSplicer::ResolveLatin1(std::string_view source) {
+    // Each byte from 0x80 up is a two-byte character in the UTF-8 form.
+    std::string converted;
+    std::vector<std::size_t> wide;  // where those start in converted
+    converted.reserve(source.size() + source.size() / 8);
+    for (const char byte : source) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value < 0x80) {
+            converted += byte;
+        } else {
+            wide.push_back(converted.size());
+            converted += static_cast<char>(0xC0 | (value >> 6));
+            converted += static_cast<char>(0x80 | (value & 0x3F));
+        }
+    }
+    if (!Resolve(converted)) {
+        source_ = {};
+        return false;
+    }
+    // Edits are ordered and do not overlap, so their ends only grow.
+    std::size_t passed = 0;  // wide characters before the offset last mapped
+    bool split = false;
+    const auto toSource = [&](std::size_t offset) {
+        while (passed < wide.size() && wide[passed] < offset) {
+            ++passed;
+        }
+        split = split || (passed > 0 && wide[passed - 1] + 1 == offset);
+        return offset - passed;
+    };
+    for (SourceEdit& edit : edits_) {
+        edit.begin = toSource(edit.begin);
+        edit.end = toSource(edit.end);
+        std::string latin1;
+        for (std::size_t at = 0; at < edit.replacement.size(); ++at) {
+            const auto lead = static_cast<unsigned char>(edit.replacement[at]);
+            if (lead < 0x80) {
+                latin1 += static_cast<char>(lead);
+            } else if ((lead == 0xC2 || lead == 0xC3) && at + 1 < edit.replacement.size()) {
+                const auto trail = static_cast<unsigned char>(edit.replacement[++at]);
+                latin1 += static_cast<char>(((lead & 0x03) << 6) | (trail & 0x3F));
+            } else {
+                source_ = {};
+                return Fail("a new value holds a character that Latin-1 cannot hold");
+            }
+        }
+        edit.replacement = std::move(latin1);
+    }
+    if (split) {
+        source_ = {};
+        return Fail("a change would split a character of the input");
+    }
+    source_ = source;
     return true;
 }
 

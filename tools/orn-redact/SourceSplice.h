@@ -25,6 +25,10 @@ struct SourceEdit {
 /// parsed document are positions in the input.
 std::string ConvertedEncoding(std::string_view source);
 
+/// The encoding named in source's leading XML declaration, as written there
+/// (empty without one).
+std::string_view DeclaredEncoding(std::string_view source);
+
 /// Turns the changes the tool makes to a parsed document into edits of the
 /// bytes it was parsed from, so that everything the expressions did not
 /// select is written back byte for byte.
@@ -70,6 +74,9 @@ public:
     /// Works out the edits of source, the bytes the document was parsed from.
     /// False when they cannot be placed; Problem() then says why.
     bool Resolve(std::string_view source);
+    /// As Resolve(), for Latin-1 source: the parser read its UTF-8 form, so the
+    /// edits are worked out there and then moved to the bytes of source.
+    bool ResolveLatin1(std::string_view source);
     const std::string& Problem() const { return problem_; }
 
     /// After Resolve(): per expression (index of NoteCommentCheck), how many of

@@ -70,6 +70,16 @@ TEST(Splice, ReplacesOnlyTheSelectedValues) {
          "\xEF\xBB\xBF<a>\xC3\xA9<b>redacted</b></a>"},
         {"<a x='>'><b y=\"/>\">q</b></a>", "//b;//a", deep,
          "<a x='>'><b y=\"/>\">redacted</b>redacted</a>"},
+        // The document node stands for its document element: the output stays
+        // one document.
+        {"<a><b>x</b></a>", "/", plain, "<a><b>x</b>redacted</a>"},
+        {"<a><b>x</b></a>", "//.", plain, "<a><b>redacted</b>redacted</a>"},
+        {"<a>t<b>x</b></a>", "/descendant-or-self::node()", deep, "<a>redacted<b>redacted</b></a>"},
+        // Nested selected elements: each covered once by the deep walk.
+        {"<a>1<a>2<a/>3</a><b><a>4</a></b></a>", "//a", deep,
+         "<a>redacted<a>redacted<a>redacted</a>redacted</a><b><a>redacted</a></b></a>"},
+        {"<a>1<a>2<a/>3</a><b><a>4</a></b></a>", "//a", plain,
+         "<a>redacted<a>redacted<a>redacted</a>3</a><b><a>redacted</a></b></a>"},
     };
     for (const auto& [input, expressions, settings, expected] : cases) {
         for (const std::string& before : {std::string(), prolog}) {
@@ -82,12 +92,35 @@ TEST(Splice, ReplacesOnlyTheSelectedValues) {
     }
 }
 
-TEST(Splice, FallsBackWhereInputPositionsAreLost) {
-    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"/"}, {}).fallback,
-              "the document node itself is selected");
-    EXPECT_EQ(RunSplice("<a><b>x</b></a>", {"//."}, {}).fallback,
-              "the document node itself is selected");
+// Latin-1 is parsed in its UTF-8 form; the edits land on the input's own
+// bytes, wherever the declaration that names the encoding ends.
+TEST(Splice, Latin1InputKeepsItsOwnBytes) {
+    const RedactionSettings plain{}, both{true, true};
+    const std::string declaration = "<?xml version='1.0' encoding='ISO-8859-1'?>\n";
+    const std::string longDeclaration =
+        "<?xml version='1.0'" + std::string(5000, ' ') + "encoding=\"latin1\"?>";
+    const std::tuple<std::string, const char*, RedactionSettings, std::string> cases[] = {
+        {"<r><a>\xE9t\xE9</a><b>\xFC</b></r>", "//a", plain, "<r><a>redacted</a><b>\xFC</b></r>"},
+        {"<r a='\xE9'><b c=\"\xE9\xE9\">\xE9<!--\xE9--><c>\xFF</c></b><d/></r>", "//b;//@c;//d",
+         both,
+         "<r a='\xE9'><b c=\"redacted\">redacted<!--redacted--><c>redacted</c></b><d>redacted</d>"
+         "</r>"},
+        // The value read back for an item that stays is written in Latin-1 again.
+        {"<r><a>\xE9<![CDATA[\xE0]]></a></r>", "//a/node()", plain,
+         "<r><a>redacted<![CDATA[redacted]]></a></r>"},
+    };
+    for (const auto& [input, expressions, settings, expected] : cases) {
+        for (const std::string& before : {declaration, longDeclaration}) {
+            const auto run = RunSplice(before + input, Split(expressions), settings);
+            SCOPED_TRACE(before.substr(0, 30) + input);
+            EXPECT_EQ(run.fallback, "");
+            EXPECT_EQ(run.problem, "");
+            EXPECT_EQ(run.output, before + expected);
+        }
+    }
+}
 
+TEST(Splice, FallsBackWhereInputPositionsAreLost) {
     const std::pair<std::string, const char*> encodings[] = {
         {std::string("\xFF\xFE<\0a\0/\0>\0", 10), "UTF-16LE"},
         {std::string("\0<\0a\0/\0>", 8), "UTF-16BE"},

@@ -1,0 +1,198 @@
+#include "AnewWriter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+#include <pugixml.hpp>
+
+#include "PugiXMLParser.h"
+#include "PugiXPathNodeSet.h"
+#include "SourceSplice.h"
+
+namespace qiv::redact {
+
+namespace {
+
+constexpr std::size_t none = std::string_view::npos;
+
+bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t index = 0; index < a.size(); ++index) {
+        if (std::tolower(static_cast<unsigned char>(a[index])) !=
+            std::tolower(static_cast<unsigned char>(b[index]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string Counted(std::size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+// The markup the parser does not keep: a light scan that skips CDATA
+// sections, so that markup quoted in them is not counted.
+struct DroppedMarkup {
+    bool doctype = false;
+    std::size_t entities = 0;  // declared in the DOCTYPE's internal subset
+    std::size_t comments = 0;
+    std::size_t instructions = 0;  // the XML declaration aside
+    bool standalone = false;       // the declaration says standalone=...
+};
+
+DroppedMarkup ScanDroppedMarkup(std::string_view text) {
+    DroppedMarkup found;
+    std::size_t at = text.substr(0, 3) == "\xEF\xBB\xBF" ? 3 : 0;
+    if (text.compare(at, 5, "<?xml") == 0 && at + 5 < text.size() &&
+        std::isspace(static_cast<unsigned char>(text[at + 5])) != 0) {
+        const std::size_t end = text.find("?>", at);
+        found.standalone = text.substr(at, end - at).find("standalone") != none;
+        at = end == none ? text.size() : end + 2;
+    }
+    const auto skipTo = [&text](std::size_t from, std::string_view close) {
+        const std::size_t end = text.find(close, from);
+        return end == none ? text.size() : end + close.size();
+    };
+    for (std::size_t lt = text.find('<', at); lt != none; lt = text.find('<', at)) {
+        const std::string_view rest = text.substr(lt);
+        if (rest.substr(0, 4) == "<!--") {
+            ++found.comments;
+            at = skipTo(lt + 4, "-->");
+        } else if (rest.substr(0, 9) == "<![CDATA[") {
+            at = skipTo(lt + 9, "]]>");
+        } else if (rest.substr(0, 2) == "<?") {
+            ++found.instructions;
+            at = skipTo(lt + 2, "?>");
+        } else if (rest.substr(0, 9) == "<!DOCTYPE") {
+            found.doctype = true;
+            const std::size_t close = text.find('>', lt);
+            const std::size_t open = text.find('[', lt);
+            if (open != none && open < close) {
+                const std::size_t subsetEnd = text.find("]", open);
+                const std::string_view subset = text.substr(open, subsetEnd - open);
+                for (std::size_t entity = subset.find("<!ENTITY"); entity != none;
+                     entity = subset.find("<!ENTITY", entity + 1)) {
+                    ++found.entities;
+                }
+                at = subsetEnd == none ? text.size() : skipTo(subsetEnd, ">");
+            } else {
+                at = close == none ? text.size() : close + 1;
+            }
+        } else {
+            at = lt + 1;
+        }
+    }
+    return found;
+}
+
+pugi::xml_node DocumentNode(DataParserIF& parser) {
+    auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
+    if (xmlParser == nullptr) {
+        return {};
+    }
+    const std::unique_ptr<PugiXPathNodeSet> set = xmlParser->SelectNodes("/");
+    return set && set->Size() == 1 ? set->Begin()->node() : pugi::xml_node();
+}
+
+}  // namespace
+
+std::string JoinedList(const std::vector<std::string>& items) {
+    std::string joined;
+    for (std::size_t index = 0; index < items.size(); ++index) {
+        if (index > 0) {
+            joined += index + 1 == items.size() ? " and " : ", ";
+        }
+        joined += items[index];
+    }
+    return joined;
+}
+
+AnewWriter::AnewWriter(std::string_view source, DataParserIF& parser, bool raw)
+    : parser_(parser), raw_(raw) {
+    // The parser writes UTF-8. Input it converted from UTF-16 or UTF-32 is
+    // UTF-8 now, and so is input with a UTF-8 byte order mark; the bytes of
+    // an 8-bit encoding it does not know went through unchanged, and Latin-1
+    // can be written back as Latin-1: those get a declaration naming it.
+    const std::string converted = ConvertedEncoding(source);
+    const std::string_view declared = DeclaredEncoding(source);
+    const bool utf8 = declared.empty() || EqualsIgnoringCase(declared, "UTF-8") ||
+                      EqualsIgnoringCase(declared, "UTF8") || source.substr(0, 3) == "\xEF\xBB\xBF";
+    if (!utf8 && (converted.empty() || converted == "Latin-1")) {
+        declaredEncoding_ = std::string(declared);
+        latin1_ = converted == "Latin-1";
+    }
+
+    const DroppedMarkup dropped = ScanDroppedMarkup(source);
+    if (dropped.doctype) {
+        std::string doctype = "its DOCTYPE";
+        if (dropped.entities > 0) {
+            doctype += " (with " + Counted(dropped.entities, "entity", "entities") +
+                       " declared in it: a reference to one, such as &name;, is written as "
+                       "the text &amp;name;)";
+        }
+        lost_.push_back(doctype);
+    }
+    if (dropped.comments > 0) {
+        lost_.push_back(Counted(dropped.comments, "comment", "comments"));
+    }
+    if (dropped.instructions > 0) {
+        lost_.push_back(
+            Counted(dropped.instructions, "processing instruction", "processing instructions"));
+    }
+    if (dropped.standalone) {
+        lost_.push_back("the standalone setting of its XML declaration");
+    }
+}
+
+bool AnewWriter::CheckSize(std::size_t inputSize, std::string& error) const {
+    if (raw_) {
+        return true;
+    }
+    // Each node on a line of its own is indented by its depth.
+    const pugi::xml_node document = DocumentNode(parser_);
+    unsigned long long tabs = 0;
+    std::size_t depth = 0;
+    for (pugi::xml_node current = document.first_child(); current;) {
+        tabs += depth;
+        if (current.first_child()) {
+            current = current.first_child();
+            ++depth;
+            continue;
+        }
+        while (!current.next_sibling() && current.parent() != document) {
+            current = current.parent();
+            --depth;
+        }
+        current = current.next_sibling();
+    }
+    constexpr unsigned long long allowedGrowth = 16;
+    constexpr unsigned long long alwaysAllowed = 64ULL << 20;
+    const unsigned long long limit = std::max(alwaysAllowed, allowedGrowth * inputSize);
+    if (tabs <= limit) {
+        return true;
+    }
+    error = "the indented document would take over " + std::to_string(tabs >> 20) +
+            " MiB of TABs alone (the input is " + std::to_string(inputSize) +
+            " bytes): each level of nesting indents every line inside it, so deep nesting grows "
+            "it with the square of the depth (use --raw)";
+    return false;
+}
+
+void AnewWriter::Write(std::ostream& out) const {
+    const unsigned int format = raw_ ? pugi::format_raw : pugi::format_indent;
+    if (declaredEncoding_.empty()) {
+        parser_.SaveToStream(out, format);
+        return;
+    }
+    out << "<?xml version=\"1.0\" encoding=\"" << declaredEncoding_ << "\"?>";
+    if (!raw_) {
+        out << '\n';
+    }
+    DocumentNode(parser_).print(out, "\t", format | pugi::format_no_declaration,
+                                latin1_ ? pugi::encoding_latin1 : pugi::encoding_utf8);
+}
+
+}  // namespace qiv::redact
