@@ -337,10 +337,21 @@ bool ReadSource(InputDocument& input, std::string& error) {
     return true;
 }
 
-std::size_t NulOffset(std::string_view text) {
-    const void* found = std::memchr(text.data(), 0, text.size());
-    return found == nullptr ? std::string_view::npos
-                            : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+std::size_t NulOffset(std::string_view text, std::size_t unit) {
+    for (std::size_t from = 0; from < text.size();) {
+        const void* found = std::memchr(text.data() + from, 0, text.size() - from);
+        if (found == nullptr) {
+            break;
+        }
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        const std::size_t start = at - at % unit;  // the code unit holding it
+        if (start + unit <= text.size() &&
+            text.find_first_not_of('\0', start) >= start + unit) {
+            return start;
+        }
+        from = start + unit;
+    }
+    return std::string_view::npos;
 }
 
 std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset) {

@@ -52,9 +52,10 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
 /// kill the whole process.
 bool ReadSource(InputDocument& input, std::string& error);
 
-/// The parser reads a document only up to its first NUL byte: where that is
-/// in text, or npos.
-std::size_t NulOffset(std::string_view text);
+/// The parser reads a document only up to its first NUL character: where that
+/// is in text, or npos. unit: the size of the encoding's code unit (1 for
+/// UTF-8 and 8-bit encodings, 2 for UTF-16, 4 for UTF-32).
+std::size_t NulOffset(std::string_view text, std::size_t unit = 1);
 
 /// A message for a document that holds a NUL byte at offset (the parser reads
 /// nothing after it, so nothing after it may be written either).

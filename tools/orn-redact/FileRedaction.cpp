@@ -154,7 +154,11 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     // Input read whole before parsing is checked for a NUL right away; a file
     // the library parsed from its path is checked once its bytes are read.
     const auto holdsNul = [&]() {
-        const std::size_t nul = NulOffset(input.source);
+        const std::string encoding = ConvertedEncoding(input.head);
+        const std::size_t unit = encoding.rfind("UTF-16", 0) == 0   ? 2
+                                 : encoding.rfind("UTF-32", 0) == 0 ? 4
+                                                                    : 1;
+        const std::size_t nul = NulOffset(input.source, unit);
         if (nul != std::string_view::npos) {
             message(DescribeNul(sourceName, input.source, nul));
             return true;
