@@ -98,7 +98,7 @@ private:
         }
         const double elapsed = Elapsed();
         std::string line = "\rorn-redact: " + std::to_string(filesDone_) + "/" +
-                           std::to_string(files_) + " files, " + Megabytes(bytesDone_) + " of " +
+                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") + Megabytes(bytesDone_) + " of " +
                            Megabytes(bytes_) + " MB, " + Duration(elapsed) + " elapsed";
         if (bytesDone_ > 0 && bytesDone_ < bytes_) {
             line += ", about " +
@@ -196,14 +196,16 @@ int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
     if (!options.quiet) {
         char seconds[32];
         std::snprintf(seconds, sizeof seconds, "%.1f s", console.Elapsed());
-        std::string summary = std::to_string(tasks.size()) + " files: " + std::to_string(done) +
+        std::string summary = std::to_string(tasks.size()) +
+                              (tasks.size() == 1 ? " file: " : " files: ") + std::to_string(done) +
                               " done, " + std::to_string(failed) + " failed";
         if (unmatched > 0) {
             summary += ", " + std::to_string(unmatched) +
                        " with an expression that matched "
                        "nothing";
         }
-        summary += ", " + std::to_string(redacted) + " items redacted, " + seconds;
+        summary += ", " + std::to_string(redacted) + (redacted == 1 ? " item" : " items") +
+                   " redacted, " + seconds;
         console.Line(summary);
     }
     return failed > 0 ? ExitFailure : unmatched > 0 ? ExitNothingMatched : ExitOk;

@@ -223,7 +223,8 @@ const char* UsageText() {
            "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
            "                  [-e FILE]... [--reformat [--indent | --raw]] [--deep] "
            "[--attributes]\n"
-           "                  [--report] [--require-match] [--jobs N] [--quiet] XPATH...\n"
+           "                  [--report] [--require-match] [--timings] [--jobs N] [--quiet]\n"
+           "                  XPATH...\n"
            "Try 'orn-redact --help' for more information.\n";
 }
 
@@ -243,7 +244,8 @@ Options:
       --files-from LIST   also redact the files named in LIST, one per line
                           ("-": read the list from standard input)
   -o, --output FILE       write the document to FILE (default: standard output);
-                          the file is replaced atomically and keeps its permissions
+                          the file is replaced atomically and keeps its permissions;
+                          a symbolic link is followed, as by the shell's '>'
       --output-dir DIR    write each document to DIR under its own file name
                           (DIR is created when missing)
   -e, --expressions FILE  read further expressions from FILE, one per line;
@@ -252,10 +254,13 @@ Options:
       --break-links       with --in-place, replace the file even when it has
                           further hard links (they keep the original content)
       --reformat          write the document anew with the parser instead of
-                          keeping the input's bytes (comments, DOCTYPE and the
-                          XML declaration are then not kept)
+                          keeping the input's bytes (comments, DOCTYPE and
+                          processing instructions are then not kept; the tool
+                          says which the input had)
       --indent            when written anew, indent with one TAB per level
-                          (default)
+                          (default); deep nesting makes that grow with the
+                          square of the depth, and an indented document far
+                          larger than the input is refused (use --raw)
       --raw               when written anew, no indentation or line breaks
       --deep              also set every text, CDATA section and comment inside
                           each selected element to "redacted"
@@ -274,9 +279,13 @@ Options:
 
 Every expression is checked before the document is read; nothing is written
 when any step fails. An element without text gets "redacted" before its end
-tag (<e/> becomes <e>redacted</e>). Input in UTF-16, UTF-32 or Latin-1, or an
-expression that selects the document node itself, makes the tool write the
-document anew, as with --reformat; it says so on standard error.
+tag (<e/> becomes <e>redacted</e>). An expression that selects the document
+node itself (/, //.) selects its document element, so the output stays one
+document. Input in UTF-16 or UTF-32 makes the tool write the document anew, as
+with --reformat; it says so on standard error. Latin-1 and other 8-bit
+encodings keep their bytes; written anew, they keep their declared encoding.
+A document that holds a NUL character is refused: the parser reads nothing
+after one.
 
 Several files (-i given more than once, --files-from, or --output-dir) need
 --output-dir DIR or --in-place. Each file is done or not done on its own: one
@@ -299,7 +308,8 @@ Attributes are left unchanged by default, with a warning. With --attributes:
 
 Exit status: 0 done, 1 document not readable, not parseable or not written
 (or --in-place on a file with several hard links; with several files: any
-file), 2 usage error or rejected expression, 3 an expression matched nothing
+file), 2 usage error, rejected expression or --in-place on what is not a
+regular file, 3 an expression matched nothing
 (--require-match; with several files: in any file).
 )";
 }

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <streambuf>
@@ -137,18 +139,88 @@ std::string BaseNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A symbolic link is replaced by way of the file it names; a dangling link
-// is replaced itself.
-std::string ResolveTarget(const std::string& path) {
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
-        return path;
+// Follows symbolic links the way open() does when it creates a file: to the
+// path the last link names, whether that exists or not. False with errno
+// ELOOP for a loop.
+bool ResolveTarget(const std::string& path, std::string& target) {
+    target = path;
+    constexpr int maximumLinks = 40;
+    for (int links = 0; links < maximumLinks; ++links) {
+        struct stat info {};
+        if (::lstat(target.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            return true;
+        }
+        std::vector<char> named(PATH_MAX + 1, '\0');
+        const ssize_t length = ::readlink(target.c_str(), named.data(), PATH_MAX);
+        if (length <= 0) {
+            return true;  // not readable as a link after all: open() decides
+        }
+        const std::string link(named.data(), static_cast<std::size_t>(length));
+        target = link.front() == '/' ? link : FolderOf(target) + "/" + link;
     }
-    std::vector<char> resolved(PATH_MAX + 1, '\0');
-    if (::realpath(path.c_str(), resolved.data()) == nullptr) {
-        return path;
+    errno = ELOOP;
+    return false;
+}
+
+// The temporary files being written, for the signal handler: fixed slots of
+// plain memory, since a handler may neither allocate nor take locks.
+struct TemporarySlot {
+    std::atomic<bool> taken{false};
+    std::atomic<bool> ready{false};
+    char path[PATH_MAX + 1] = {};
+};
+constexpr std::size_t temporarySlots = 256;
+TemporarySlot temporaries[temporarySlots];
+
+// Registers a temporary file for removal on a signal while it exists. With
+// more files at once than slots, the further ones are not registered.
+class TemporaryRegistration {
+public:
+    explicit TemporaryRegistration(const std::string& path) {
+        if (path.empty() || path.size() > PATH_MAX) {
+            return;
+        }
+        for (TemporarySlot& slot : temporaries) {
+            bool expected = false;
+            if (slot.taken.compare_exchange_strong(expected, true)) {
+                path.copy(slot.path, path.size());
+                slot.path[path.size()] = '\0';
+                slot.ready.store(true);
+                slot_ = &slot;
+                return;
+            }
+        }
     }
-    return resolved.data();
+    ~TemporaryRegistration() {
+        if (slot_ != nullptr) {
+            slot_->ready.store(false);
+            slot_->taken.store(false);
+        }
+    }
+    TemporaryRegistration(const TemporaryRegistration&) = delete;
+    TemporaryRegistration& operator=(const TemporaryRegistration&) = delete;
+
+private:
+    TemporarySlot* slot_ = nullptr;
+};
+
+extern "C" void RemoveTemporariesAndExit(int signal) {
+    for (TemporarySlot& slot : temporaries) {
+        if (slot.ready.load()) {
+            ::unlink(slot.path);
+        }
+    }
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+mode_t NewFileMode() {
+    static const mode_t mode = [] {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        return 0666 & ~mask;
+    }();
+    return mode;
 }
 
 bool WriteDirectly(const std::string& path, const ContentWriter& write, std::string& error) {
@@ -183,8 +255,26 @@ void SyncFolder(const std::string& folder) {
 
 }  // namespace
 
+void ReadCreationMask() { NewFileMode(); }
+
+void RemoveTemporaryFilesOnSignals() {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction current {};
+        if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler != SIG_IGN) {
+            struct sigaction handler {};
+            handler.sa_handler = RemoveTemporariesAndExit;
+            sigemptyset(&handler.sa_mask);
+            ::sigaction(signal, &handler, nullptr);
+        }
+    }
+}
+
 bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error) {
-    const std::string target = ResolveTarget(path);
+    std::string target;
+    if (!ResolveTarget(path, target)) {
+        error = "cannot write " + path + ": " + ErrorText();
+        return false;
+    }
 
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
@@ -200,6 +290,7 @@ bool WriteFileAtomically(const std::string& path, const ContentWriter& write, st
     const std::string folder = FolderOf(target);
     std::string temporary = folder + "/." + BaseNameOf(target) + ".XXXXXX";
     const int descriptor = ::mkstemp(temporary.data());
+    const TemporaryRegistration registration(descriptor >= 0 ? temporary : std::string());
     if (descriptor < 0) {
         error = "cannot write " + path + ": cannot create a temporary file in " + folder + ": " +
                 ErrorText() + unchanged;
@@ -215,9 +306,7 @@ bool WriteFileAtomically(const std::string& path, const ContentWriter& write, st
         }
         mode = existing.st_mode & 07777;
     } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
+        mode = NewFileMode();
     }
 
     // A file that exists is replaced only once the new content is on disk,

@@ -11,10 +11,22 @@ namespace qiv::redact {
 /// (never held in memory as a whole), is flushed to
 /// disk, and then replaces the target in one rename. An existing target keeps
 /// its permissions (and owner, where allowed) and stays untouched when any
-/// step fails. A symbolic link is followed, so the file it names is replaced.
-/// Devices and pipes cannot be replaced and are written directly.
-/// Returns false with a message on failure.
+/// step fails; a new file gets 0666 less the creation mask. A symbolic link is
+/// followed as the shell's ">" follows it: the file it names is replaced, or
+/// created when missing; a loop of links is an error. Devices and pipes
+/// cannot be replaced and are written directly. Returns false with a message
+/// on failure.
 using ContentWriter = std::function<void(std::ostream&)>;
 bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error);
+
+/// Reads the process's file creation mask. Reading it means setting it for a
+/// moment, which a thread creating a file at that moment would see: call this
+/// before any other thread starts (it is read once, on the first call).
+void ReadCreationMask();
+
+/// On SIGINT, SIGTERM, SIGHUP and SIGPIPE, removes the temporary files being
+/// written at that moment, then ends the process as the signal would have.
+/// A disposition the caller set to ignore stays so.
+void RemoveTemporaryFilesOnSignals();
 
 }  // namespace qiv::redact

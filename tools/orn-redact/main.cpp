@@ -7,6 +7,8 @@
 // standard error for the whole run and the document is written through the
 // original buffer. Nothing is written until every step has succeeded.
 // Several files are redacted on worker threads, each on its own (Batch.h).
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -22,6 +24,7 @@
 #include "Batch.h"
 #include "FileRedaction.h"
 #include "HeapWarmer.h"
+#include "OutputFile.h"
 #include "Options.h"
 #include "Redaction.h"
 
@@ -52,6 +55,25 @@ public:
 private:
     std::streambuf* original_;
 };
+
+const char* KindOfFile(mode_t mode) {
+    if (S_ISDIR(mode)) {
+        return "a directory";
+    }
+    if (S_ISFIFO(mode)) {
+        return "a pipe";
+    }
+    if (S_ISCHR(mode)) {
+        return "a character device";
+    }
+    if (S_ISBLK(mode)) {
+        return "a block device";
+    }
+    if (S_ISSOCK(mode)) {
+        return "a socket";
+    }
+    return "not a regular file";
+}
 
 // One task per input. Two inputs that would write the same file, or the same
 // file given twice, are refused before anything runs.
@@ -142,6 +164,10 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         return ExitUsage;
     }
 
+    if (options.breakLinks && !options.inPlace) {
+        Message("note: --break-links applies only with --in-place");
+    }
+
     // The documents: -i in order, then the list's.
     std::vector<std::string> inputs = options.inputPaths;
     if (options.filesFrom) {
@@ -152,6 +178,18 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         if (inputs.empty()) {
             return UsageError("no input file given (the file list " + *options.filesFrom +
                               " names none)");
+        }
+    }
+    if (options.inPlace) {
+        // Only a file can be replaced: a pipe or a device would be read and
+        // then written back into, where the document is lost.
+        for (const std::string& input : inputs) {
+            struct stat info {};
+            if (::stat(input.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+                Message("--in-place needs regular files: " + input + " is " +
+                        KindOfFile(info.st_mode) + "; nothing written");
+                return ExitUsage;
+            }
         }
     }
     const bool batch = inputs.size() > 1 || options.filesFrom || options.outputDir;
@@ -187,9 +225,12 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Process-wide settings, made before any other thread starts.
     // A file-size limit then makes the write fail with a message instead of
     // killing the tool halfway; the temporary file is removed either way.
     std::signal(SIGXFSZ, SIG_IGN);
+    RemoveTemporaryFilesOnSignals();
+    ReadCreationMask();
 
     TrackParserAllocations();
     StandardOutputGuard standardOutput;

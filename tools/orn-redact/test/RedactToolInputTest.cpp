@@ -1,0 +1,226 @@
+// The tool on input that must not fool it: 8-bit encodings, NUL bytes, the
+// document node selected, deep nesting, files that are not regular, links,
+// and the modes of the files it creates on many workers at once.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+
+#include "RedactToolFixture.h"
+
+namespace {
+
+using namespace redact_tool_test;
+using testing::HasSubstr;
+using testing::Not;
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+mode_t ModeOf(const fs::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Every way in and out: standard input, -i, -o, --output-dir and --in-place.
+TEST_F(RedactTool, EightBitEncodingsKeepTheirBytesEveryWay) {
+    const std::string body = "<r><a>x\xE9</a><b>k\xE9\xE9p</b></r>";
+    const std::string redacted = "<r><a>redacted</a><b>k\xE9\xE9p</b></r>";
+    for (const char* const name :
+         {"ISO-8859-1", "latin1", "windows-1252", "ISO-8859-15", "ISO-8859-2", "ISO_8859-1"}) {
+        const std::string encoding = name;
+        // The declaration reaches past the first 4 KiB.
+        for (const std::string& blanks : {" "s, std::string(4100, ' ')}) {
+            const std::string declaration =
+                "<?xml version=\"1.0\"" + blanks + "encoding=\"" + encoding + "\"?>";
+            SCOPED_TRACE(encoding + " after " + std::to_string(blanks.size()) + " blanks");
+            WriteFile(Path("in.xml"), declaration + body);
+            EXPECT_EQ(Run({"//a"}, declaration + body).out, declaration + redacted);
+            Outcome result = Run({"-i", Path("in.xml"), "-o", Path("out.xml"), "//a"});
+            ExpectExit(result, 0);
+            EXPECT_THAT(result.err, Not(HasSubstr("anew")));
+            EXPECT_EQ(ReadFile(Path("out.xml")), declaration + redacted);
+            ExpectExit(Run({"-i", Path("in.xml"), "--output-dir", Path("dir"), "//a"}), 0);
+            EXPECT_EQ(ReadFile(Path("dir/in.xml")), declaration + redacted);
+            ExpectExit(Run({"-i", Path("in.xml"), "--in-place", "//a"}), 0);
+            EXPECT_EQ(ReadFile(Path("in.xml")), declaration + redacted);
+        }
+        // Written anew: a declaration that names the encoding of the bytes.
+        const std::string declaration = "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>";
+        const Outcome result =
+            Run({"--reformat", "--raw", "//a"}, declaration + "<!DOCTYPE r [<!ENTITY co 'C'>]>" +
+                                                    "<!--c--><?p?>" + body);
+        ExpectExit(result, 0,
+                   {"note: written anew (--reformat), without its DOCTYPE (with 1 entity declared "
+                    "in it: a reference to one, such as &name;, is written as the text "
+                    "&amp;name;), 1 comment and 1 processing instruction"});
+        EXPECT_EQ(result.out, declaration + redacted);
+    }
+}
+
+TEST_F(RedactTool, NothingAfterANulIsWritten) {
+    const std::string document = "<r><a>x</a></r>\0<a>secret</a>"s;
+    const std::string message = "it holds a NUL byte at line 1, column 16 (offset 15)";
+    WriteFile(Path("in.xml"), document);
+    const std::vector<std::vector<std::string>> ways = {
+        {"//a"},
+        {"--reformat", "//a"},
+        {"-i", Path("in.xml"), "//a"},
+        {"-i", Path("in.xml"), "--reformat", "--raw", "//a"},
+        {"-i", Path("in.xml"), "--in-place", "//a"},
+        {"-i", Path("in.xml"), "--output-dir", Path("dir"), "//a"},
+    };
+    for (const auto& arguments : ways) {
+        SCOPED_TRACE(arguments[0] + " " + arguments[1]);
+        const Outcome result = Run(arguments, document);
+        ExpectExit(result, 1, {message});
+        EXPECT_EQ(result.out, "");
+    }
+    EXPECT_EQ(ReadFile(Path("in.xml")), document);
+    EXPECT_FALSE(fs::exists(Path("dir/in.xml")));
+
+    // In UTF-16 a NUL is a code unit of two zero bytes; its other zero bytes are not.
+    const std::string utf16 = "\xFF\xFE<\0r\0/\0>\0\0\0<\0"s;
+    ExpectExit(Run({"//r"}, utf16), 1, {"(offset 10)"});
+    ExpectExit(Run({"//r"}, utf16.substr(0, 10)), 0);
+}
+
+TEST_F(RedactTool, TheDocumentNodeStandsForItsDocumentElement) {
+    const std::string document = "<?xml version=\"1.0\"?>\n<r>t<a>x</a></r>";
+    const std::tuple<const char*, const char*, const char*> cases[] = {
+        {"/", "<r>redacted<a>x</a></r>", "<r>redacted<a>x</a></r>"},
+        {"//.", "<r>redacted<a>redacted</a></r>", "<r>redacted<a>redacted</a></r>"},
+        {"/descendant-or-self::node()", "<r>redacted<a>redacted</a></r>",
+         "<r>redacted<a>redacted</a></r>"},
+    };
+    for (const auto& [expression, spliced, anew] : cases) {
+        SCOPED_TRACE(expression);
+        EXPECT_EQ(Run({expression}, document).out, "<?xml version=\"1.0\"?>\n"s + spliced);
+        EXPECT_EQ(Run({"--reformat", "--raw", expression}, document).out,
+                  "<?xml version=\"1.0\"?>"s + anew);
+    }
+}
+
+// Quadratic work would take minutes here (CTest's time limit fails it).
+TEST_F(RedactTool, DeepNestingIsDoneInOnePass) {
+    constexpr int depth = 50000;
+    std::string document;
+    for (int level = 0; level < depth; ++level) {
+        document += "<a>t";
+    }
+    for (int level = 0; level < depth; ++level) {
+        document += "u</a>";
+    }
+    WriteFile(Path("deep.xml"), document);
+    Outcome result = Run({"-i", Path("deep.xml"), "//a"});
+    ExpectExit(result, 0,
+               {"'//a': " + std::to_string(depth - 1) + " of " + std::to_string(depth) +
+                " selected elements still hold text"});
+    EXPECT_EQ(Count(result.out, "<a>redacted"), depth);
+    result = Run({"-i", Path("deep.xml"), "--deep", "//a"});
+    ExpectExit(result, 0);
+    EXPECT_EQ(Count(result.out, "redacted"), 2 * depth - 1);  // the innermost holds "tu"
+    result = Run({"-i", Path("deep.xml"), "--reformat", "--raw", "//a"});
+    ExpectExit(result, 0);
+    EXPECT_EQ(Count(result.out, "<a>redacted"), depth);
+    // Indented, the TABs alone would take over a GiB.
+    result = Run({"-i", Path("deep.xml"), "-o", Path("out.xml"), "--reformat", "//a"});
+    ExpectExit(result, 1, {"grows it with the square of the depth (use --raw); nothing written"});
+    EXPECT_FALSE(fs::exists(Path("out.xml")));
+}
+
+TEST_F(RedactTool, InPlaceNeedsARegularFile) {
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    const std::pair<std::string, const char*> cases[] = {
+        {Path("fifo"), "is a pipe"},
+        {"/dev/null", "is a character device"},
+        {dir_.string(), "is a directory"},
+    };
+    for (const auto& [input, kind] : cases) {
+        const Outcome result = Run({"-i", input, "--in-place", "//a"});
+        ExpectExit(result, 2, {"--in-place needs regular files: " + input + " " + kind});
+    }
+    // A symbolic link to a file is fine: the file is replaced.
+    WriteFile(Path("f.xml"), "<a>x</a>");
+    fs::create_symlink("f.xml", Path("link"));
+    ExpectExit(Run({"-i", Path("link"), "--in-place", "//a"}), 0);
+    EXPECT_EQ(ReadFile(Path("f.xml")), "<a>redacted</a>");
+    EXPECT_TRUE(fs::is_symlink(Path("link")));
+}
+
+TEST_F(RedactTool, OutputThroughSymbolicLinksGoesWhereTheyPoint) {
+    fs::create_directory(Path("sub"));
+    fs::create_symlink("sub/new.xml", Path("dangling"));
+    fs::create_symlink("dangling", Path("chain"));
+    ExpectExit(Run({"-o", Path("chain"), "//a"}, "<a>x</a>"), 0);
+    EXPECT_EQ(ReadFile(Path("sub/new.xml")), "<a>redacted</a>");
+    EXPECT_TRUE(fs::is_symlink(Path("dangling")));
+    EXPECT_TRUE(fs::is_symlink(Path("chain")));
+
+    fs::create_symlink("loop2", Path("loop1"));
+    fs::create_symlink("loop1", Path("loop2"));
+    ExpectExit(Run({"-o", Path("loop1"), "//a"}, "<a>x</a>"), 1,
+               {"cannot write " + Path("loop1") + ": Too many levels of symbolic links"});
+    EXPECT_TRUE(fs::is_symlink(Path("loop1")));
+    EXPECT_EQ(Files(), 5);
+}
+
+// Workers used to read the umask by setting it for a moment: a file another
+// worker created meanwhile came out world-writable. More workers than
+// processors make that interleaving likely.
+TEST_F(RedactTool, EveryWorkerCreatesFilesWithTheCreationMask) {
+    constexpr int files = 3000;
+    fs::create_directory(Path("in"));
+    std::ofstream list(Path("list"));
+    for (int index = 0; index < files; ++index) {
+        const std::string name = Path("in/" + std::to_string(index) + ".xml");
+        WriteFile(name, "<a>x</a>");
+        list << name << '\n';
+    }
+    list.close();
+    for (const int mask : {022, 077}) {
+        const std::string out = Path("out" + std::to_string(mask));
+        const Outcome result = Run({"--files-from", Path("list"), "--output-dir", out, "--jobs",
+                                    "16", "--quiet", "//a"},
+                                   "", "", RLIM_INFINITY, mask);
+        ExpectExit(result, 0);
+        std::size_t wrong = 0, seen = 0;
+        for (const auto& entry : fs::directory_iterator(out)) {
+            ++seen;
+            wrong += ModeOf(entry.path()) != (0666 & ~mask) ? 1 : 0;
+        }
+        EXPECT_EQ(seen, static_cast<std::size_t>(files));
+        EXPECT_EQ(wrong, 0u) << "umask " << mask;
+    }
+    // Replaced files keep their own modes, whatever the mask.
+    for (int index = 0; index < files; index += 100) {
+        fs::permissions(Path("in/" + std::to_string(index) + ".xml"),
+                        static_cast<fs::perms>(index % 200 == 0 ? 0604 : 0660));
+    }
+    ExpectExit(Run({"--files-from", Path("list"), "--in-place", "--jobs", "16", "--quiet", "//a"},
+                   "", "", RLIM_INFINITY, 077),
+               0);
+    for (int index = 0; index < files; index += 100) {
+        EXPECT_EQ(ModeOf(Path("in/" + std::to_string(index) + ".xml")),
+                  index % 200 == 0 ? 0604u : 0660u);
+    }
+}
+
+TEST_F(RedactTool, OptionsThatDoNothingAndCountsSaySo) {
+    WriteFile(Path("in.xml"), "<a>x</a>");
+    ExpectExit(Run({"--break-links", "//a"}, "<a>x</a>"), 0,
+               {"note: --break-links applies only with --in-place"});
+    const Outcome result = Run({"-i", Path("in.xml"), "--output-dir", Path("out"), "//a"});
+    EXPECT_THAT(result.err, HasSubstr("1 file: 1 done, 0 failed, 1 item redacted"));
+    EXPECT_THAT(Run({"--bad-option"}).err, HasSubstr("[--timings]"));
+}
+
+}  // namespace
