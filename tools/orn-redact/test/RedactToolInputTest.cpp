@@ -79,7 +79,11 @@ TEST_F(RedactTool, NothingAfterANulIsWritten) {
         {"-i", Path("in.xml"), "--output-dir", Path("dir"), "//a"},
     };
     for (const auto& arguments : ways) {
-        SCOPED_TRACE(arguments[0] + " " + arguments[1]);
+        std::string command;
+        for (const std::string& argument : arguments) {
+            command += argument + " ";
+        }
+        SCOPED_TRACE(command);
         const Outcome result = Run(arguments, document);
         ExpectExit(result, 1, {message});
         EXPECT_EQ(result.out, "");
