@@ -37,7 +37,10 @@ for deb in "$runtime" "$dev" "$tool"; do
   dpkg-deb -f "$deb" Package Version Architecture Depends
   [ "$(dpkg-deb -f "$deb" Architecture)" = arm64 ] || fail "wrong architecture"
 done
-dpkg-deb -f "$runtime" Depends | grep -q libpugixml1v5 || fail "no pugixml dependency"
+# Computed by dpkg-shlibdeps from the arm64 libraries' shlibs and symbols files.
+for deb in "$runtime" "$tool"; do
+  dpkg-deb -f "$deb" Depends | grep -q libpugixml1v5 || fail "$(basename "$deb"): no pugixml dependency"
+done
 listing=$(for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -c "$deb"; done)
 major=$(dpkg-deb -f "$runtime" Package | sed 's/^liborn-dataparser//')
 for wanted in "./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" \

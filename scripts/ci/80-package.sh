@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the host architecture the way a Debian build
 # does (dpkg-buildflags: hardening, fortify, RELRO and BIND_NOW), checks the
-# split into runtime library, development files and tool, runs the unpacked
-# tool and renders its manual page, and runs lintian: any error or warning
-# fails the step.
+# split into runtime library, development files and tool, their dependencies
+# and copyright file, runs the unpacked tool and renders its manual page, and
+# runs lintian: any error or warning fails the step.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 start=$(date +%s)
@@ -75,6 +75,24 @@ dpkg-deb -f "$dev" Depends | grep -qF "$library (= $version)" ||
   fail "the development package does not depend on its library"
 dpkg-deb -f "$tool" Depends | grep -qF "$library (>= $version)" ||
   fail "the tool does not depend on the library"
+# The dependencies on other packages' libraries come from dpkg-shlibdeps; cpack
+# leaves them out without a word when it cannot run it.
+depends_on() {  # PACKAGE: the names of the packages it depends on
+  dpkg-deb -f "$1" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//'
+}
+for deb in "$runtime" "$tool"; do
+  for needed in libc6 libpugixml1v5 libstdc++6; do
+    depends_on "$deb" | grep -qxF "$needed" || fail "$(basename "$deb") does not depend on $needed"
+  done
+done
+! depends_on "$runtime" | grep -qxF "$library" || fail "the library depends on itself"
+
+# The packaged copyright file carries the licence of LICENSE word for word.
+copyright=$(dpkg-deb --fsys-tarfile "$runtime" | tar -xO "./usr/share/doc/$library/copyright")
+diff <(sed -n '/^Permission/,$p' LICENSE) \
+     <(sed -n '/^License: Expat$/,$p' <<<"$copyright" | sed -n '/^ Permission/,$p' |
+       sed 's/^ //; s/^\.$//') >/dev/null ||
+  fail "the licence text in packaging/debian/copyright differs from LICENSE"
 
 # The unpacked files work together: the tool runs on the packaged libraries
 # (no RPATH leads it back to the build folder), and the manual page renders
