@@ -37,13 +37,27 @@ set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackProjectConfig.cmake
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SOURCE orn-dataparser)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The packages' dependencies on shared libraries of other packages (C and C++
+# runtime, pugixml) are the ones dpkg-shlibdeps reads from the packaged
+# binaries, with the lowest versions that the symbols used need; the
+# dependencies between our own packages are written out below. Our own
+# libraries are not installed while the packages are made, so dpkg-shlibdeps
+# is pointed at their folders in the build tree (-l) to follow what they need
+# in turn; it adds no dependency for them (cpack passes --ignore-missing-info).
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS)
+foreach(library IN ITEMS orn_DataParser orn_Logger)
+  get_target_property(folder ${library} LIBRARY_OUTPUT_DIRECTORY)
+  if(NOT folder)
+    get_target_property(folder ${library} BINARY_DIR)
+  endif()
+  list(APPEND CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${folder})
+endforeach()
 # Binaries lose their symbol tables and debug information in the packages.
 set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${orn_deb_runtime})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS
-  "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libpugixml1v5 (>= 1.13), libstdc++6 (>= 12)")
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION "format-neutral document parser library, XML on pugixml
 liborn_DataParser gives C++ programs one interface for structured documents
 (qiv::DataParserIF, Node, Attribute, XPathNode) and an XML implementation of
@@ -82,8 +96,9 @@ orn::Logger) and the pkg-config file orn_DataParser.pc.")
 
 set(CPACK_DEBIAN_TOOL_PACKAGE_NAME ${orn_deb_tool})
 set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION text)
-set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS
-  "${orn_deb_runtime} (>= ${PROJECT_VERSION}), libc6 (>= 2.34), libgcc-s1 (>= 3.0), libpugixml1v5 (>= 1.13), libstdc++6 (>= 12)")
+# The libraries' package: dpkg-shlibdeps finds liborn_DataParser.so in the
+# build tree, but no package that it knows holds it, so it adds nothing for it.
+set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${orn_deb_runtime} (>= ${PROJECT_VERSION})")
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "replace the text selected by XPath expressions in XML documents
 orn-redact sets the text of every element that XPath expressions select to
 the word redacted and writes the document. The output is the input's own

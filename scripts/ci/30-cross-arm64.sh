@@ -2,6 +2,8 @@
 # Cross-builds the libraries, tools, examples and tests for 64-bit Arm, runs
 # the whole test suite under qemu-aarch64 and builds the arm64 Debian packages
 # (runtime library, development files, tool), which lintian checks as well.
+# The RUNPATHs of the built and packaged binaries are checked as for the
+# host's (80-package.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 start=$(date +%s)
@@ -23,6 +25,7 @@ echo "==> arm64 build done after $(( $(date +%s) - start ))s"
 
 ctest --preset arm64 -j "$jobs"
 echo "==> arm64 tests done after $(( $(date +%s) - start ))s"
+./scripts/check-runpath.sh "$build"
 
 # Debian packages for arm64 (cpack's log only on failure: see 80-package.sh).
 rm -rf "$build/packages"
@@ -37,7 +40,10 @@ for deb in "$runtime" "$dev" "$tool"; do
   dpkg-deb -f "$deb" Package Version Architecture Depends
   [ "$(dpkg-deb -f "$deb" Architecture)" = arm64 ] || fail "wrong architecture"
 done
-dpkg-deb -f "$runtime" Depends | grep -q libpugixml1v5 || fail "no pugixml dependency"
+# Computed by dpkg-shlibdeps from the arm64 libraries' shlibs and symbols files.
+for deb in "$runtime" "$tool"; do
+  dpkg-deb -f "$deb" Depends | grep -q libpugixml1v5 || fail "$(basename "$deb"): no pugixml dependency"
+done
 listing=$(for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -c "$deb"; done)
 major=$(dpkg-deb -f "$runtime" Package | sed 's/^liborn-dataparser//')
 for wanted in "./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" \
@@ -47,9 +53,10 @@ for wanted in "./usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" \
 done
 unpacked=$(mktemp -d)
 trap 'rm -rf "$unpacked"' EXIT
-dpkg-deb -x "$runtime" "$unpacked"
+for deb in "$runtime" "$dev" "$tool"; do dpkg-deb -x "$deb" "$unpacked"; done
 file -L "$unpacked/usr/lib/aarch64-linux-gnu/liborn_DataParser.so.$major" | grep -q 'ARM aarch64' ||
   fail "library in package is not arm64"
+./scripts/check-runpath.sh --outside "$PWD" "$unpacked"
 # The same checks as for the host's packages, stripping with the cross tools
 # included; errors and warnings fail.
 status=0

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian packages of the host architecture the way a Debian build
 # does (dpkg-buildflags: hardening, fortify, RELRO and BIND_NOW), checks the
-# split into runtime library, development files and tool, runs the unpacked
-# tool and renders its manual page, and runs lintian: any error or warning
-# fails the step.
+# split into runtime library, development files and tool, their dependencies
+# and copyright file, runs the unpacked tool and renders its manual page,
+# checks the RUNPATHs of the built, installed and packaged binaries, and runs
+# lintian: any error or warning fails the step.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 start=$(date +%s)
@@ -75,6 +76,24 @@ dpkg-deb -f "$dev" Depends | grep -qF "$library (= $version)" ||
   fail "the development package does not depend on its library"
 dpkg-deb -f "$tool" Depends | grep -qF "$library (>= $version)" ||
   fail "the tool does not depend on the library"
+# The dependencies on other packages' libraries come from dpkg-shlibdeps; cpack
+# leaves them out without a word when it cannot run it.
+depends_on() {  # PACKAGE: the names of the packages it depends on
+  dpkg-deb -f "$1" Depends | tr ',' '\n' | sed 's/^ *//; s/[ (].*//'
+}
+for deb in "$runtime" "$tool"; do
+  for needed in libc6 libpugixml1v5 libstdc++6; do
+    depends_on "$deb" | grep -qxF "$needed" || fail "$(basename "$deb") does not depend on $needed"
+  done
+done
+! depends_on "$runtime" | grep -qxF "$library" || fail "the library depends on itself"
+
+# The packaged copyright file carries the licence of LICENSE word for word.
+copyright=$(dpkg-deb --fsys-tarfile "$runtime" | tar -xO "./usr/share/doc/$library/copyright")
+diff <(sed -n '/^Permission/,$p' LICENSE) \
+     <(sed -n '/^License: Expat$/,$p' <<<"$copyright" | sed -n '/^ Permission/,$p' |
+       sed 's/^ //; s/^\.$//') >/dev/null ||
+  fail "the licence text in packaging/debian/copyright differs from LICENSE"
 
 # The unpacked files work together: the tool runs on the packaged libraries
 # (no RPATH leads it back to the build folder), and the manual page renders
@@ -92,6 +111,42 @@ LD_LIBRARY_PATH=$root/usr/lib/$multiarch "$root/usr/bin/orn-redact" \
 warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -E UTF-8 -l -Tutf8 -Z \
   "$root/usr/share/man/man1/orn-redact.1.gz" 2>&1 >/dev/null)
 [ -z "$warnings" ] || fail "the manual page renders with warnings: $warnings"
+
+# No RPATH or RUNPATH entry may be empty or relative (the loader would search
+# the current directory), in the build tree, in an installed copy or in the
+# packages; installed and packaged files must not lead into this tree either.
+# First, the check must reject such entries.
+selftest=$root/runpath-selftest
+mkdir "$selftest"
+echo 'int main() { return 0; }' >"$selftest/main.cpp"
+rejects() {  # NAME CHECK-OPTIONS -- LINKER-OPTIONS
+  local name=$1 options=()
+  shift
+  while [ "$1" != -- ]; do options+=("$1"); shift; done
+  shift
+  c++ "$selftest/main.cpp" -o "$selftest/$name" "$@"
+  ! ./scripts/check-runpath.sh "${options[@]}" "$selftest/$name" >/dev/null ||
+    fail "check-runpath.sh accepts $name: $(readelf -d "$selftest/$name" | grep -E 'R(UN)?PATH')"
+  rm "$selftest/$name"
+}
+rejects trailing-colon -- -Wl,-rpath,/usr/lib:
+rejects leading-colon -- -Wl,-rpath,:/usr/lib
+rejects doubled-colon -- -Wl,-rpath,/usr/lib::/usr/local/lib
+rejects relative -- -Wl,-rpath,lib
+rejects dot-in-old-rpath -- -Wl,--disable-new-dtags -Wl,-rpath,/usr/lib:.
+rejects into-tree --outside "$PWD" -- -Wl,-rpath,/usr/lib:"$PWD/$build/common/lib/Logger"
+c++ "$selftest/main.cpp" -o "$selftest/fine" -Wl,-rpath,/usr/lib/orn/:'$ORIGIN/../lib'
+./scripts/check-runpath.sh --outside "$PWD" "$selftest" >/dev/null ||
+  fail "check-runpath.sh rejects absolute and \$ORIGIN entries"
+rm -r "$selftest"
+
+echo "==> RUNPATH of the built, installed and packaged binaries"
+./scripts/check-runpath.sh "$build"
+installed=$(mktemp -d)
+trap 'rm -rf "$root" "$installed"' EXIT
+cmake --install "$build" --prefix "$installed" >/dev/null
+./scripts/check-runpath.sh --outside "$PWD" "$installed"
+./scripts/check-runpath.sh --outside "$PWD" "$root"
 
 echo "==> lintian"
 status=0
