@@ -27,6 +27,7 @@ struct RedactRequest {
     std::vector<std::string> expressions;
     bool deep = false;
     bool attributes = false;
+    bool reformat = false;  // written anew, which drops the DOCTYPE
 };
 
 /// How a parser reads a text's bytes.
@@ -430,9 +431,11 @@ inline std::string OutputProblem(std::string_view source, std::string_view outpu
         }
     }
 
-    // An entity reference must stay a reference, not become literal text.
+    // An entity reference must stay a reference, not become literal text,
+    // unless the document was asked to be written anew: without its DOCTYPE,
+    // the entities it declares would be undefined.
     const bool characterReferences = parsedSource.find("&#") != std::string_view::npos;
-    if (!characterReferences) {
+    if (!characterReferences && !request.reformat) {
         const auto before = EscapedReferences(parsedSource);
         for (const auto& [name, count] : EscapedReferences(output)) {
             const auto found = before.find(name);

@@ -51,8 +51,8 @@ SEEDS = {
     'doctype-entity': seed(prolog=UTF8 | DOCTYPE, body=b'<r><a>x</a><b>&co; and &amp;</b></r>'),
     'doctype-in-body': seed(prolog=NONE, body=b'<!DOCTYPE r [<!ENTITY e "E">]><r><a>&e;</a><b>x&e;</b></r>'),
     'trailing': seed(trailing=b'\n<!-- after -->\n<?pi after?>\n'),
-    'nested': seed(depth=10, body=b'<b>core</b>'),
-    'nested-fragment': seed(DEEP, depth=5, expressions=b'//c', open_=b'<c k="v">t', close=b'</c>',
+    'nested': seed(depth=200, body=b'<b>core</b>'),
+    'nested-fragment': seed(DEEP, depth=50, expressions=b'//c', open_=b'<c k="v">t', close=b'</c>',
                             body=b'x'),
     'cdata-and-mixed': seed(expressions=b'//a\n//text()', body=b'<r><a><![CDATA[secret]]>tail<e/>more</a></r>'),
 }
