@@ -4,6 +4,10 @@
 // did not read, and differs from the input only in the selected values.
 // A failed run must leave nothing behind.
 //
+// ORN_FUZZ_STRICT_TOP_LEVEL=1 in the environment holds every output to one
+// document's top level, also where the input has text, a second element or a
+// DOCTYPE after its document element (which the parser tolerates).
+//
 // Input layout (every part may be cut short; what is missing is empty):
 //   byte 0  options: 1 --deep, 2 --attributes, 4 --reformat, 8 --raw,
 //           16 input through a pipe, 32 output to standard output,
@@ -246,6 +250,7 @@ Case Decode(const std::uint8_t* data, std::size_t size) {
 }
 
 std::string folder;  // the target's own temporary folder
+bool strictTopLevel = false;
 
 void RemoveFolder() {
     if (DIR* directory = ::opendir(folder.c_str())) {
@@ -351,6 +356,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     folder = pattern;
     std::atexit(RemoveFolder);
+    const char* strict = std::getenv("ORN_FUZZ_STRICT_TOP_LEVEL");
+    strictTopLevel = strict != nullptr && std::string(strict) == "1";
     return 0;
 }
 
@@ -413,7 +420,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(haveOutput, "a successful run wrote no output file\n" + Describe(run, messages));
     }
     const std::string problem = qiv::fuzz::OutputProblem(
-        run.document, output, {run.expressions, run.options.deep, run.options.attributes, run.options.reformat});
+        run.document, output, {run.expressions, run.options.deep, run.options.attributes, run.options.reformat,
+                       strictTopLevel});
     if (!problem.empty()) {
         Fail(problem + "\n" + Describe(run, messages) + "\noutput (first 2000 bytes):\n" +
              output.substr(0, 2000));

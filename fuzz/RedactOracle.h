@@ -28,6 +28,9 @@ struct RedactRequest {
     bool deep = false;
     bool attributes = false;
     bool reformat = false;  // written anew, which drops the DOCTYPE
+    // The output's top level must be one document's even where the input's
+    // is not (text, a second element or a DOCTYPE after its element).
+    bool strictTopLevel = false;
 };
 
 /// How a parser reads a text's bytes.
@@ -386,16 +389,34 @@ inline std::string OutputProblem(std::string_view source, std::string_view outpu
     const Sniffed out = Sniff(output);
     const std::size_t sourceNul = in.wide ? std::string_view::npos : source.find('\0');
     const std::string_view parsedSource = source.substr(0, sourceNul);
+    // Letters and digits are ASCII in every encoding but the wide ones.
+    const Tokens sourceTokens = in.wide ? Tokens() : TokensOf(parsedSource);
+    const Tokens outputTokens = out.wide ? Tokens() : TokensOf(output);
 
     // The parser tolerates more at the top level than XML allows (text, more
-    // elements); an input that has such things is not held to it.
+    // elements); unless strictTopLevel, an input that has such things is not
+    // held to it.
     if (std::string problem = TopLevelProblem(output); !problem.empty()) {
         const std::string inputProblem = TopLevelProblem(in.wide ? source : parsedSource);
         const auto noElement = [](const std::string& text) {
             return text.find("no document element") != std::string::npos;
         };
-        if (inputProblem.empty() || (noElement(problem) && !noElement(inputProblem))) {
+        if (request.strictTopLevel || inputProblem.empty() ||
+            (noElement(problem) && !noElement(inputProblem))) {
             return problem;
+        }
+    }
+
+    // Nothing after a NUL of the input: the parser stops there.
+    if (sourceNul != std::string_view::npos && !out.wide) {
+        if (output.find('\0') != std::string_view::npos) {
+            return "the output holds a NUL byte";
+        }
+        for (const auto& [token, times] : TokensOf(source.substr(sourceNul + 1))) {
+            if (outputTokens.count(token) != 0 && Occurrences(sourceTokens, token) == 0 &&
+                !Boilerplate(token)) {
+                return "the output holds \"" + token + "\", which only follows a NUL of the input";
+            }
         }
     }
 
@@ -414,21 +435,6 @@ inline std::string OutputProblem(std::string_view source, std::string_view outpu
 
     if (in.wide || out.wide) {
         return {};  // the byte-wise checks below need ASCII-compatible text
-    }
-    const Tokens sourceTokens = TokensOf(parsedSource);
-    const Tokens outputTokens = TokensOf(output);
-
-    // Nothing after a NUL of the input: the parser stops there.
-    if (sourceNul != std::string_view::npos) {
-        if (output.find('\0') != std::string_view::npos) {
-            return "the output holds a NUL byte";
-        }
-        for (const auto& [token, times] : TokensOf(source.substr(sourceNul + 1))) {
-            if (outputTokens.count(token) != 0 && Occurrences(sourceTokens, token) == 0 &&
-                !Boilerplate(token)) {
-                return "the output holds \"" + token + "\", which only follows a NUL of the input";
-            }
-        }
     }
 
     // An entity reference must stay a reference, not become literal text,

@@ -120,6 +120,8 @@ std::vector<Case> Cases() {
          "<r><a>redacted</a>secret</r>", byA, ""},
         {"text beside the element of the input kept", "<r><a>x</a></r>junk<b/>",
          "<r><a>redacted</a></r>junk<b/>", byA, ""},
+        {"text beside the element of the input kept, strictly", "<r><a>x</a></r>junk<b/>",
+         "<r><a>redacted</a></r>junk<b/>", {{"//a"}, false, false, false, true}, "text beside"},
         {"entity reference made text when written anew on request",
          "<!DOCTYPE r [<!ENTITY co \"C\">]><r><a>x</a>&co;</r>",
          "<?xml version=\"1.0\"?>\n<r>\n\t<a>redacted</a>&amp;co;</r>\n", {{"//a"}, false, false, true},
