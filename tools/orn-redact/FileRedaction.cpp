@@ -301,6 +301,7 @@ FileResult RedactFile(const FileTask& task, const Options& options,
             return result;
         }
         input.text = std::string();  // not needed any more
+        input.pages.reset();
         input.source = {};
     } else if (options.layoutGiven) {
         message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
