@@ -65,7 +65,9 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         std::istringstream again(source);
         library->LoadStream(again);
         auto* xml = dynamic_cast<PugiXMLParser*>(library.get());
-        for (const std::string& expression : expressions) {
+        for (const std::string& given : expressions) {
+            // Expressions are read as C strings: up to a NUL.
+            const std::string expression = given.substr(0, given.find('\0'));
             const std::unique_ptr<PugiXPathNodeSet> set = xml->SelectNodes(expression);
             const bool document =
                 set && std::any_of(set->Begin(), set->End(), [](const pugi::xpath_node& item) {

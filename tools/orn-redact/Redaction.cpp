@@ -337,30 +337,45 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 continue;
             }
-            pugi::xml_node node = item->node();
-            pugi::xml_node_type type = node.type();
-            if (type == pugi::node_document) {
-                // The output must stay one document: the library would add a
-                // text after the document element. Selecting the document
-                // selects its document element.
-                node = node.find_child([](const pugi::xml_node& child) {
-                    return child.type() == pugi::node_element;
-                });
-                type = node.type();
-            }
-            if (type == pugi::node_element) {
+            const pugi::xml_node node = item->node();
+            const pugi::xml_node_type type = node.type();
+            const auto setElement = [&](const pugi::xml_node& element) {
                 ++outcome.elements;
                 ++outcome.redacted;
-                const bool noted = splicer != nullptr && splicer->NoteElementText(node);
-                SetRedacted<PugiNode>(node, splicer);
+                const bool noted = splicer != nullptr && splicer->NoteElementText(element);
+                SetRedacted<PugiNode>(element, splicer);
+                return noted;
+            };
+            const auto checkElement = [&](const pugi::xml_node& element, bool noted) {
+                if (!SurelyClean(element)) {
+                    recheck.emplace_back(outcomes.size(), element);
+                } else if (noted) {
+                    splicer->NoteCommentCheck(outcomes.size());
+                }
+            };
+            if (type == pugi::node_element) {
+                const bool noted = setElement(node);
                 if (settings.deep && item >= covered) {
                     covered = item + 1;
                     RedactAllText(node, splicer, covered, selected->End());
                 }
-                if (!SurelyClean(node)) {
-                    recheck.emplace_back(outcomes.size(), node);
-                } else if (noted) {
-                    splicer->NoteCommentCheck(outcomes.size());
+                checkElement(node, noted);
+            } else if (type == pugi::node_document) {
+                // The output must stay a document: the library would add a
+                // text after the document element. Selecting the document
+                // selects its top-level elements instead.
+                const bool walk = settings.deep && item >= covered;
+                if (walk) {
+                    covered = item + 1;
+                }
+                for (const pugi::xml_node& top : node.children()) {
+                    if (top.type() == pugi::node_element) {
+                        const bool noted = setElement(top);
+                        if (walk) {
+                            RedactAllText(top, splicer, covered, selected->End());
+                        }
+                        checkElement(top, noted);
+                    }
                 }
             } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
                 ++outcome.redacted;

@@ -75,6 +75,9 @@ TEST(Splice, ReplacesOnlyTheSelectedValues) {
         {"<a><b>x</b></a>", "/", plain, "<a><b>x</b>redacted</a>"},
         {"<a><b>x</b></a>", "//.", plain, "<a><b>redacted</b>redacted</a>"},
         {"<a>t<b>x</b></a>", "/descendant-or-self::node()", deep, "<a>redacted<b>redacted</b></a>"},
+        // The parser takes several top-level elements: each stands for it.
+        {"<a>x</a><b/>", "/", plain, "<a>redacted</a><b>redacted</b>"},
+        {"<a>x<c>y</c></a><b/>", "/|//c", deep, "<a>redacted<c>redacted</c></a><b>redacted</b>"},
         // Nested selected elements: each covered once by the deep walk.
         {"<a>1<a>2<a/>3</a><b><a>4</a></b></a>", "//a", deep,
          "<a>redacted<a>redacted<a>redacted</a>redacted</a><b><a>redacted</a></b></a>"},
