@@ -56,6 +56,8 @@ std::vector<Case> Cases() {
          "no document element"},
         {"bytes after a NUL copied", "<r><a>x</a></r>" + nul + "<a>secret</a>",
          "<r><a>redacted</a></r>" + nul + "<a>secret</a>", byA, "NUL byte"},
+        {"bytes after a NUL copied, not UTF-8", "<r><a>x</a></r>" + nul + "\xFF<a>y</a>",
+         "<r><a>redacted</a></r>" + nul + "\xFF<a>y</a>", byA, "NUL byte"},
         {"text after a NUL copied without the NUL", "<r><a>x</a></r>" + nul + "<!--secret-->",
          "<r><a>redacted</a></r><!--secret-->", byA, "only follows a NUL"},
         {"text after the document element", "<r><a>x</a></r>",
@@ -135,11 +137,48 @@ std::vector<Case> Cases() {
     };
 }
 
+// The encoding a reader takes from the start of a text, as pugixml finds it.
+struct EncodingCase {
+    const char* name;
+    std::string text;
+    const char* declared;
+    bool wide;
+};
+
+std::vector<EncodingCase> EncodingCases() {
+    return {
+        {"double quotes", "<?xml version=\"1.0\" encoding=\"windows-1252\"?><r/>", "windows-1252",
+         false},
+        {"single quotes and blanks", "<?xml version='1.0' encoding = 'latin1' ?><r/>", "latin1",
+         false},
+        {"past 4 KiB", latin1Padded, "ISO-8859-1", false},
+        {"after standalone", "<?xml version='1.0' standalone='yes' encoding='US-ASCII'?>",
+         "US-ASCII", false},
+        {"only in the declaration", "<?xml version=\"1.0\"?><r encoding=\"latin1\"/>", "", false},
+        {"not a declaration", "<?xml-stylesheet encoding=\"latin1\"?><r/>", "", false},
+        {"not at the start", " <?xml version=\"1.0\" encoding=\"latin1\"?><r/>", "", false},
+        {"a UTF-8 byte order mark wins",
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"latin1\"?><r/>", "", false},
+        {"UTF-16 by its byte order mark", Utf16Le("<r/>"), "", true},
+        {"UTF-16 by its first character", std::string("<\0r\0/\0>\0", 8), "", true},
+    };
+}
+
 }  // namespace
 
 int main() {
     std::size_t passed = 0;
     std::size_t failed = 0;
+    for (const EncodingCase& test : EncodingCases()) {
+        const qiv::fuzz::Sniffed sniffed = qiv::fuzz::Sniff(test.text);
+        if (sniffed.declared == test.declared && sniffed.wide == test.wide) {
+            ++passed;
+        } else {
+            ++failed;
+            std::printf("FAILED: encoding %s: got \"%s\"%s\n", test.name,
+                        sniffed.declared.c_str(), sniffed.wide ? ", wide" : "");
+        }
+    }
     for (const Case& test : Cases()) {
         const std::string problem = OutputProblem(test.source, test.output, test.request);
         const std::string expected = test.expected;
