@@ -480,12 +480,17 @@ inline std::string OutputProblem(std::string_view source, std::string_view outpu
                 }
                 continue;
             }
-            pugi::xml_node node = item.node();
-            if (node.type() == pugi::node_document) {
-                node = document.document_element();
-            }
+            const pugi::xml_node node = item.node();
             if (node.type() == pugi::node_element) {
                 elements.emplace(node.internal_object(), node);
+            } else if (node.type() == pugi::node_document) {
+                // Selecting the document selects its top-level elements: the
+                // parser takes more than one.
+                for (const pugi::xml_node& top : node.children()) {
+                    if (top.type() == pugi::node_element) {
+                        elements.emplace(top.internal_object(), top);
+                    }
+                }
             }
         }
     }
