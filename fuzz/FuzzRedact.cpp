@@ -21,10 +21,13 @@
 //           and 254 nest it 32,000, 48,000 and 64,000 deep: deep enough for
 //           work that grows with the square of the depth to take many
 //           seconds. The mutator below keeps those rare.
-//   then four parts, each a length byte and that many bytes: expressions
-//   (one per line), the nesting's opening text (default "<a>"), its closing
-//   text (default "</a>"), what follows the document; the rest is the body.
-// The parts may hold any byte, NUL included. The document is
+//   then the expressions, one per line, up to a NUL; then three parts, each
+//   a length byte and that many bytes: the nesting's opening text (default
+//   "<a>"), its closing text (default "</a>"), what follows the document;
+//   the rest is the body. The expressions end at a NUL (the tool reads one
+//   only that far), so that the fuzzer can lengthen and shorten them without
+//   moving the other parts.
+// Every part but the expressions may hold any byte, NUL included. The document is
 //   prolog, opening^n, body, closing^n, trailing
 // converted to UTF-16 when the prolog asks for it.
 
@@ -162,7 +165,9 @@ Case Decode(const std::uint8_t* data, std::size_t size) {
         rest.remove_prefix(1 + length);
         return taken;
     };
-    std::string_view expressionText = part();
+    const std::size_t expressionsEnd = std::min(rest.find('\0'), rest.size());
+    std::string_view expressionText = rest.substr(0, expressionsEnd);
+    rest.remove_prefix(std::min(expressionsEnd + 1, rest.size()));
     std::string_view open = part();
     std::string_view close = part();
     const std::string_view trailing = part();

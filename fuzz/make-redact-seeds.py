@@ -17,8 +17,9 @@ BODY = b'<r id="k1"><a>secret</a><b class="keep">kept<a>inner</a></b><!-- note -
 
 def seed(flags=0, prolog=UTF8, depth=0, expressions=b'//a', open_=b'', close=b'',
          trailing=b'', body=BODY):
-    data = bytes([flags, prolog, depth])
-    for part in (expressions, open_, close, trailing):
+    assert b'\0' not in expressions
+    data = bytes([flags, prolog, depth]) + expressions + b'\0'
+    for part in (open_, close, trailing):
         assert len(part) < 256
         data += bytes([len(part)]) + part
     return data + body
