@@ -242,6 +242,10 @@ bool SelectsByNamesOnly(const std::string& expression) {
 }
 
 std::string ExpressionProblem(const std::string& expression) {
+    // Compiled as a C string, the expression would end there.
+    if (const std::size_t nul = expression.find('\0'); nul != std::string::npos) {
+        return "it holds a NUL byte at offset " + std::to_string(nul);
+    }
     try {
         const pugi::xpath_query query(expression.c_str());
         if (!query) {

@@ -154,7 +154,12 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         if (!problem.empty()) {
             const std::string where =
                 expression.origin.empty() ? "" : " (" + expression.origin + ")";
-            Message("rejected expression '" + expression.text + "'" + where + ": " + problem);
+            std::string shown = expression.text;
+            for (std::size_t nul = shown.find('\0'); nul != std::string::npos;
+                 nul = shown.find('\0', nul)) {
+                shown.replace(nul, 1, "\\0");
+            }
+            Message("rejected expression '" + shown + "'" + where + ": " + problem);
             allUsable = false;
         }
         expressions.push_back(expression.text);

@@ -97,6 +97,17 @@ TEST_F(RedactTool, NothingAfterANulIsWritten) {
     ExpectExit(Run({"//r"}, utf16.substr(0, 10)), 0);
 }
 
+// An expression is compiled as a C string: a NUL in a line of an expression
+// file would silently cut it short.
+TEST_F(RedactTool, AnExpressionHoldingANulIsRejected) {
+    WriteFile(Path("list"), "//a\0 | //b\n"s);
+    const Outcome result = Run({"-e", Path("list")}, "<r><a>x</a><b>secret</b></r>");
+    ExpectExit(result, 2,
+               {"rejected expression '//a\\0 | //b' (" + Path("list") +
+                ":1): it holds a NUL byte at offset 3"});
+    EXPECT_EQ(result.out, "");
+}
+
 TEST_F(RedactTool, TheDocumentNodeStandsForItsDocumentElement) {
     const std::string document = "<?xml version=\"1.0\"?>\n<r>t<a>x</a></r>";
     const std::tuple<const char*, const char*, const char*> cases[] = {
