@@ -15,6 +15,9 @@
 #include <pugixml.hpp>
 
 #include "HeapWarmer.h"
+#include "PugiXMLParser.h"
+#include "PugiXPathNodeSet.h"
+#include "SourceSplice.h"
 
 namespace qiv::redact {
 
@@ -382,6 +385,133 @@ bool ReadSource(InputDocument& input, std::string& error) {
     input.source = std::string_view(input.pages.get(), size);
     input.haveSource = true;
     return true;
+}
+
+bool CheckTopLevel(DataParserIF& parser, InputDocument& input, std::string& error) {
+    auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
+    const std::unique_ptr<PugiXPathNodeSet> set =
+        xmlParser != nullptr ? xmlParser->SelectNodes("/") : nullptr;
+    if (!set || set->Size() != 1) {
+        return true;
+    }
+    bool element = false;
+    for (const pugi::xml_node& node : set->Begin()->node().children()) {
+        const pugi::xml_node_type type = node.type();
+        const char* what = nullptr;
+        if (type == pugi::node_element) {
+            what = element ? "a second element after the document element" : nullptr;
+            element = true;
+        } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+            what = element ? "text after the document element" : "text before the document element";
+        }
+        if (what == nullptr) {
+            continue;
+        }
+        const std::string name = input.path ? *input.path : "standard input";
+        error = "cannot parse " + name + ": it holds " + what;
+        // Positions are in the parsed bytes: those of the input itself unless
+        // the parser converted it.
+        const std::ptrdiff_t offset = node.offset_debug();
+        std::string ignored;
+        if (offset >= 0 && ConvertedEncoding(input.head).empty() && ReadSource(input, ignored) &&
+            static_cast<std::size_t>(offset) < input.source.size()) {
+            const TextPosition position = PositionOf(input.source, static_cast<std::size_t>(offset));
+            error += " at line " + std::to_string(position.line) + ", column " +
+                     std::to_string(position.column) + " (offset " + std::to_string(offset) + ")";
+        }
+        error += "; nothing written";
+        return false;
+    }
+    return true;
+}
+
+std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
+    constexpr std::size_t none = std::string_view::npos;
+    const auto blank = [](char character) {
+        return character == ' ' || character == '\t' || character == '\r' || character == '\n';
+    };
+    const auto past = [&text](std::size_t from, std::string_view close) {
+        const std::size_t end = text.find(close, from);
+        return end == none ? text.size() : end + close.size();
+    };
+    // Comments, PIs and blanks may stand beside the document element (and the
+    // DOCTYPE before it); returns where something else starts.
+    const auto skipMisc = [&](std::size_t at, bool doctype) {
+        for (;;) {
+            while (at < text.size() && blank(text[at])) {
+                ++at;
+            }
+            if (text.compare(at, 4, "<!--") == 0) {
+                at = past(at + 4, "-->");
+            } else if (text.compare(at, 2, "<?") == 0) {
+                at = past(at + 2, "?>");
+            } else if (doctype && text.compare(at, 9, "<!DOCTYPE") == 0) {
+                // To its '>', past an internal subset whose declarations may
+                // quote any character and hold comments.
+                at += 9;
+                bool subset = false;
+                while (at < text.size() && (subset || text[at] != '>')) {
+                    const char character = text[at];
+                    if (character == '"' || character == '\'') {
+                        at = past(at + 1, std::string_view(&text[at], 1));
+                    } else if (subset && text.compare(at, 4, "<!--") == 0) {
+                        at = past(at + 4, "-->");
+                    } else {
+                        subset = character == '[' || (subset && character != ']');
+                        ++at;
+                    }
+                }
+                at = at < text.size() ? at + 1 : at;
+            } else {
+                return at;
+            }
+        }
+    };
+    std::size_t at = skipMisc(text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0, true);
+    if (at >= text.size() || text[at] != '<' || text.compare(at, 2, "<!") == 0) {
+        offset = at;
+        return at >= text.size() ? std::string() : "text before the document element";
+    }
+    // Through the document element, by depth.
+    std::size_t depth = 0;
+    do {
+        const std::size_t lt = text.find('<', at);
+        if (lt == none) {
+            return {};  // cut short: the parser has said so already
+        }
+        if (text.compare(lt, 4, "<!--") == 0) {
+            at = past(lt + 4, "-->");
+        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
+            at = past(lt + 9, "]]>");
+        } else if (text.compare(lt, 2, "<?") == 0) {
+            at = past(lt + 2, "?>");
+        } else if (text.compare(lt, 2, "</") == 0) {
+            at = past(lt + 2, ">");
+            --depth;
+        } else {
+            // A start tag ends at the first '>' outside quoted values.
+            std::size_t scan = lt + 1;
+            while (scan < text.size() && text[scan] != '>') {
+                scan = text[scan] == '"' || text[scan] == '\''
+                           ? past(scan + 1, std::string_view(&text[scan], 1))
+                           : scan + 1;
+            }
+            if (scan >= text.size()) {
+                return {};
+            }
+            depth += text[scan - 1] == '/' ? 0 : 1;
+            at = scan + 1;
+        }
+    } while (depth > 0 && at < text.size());
+    at = skipMisc(at, false);
+    if (at >= text.size()) {
+        return {};
+    }
+    offset = at;
+    if (text.compare(at, 9, "<![CDATA[") == 0) {
+        return "a CDATA section after the document element";
+    }
+    return text[at] == '<' ? "markup after the document element" : "text after the document element";
 }
 
 std::size_t NulOffset(std::string_view text, std::size_t unit) {

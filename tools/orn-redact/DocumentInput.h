@@ -54,6 +54,19 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
 /// kill the whole process.
 bool ReadSource(InputDocument& input, std::string& error);
 
+/// The parser takes more than XML allows outside the document element: text,
+/// CDATA sections and further elements. Copied through, they would make the
+/// output something other than one document. Returns false with a message
+/// (with the line and column where the bytes are at hand) when the loaded
+/// document has any of them.
+bool CheckTopLevel(DataParserIF& parser, InputDocument& input, std::string& error);
+
+/// The same, on the bytes (in an encoding that keeps ASCII as it is): the
+/// parser drops text outside the document element without a trace, but the
+/// splice would copy it. Returns what is there ("text after the document
+/// element", ...) and where it starts, or an empty text.
+std::string TopLevelExtra(std::string_view text, std::size_t& offset);
+
 /// The parser reads a document only up to its first NUL character: where that
 /// is in text, or npos. unit: the size of the encoding's code unit (1 for
 /// UTF-8 and 8-bit encodings, 2 for UTF-16, 4 for UTF-32).

@@ -163,13 +163,22 @@ FileResult RedactFile(const FileTask& task, const Options& options,
             message(DescribeNul(sourceName, input.source, nul));
             return true;
         }
+        std::size_t offset = 0;
+        const std::string extra = unit == 1 ? TopLevelExtra(input.source, offset) : std::string();
+        if (!extra.empty()) {
+            const TextPosition position = PositionOf(input.source, offset);
+            message("cannot parse " + sourceName + ": it holds " + extra + " at line " +
+                    std::to_string(position.line) + ", column " + std::to_string(position.column) +
+                    " (offset " + std::to_string(offset) + "); nothing written");
+            return true;
+        }
         return false;
     };
     const bool loaded = LoadDocument(*parser, input, error);
     if (input.haveSource && holdsNul()) {
         return result;
     }
-    if (!loaded) {
+    if (!loaded || !CheckTopLevel(*parser, input, error)) {
         message(error);
         return result;
     }

@@ -97,6 +97,37 @@ TEST_F(RedactTool, NothingAfterANulIsWritten) {
     ExpectExit(Run({"//r"}, utf16.substr(0, 10)), 0);
 }
 
+// The parser drops text beside the document element and takes further
+// elements after it; the output must be one document all the same.
+TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
+    const std::pair<std::string, std::string> refused[] = {
+        {"<r><a>x</a></r>junk<b>s</b>", "text after the document element at line 1, column 16"},
+        {"lead<r><a>x</a></r>", "text before the document element at line 1, column 1"},
+        {"<?xml version='1.0'?>\n<!--c-->\nx<r/>", "text before the document element at line 3"},
+        {"<r/>\n<a>y</a>", "markup after the document element at line 2, column 1"},
+        {"<r/><![CDATA[z]]>", "a CDATA section after the document element at line 1, column 5"},
+        {"<!DOCTYPE r [<!ENTITY e ']'>]>t<r/>", "text before the document element at line 1, column 31"},
+    };
+    for (const auto& [document, message] : refused) {
+        SCOPED_TRACE(document);
+        for (const bool reformat : {false, true}) {
+            const Outcome result = Run(reformat ? std::vector<std::string>{"--reformat", "//a"}
+                                                : std::vector<std::string>{"//a"},
+                                       document);
+            ExpectExit(result, 1, {"cannot parse standard input: it holds " + message});
+            EXPECT_EQ(result.out, "");
+        }
+    }
+    // Beside it: blanks, comments, PIs, and before it a DOCTYPE whose subset
+    // quotes '>' and ']'.
+    const std::string kept =
+        "<?xml version='1.0'?>\r\n<!DOCTYPE r [<!ENTITY e \"]>\"><!-- ] -->]>\n<?p x?>"
+        "<r k='>/'><a>x</a><![CDATA[<]]></r>\n<!--end-->\n<?q?>\n";
+    const Outcome result = Run({"//a"}, kept);
+    ExpectExit(result, 0);
+    EXPECT_EQ(result.out, std::string(kept).replace(kept.find(">x<") + 1, 1, "redacted"));
+}
+
 // An expression is compiled as a C string: a NUL in a line of an expression
 // file would silently cut it short.
 TEST_F(RedactTool, AnExpressionHoldingANulIsRejected) {
