@@ -472,38 +472,93 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
         offset = at;
         return at >= text.size() ? std::string() : "text before the document element";
     }
-    // Through the document element, by depth.
-    std::size_t depth = 0;
-    do {
-        const std::size_t lt = text.find('<', at);
-        if (lt == none) {
-            return {};  // cut short: the parser has said so already
+    // A start tag ends at the first '>' outside quoted values.
+    const auto tagEnd = [&](std::size_t lt) {
+        std::size_t scan = lt + 1;
+        while (scan < text.size() && text[scan] != '>') {
+            scan = text[scan] == '"' || text[scan] == '\''
+                       ? past(scan + 1, std::string_view(&text[scan], 1))
+                       : scan + 1;
         }
-        if (text.compare(lt, 4, "<!--") == 0) {
-            at = past(lt + 4, "-->");
-        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
-            at = past(lt + 9, "]]>");
-        } else if (text.compare(lt, 2, "<?") == 0) {
-            at = past(lt + 2, "?>");
-        } else if (text.compare(lt, 2, "</") == 0) {
-            at = past(lt + 2, ">");
-            --depth;
-        } else {
-            // A start tag ends at the first '>' outside quoted values.
-            std::size_t scan = lt + 1;
-            while (scan < text.size() && text[scan] != '>') {
-                scan = text[scan] == '"' || text[scan] == '\''
-                           ? past(scan + 1, std::string_view(&text[scan], 1))
-                           : scan + 1;
+        return scan;
+    };
+    const std::size_t rootTagEnd = tagEnd(at);
+    if (rootTagEnd >= text.size()) {
+        return {};  // cut short: the parser has said so already
+    }
+    const bool empty = text[rootTagEnd - 1] == '/';
+    std::size_t end = rootTagEnd + 1;
+    if (!empty) {
+        // The end tag is the last markup once the blanks, comments and PIs
+        // after it are passed: found from the end, without a scan of the
+        // content. Anything else there is looked at closely below.
+        std::size_t back = text.size();
+        for (;;) {
+            while (back > 0 && blank(text[back - 1])) {
+                --back;
             }
-            if (scan >= text.size()) {
+            const std::string_view head = text.substr(0, back);
+            const std::size_t open =
+                head.size() >= 3 && head.substr(head.size() - 3) == "-->" ? head.rfind("<!--")
+                : head.size() >= 2 && head.substr(head.size() - 2) == "?>" ? head.rfind("<?")
+                                                                            : none;
+            if (open == none) {
+                break;
+            }
+            back = open;
+        }
+        std::size_t nameEnd = at + 1;
+        while (nameEnd < rootTagEnd && !blank(text[nameEnd]) && text[nameEnd] != '/') {
+            ++nameEnd;
+        }
+        const std::string_view name = text.substr(at + 1, nameEnd - at - 1);
+        const std::size_t lt = back > 0 && text[back - 1] == '>' ? text.rfind('<', back - 1) : none;
+        std::size_t after = lt == none ? none : lt + 2 + name.size();
+        if (lt != none && text.compare(lt, 2, "</") == 0 &&
+            text.compare(lt + 2, name.size(), name) == 0) {
+            while (after < back && blank(text[after])) {
+                ++after;
+            }
+        }
+        end = after != none && after + 1 == back && text.compare(lt, 2, "</") == 0 &&
+                      text.compare(lt + 2, name.size(), name) == 0
+                  ? back
+                  : none;
+    }
+    if (end != none && skipMisc(end, false) >= text.size()) {
+        return {};
+    }
+    if (!empty) {
+        // Through the document element, by depth, to where it really ends.
+        std::size_t depth = 0;
+        at = rootTagEnd;
+        do {
+            const std::size_t lt = text.find('<', at);
+            if (lt == none) {
                 return {};
             }
-            depth += text[scan - 1] == '/' ? 0 : 1;
-            at = scan + 1;
-        }
-    } while (depth > 0 && at < text.size());
-    at = skipMisc(at, false);
+            if (text.compare(lt, 4, "<!--") == 0) {
+                at = past(lt + 4, "-->");
+            } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
+                at = past(lt + 9, "]]>");
+            } else if (text.compare(lt, 2, "<?") == 0) {
+                at = past(lt + 2, "?>");
+            } else if (text.compare(lt, 2, "</") == 0) {
+                at = past(lt + 2, ">");
+                --depth;
+            } else {
+                const std::size_t close = tagEnd(lt);
+                if (close >= text.size()) {
+                    return {};
+                }
+                depth += text[close - 1] == '/' ? 0 : 1;
+                at = close + 1;
+            }
+            // The document element's own start tag was passed before the loop.
+        } while (depth != static_cast<std::size_t>(-1) && at < text.size());
+        end = at;
+    }
+    at = skipMisc(end, false);
     if (at >= text.size()) {
         return {};
     }
