@@ -117,10 +117,10 @@ bool ReadDescriptor(int descriptor, off_t size, std::string& text,
     return true;
 }
 
-// Room for size bytes taken from the system at once: the pages are handed out
-// in one call (in huge pages where the system allows) instead of one fault at
-// a time as the read fills them, and are not cleared a second time the way a
-// resized string would be.
+// Room for size bytes straight from the system, in huge pages where it
+// allows: not cleared a second time the way a resized string would be. The
+// pages are taken as the read fills them, while the document is still being
+// freed on another thread: taken all at once, they would add to the peak.
 std::shared_ptr<char> AllocatePages(std::size_t size) {
     void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
@@ -128,9 +128,6 @@ std::shared_ptr<char> AllocatePages(std::size_t size) {
     }
 #if defined(MADV_HUGEPAGE)
     ::madvise(memory, size, MADV_HUGEPAGE);
-#endif
-#if defined(MADV_POPULATE_WRITE)
-    ::madvise(memory, size, MADV_POPULATE_WRITE);  // a hint: faults do the same later
 #endif
     return std::shared_ptr<char>(static_cast<char*>(memory),
                                  [size](char* pages) { ::munmap(pages, size); });
