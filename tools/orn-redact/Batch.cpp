@@ -98,8 +98,9 @@ private:
         }
         const double elapsed = Elapsed();
         std::string line = "\rorn-redact: " + std::to_string(filesDone_) + "/" +
-                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") + Megabytes(bytesDone_) + " of " +
-                           Megabytes(bytes_) + " MB, " + Duration(elapsed) + " elapsed";
+                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
+                           Megabytes(bytesDone_) + " of " + Megabytes(bytes_) + " MB, " +
+                           Duration(elapsed) + " elapsed";
         if (bytesDone_ > 0 && bytesDone_ < bytes_) {
             line += ", about " +
                     Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /

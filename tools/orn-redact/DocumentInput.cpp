@@ -122,7 +122,8 @@ bool ReadDescriptor(int descriptor, off_t size, std::string& text,
 // pages are taken as the read fills them, while the document is still being
 // freed on another thread: taken all at once, they would add to the peak.
 std::shared_ptr<char> AllocatePages(std::size_t size) {
-    void* memory = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* memory =
+        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (memory == MAP_FAILED) {
         return nullptr;
     }
@@ -241,8 +242,7 @@ bool ReadHead(int descriptor, std::string& head) {
         return true;
     }
     std::string more;
-    for (std::size_t from = 0; head.find("?>", from) == std::string::npos;
-         from = head.size() - 1) {
+    for (std::size_t from = 0; head.find("?>", from) == std::string::npos; from = head.size() - 1) {
         if (!ReadDescriptor(descriptor, 0, more, 64 * 1024)) {
             return false;
         }
@@ -412,7 +412,8 @@ bool CheckTopLevel(DataParserIF& parser, InputDocument& input, std::string& erro
         std::string ignored;
         if (offset >= 0 && ConvertedEncoding(input.head).empty() && ReadSource(input, ignored) &&
             static_cast<std::size_t>(offset) < input.source.size()) {
-            const TextPosition position = PositionOf(input.source, static_cast<std::size_t>(offset));
+            const TextPosition position =
+                PositionOf(input.source, static_cast<std::size_t>(offset));
             error += " at line " + std::to_string(position.line) + ", column " +
                      std::to_string(position.column) + " (offset " + std::to_string(offset) + ")";
         }
@@ -496,9 +497,9 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
             }
             const std::string_view head = text.substr(0, back);
             const std::size_t open =
-                head.size() >= 3 && head.substr(head.size() - 3) == "-->" ? head.rfind("<!--")
+                head.size() >= 3 && head.substr(head.size() - 3) == "-->"  ? head.rfind("<!--")
                 : head.size() >= 2 && head.substr(head.size() - 2) == "?>" ? head.rfind("<?")
-                                                                            : none;
+                                                                           : none;
             if (open == none) {
                 break;
             }
@@ -563,7 +564,8 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
     if (text.compare(at, 9, "<![CDATA[") == 0) {
         return "a CDATA section after the document element";
     }
-    return text[at] == '<' ? "markup after the document element" : "text after the document element";
+    return text[at] == '<' ? "markup after the document element"
+                           : "text after the document element";
 }
 
 std::size_t NulOffset(std::string_view text, std::size_t unit) {
@@ -574,8 +576,7 @@ std::size_t NulOffset(std::string_view text, std::size_t unit) {
         }
         const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
         const std::size_t start = at - at % unit;  // the code unit holding it
-        if (start + unit <= text.size() &&
-            text.find_first_not_of('\0', start) >= start + unit) {
+        if (start + unit <= text.size() && text.find_first_not_of('\0', start) >= start + unit) {
             return start;
         }
         from = start + unit;

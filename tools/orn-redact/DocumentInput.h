@@ -24,9 +24,9 @@ struct InputDocument {
     bool warmHeap = false;            // a spare processor may take the parse's page faults
     std::string_view source;          // the bytes parsed, once read
     bool haveSource = false;
-    std::string text;  // source, when it was read before parsing
+    std::string text;             // source, when it was read before parsing
     std::shared_ptr<char> pages;  // source, when a file was read after parsing
-    std::size_t size = 0;  // number of bytes parsed
+    std::size_t size = 0;         // number of bytes parsed
     // The first bytes, up to the end of a leading XML declaration however
     // long it is, so that the encoding the parser reads it in is known.
     std::string head;

@@ -24,8 +24,8 @@
 #include "Batch.h"
 #include "FileRedaction.h"
 #include "HeapWarmer.h"
-#include "OutputFile.h"
 #include "Options.h"
+#include "OutputFile.h"
 #include "Redaction.h"
 
 namespace {

@@ -52,7 +52,7 @@ inline const std::string mixedDocument =
 
 // Checks the exit status, and that standard error holds each message.
 inline void ExpectExit(const Outcome& result, int status,
-                std::initializer_list<std::string> messages = {}) {
+                       std::initializer_list<std::string> messages = {}) {
     EXPECT_EQ(result.status, status) << result.err;
     for (const std::string& message : messages) {
         EXPECT_THAT(result.err, HasSubstr(message));

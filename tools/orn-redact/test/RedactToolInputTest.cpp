@@ -56,8 +56,8 @@ TEST_F(RedactTool, EightBitEncodingsKeepTheirBytesEveryWay) {
         // Written anew: a declaration that names the encoding of the bytes.
         const std::string declaration = "<?xml version=\"1.0\" encoding=\"" + encoding + "\"?>";
         const Outcome result =
-            Run({"--reformat", "--raw", "//a"}, declaration + "<!DOCTYPE r [<!ENTITY co 'C'>]>" +
-                                                    "<!--c--><?p?>" + body);
+            Run({"--reformat", "--raw", "//a"},
+                declaration + "<!DOCTYPE r [<!ENTITY co 'C'>]>" + "<!--c--><?p?>" + body);
         ExpectExit(result, 0,
                    {"note: written anew (--reformat), without its DOCTYPE (with 1 entity declared "
                     "in it: a reference to one, such as &name;, is written as the text "
@@ -106,7 +106,8 @@ TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
         {"<?xml version='1.0'?>\n<!--c-->\nx<r/>", "text before the document element at line 3"},
         {"<r/>\n<a>y</a>", "markup after the document element at line 2, column 1"},
         {"<r/><![CDATA[z]]>", "a CDATA section after the document element at line 1, column 5"},
-        {"<!DOCTYPE r [<!ENTITY e ']'>]>t<r/>", "text before the document element at line 1, column 31"},
+        {"<!DOCTYPE r [<!ENTITY e ']'>]>t<r/>",
+         "text before the document element at line 1, column 31"},
     };
     for (const auto& [document, message] : refused) {
         SCOPED_TRACE(document);
@@ -234,9 +235,9 @@ TEST_F(RedactTool, EveryWorkerCreatesFilesWithTheCreationMask) {
     list.close();
     for (const int mask : {022, 077}) {
         const std::string out = Path("out" + std::to_string(mask));
-        const Outcome result = Run({"--files-from", Path("list"), "--output-dir", out, "--jobs",
-                                    "16", "--quiet", "//a"},
-                                   "", "", RLIM_INFINITY, mask);
+        const Outcome result = Run(
+            {"--files-from", Path("list"), "--output-dir", out, "--jobs", "16", "--quiet", "//a"},
+            "", "", RLIM_INFINITY, mask);
         ExpectExit(result, 0);
         std::size_t wrong = 0, seen = 0;
         for (const auto& entry : fs::directory_iterator(out)) {
