@@ -6,8 +6,8 @@
 
 #include <pugixml.hpp>
 
-#include "PugiXMLParser.h"
-#include "PugiXPathNodeSet.h"
+#include "DocumentInput.h"
+#include "Redaction.h"
 #include "SourceSplice.h"
 
 namespace qiv::redact {
@@ -15,19 +15,6 @@ namespace qiv::redact {
 namespace {
 
 constexpr std::size_t none = std::string_view::npos;
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (std::size_t index = 0; index < a.size(); ++index) {
-        if (std::tolower(static_cast<unsigned char>(a[index])) !=
-            std::tolower(static_cast<unsigned char>(b[index]))) {
-            return false;
-        }
-    }
-    return true;
-}
 
 std::string Counted(std::size_t count, const char* one, const char* many) {
     return std::to_string(count) + " " + (count == 1 ? one : many);
@@ -68,33 +55,17 @@ DroppedMarkup ScanDroppedMarkup(std::string_view text) {
             at = skipTo(lt + 2, "?>");
         } else if (rest.substr(0, 9) == "<!DOCTYPE") {
             found.doctype = true;
-            const std::size_t close = text.find('>', lt);
-            const std::size_t open = text.find('[', lt);
-            if (open != none && open < close) {
-                const std::size_t subsetEnd = text.find("]", open);
-                const std::string_view subset = text.substr(open, subsetEnd - open);
-                for (std::size_t entity = subset.find("<!ENTITY"); entity != none;
-                     entity = subset.find("<!ENTITY", entity + 1)) {
-                    ++found.entities;
-                }
-                at = subsetEnd == none ? text.size() : skipTo(subsetEnd, ">");
-            } else {
-                at = close == none ? text.size() : close + 1;
+            at = DoctypeEnd(text, lt);
+            const std::string_view doctype = text.substr(lt, at - lt);
+            for (std::size_t entity = doctype.find("<!ENTITY"); entity != none;
+                 entity = doctype.find("<!ENTITY", entity + 1)) {
+                ++found.entities;
             }
         } else {
             at = lt + 1;
         }
     }
     return found;
-}
-
-pugi::xml_node DocumentNode(DataParserIF& parser) {
-    auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
-    if (xmlParser == nullptr) {
-        return {};
-    }
-    const std::unique_ptr<PugiXPathNodeSet> set = xmlParser->SelectNodes("/");
-    return set && set->Size() == 1 ? set->Begin()->node() : pugi::xml_node();
 }
 
 }  // namespace
@@ -118,8 +89,8 @@ AnewWriter::AnewWriter(std::string_view source, DataParserIF& parser, bool raw)
     // can be written back as Latin-1: those get a declaration naming it.
     const std::string converted = ConvertedEncoding(source);
     const std::string_view declared = DeclaredEncoding(source);
-    const bool utf8 = declared.empty() || EqualsIgnoringCase(declared, "UTF-8") ||
-                      EqualsIgnoringCase(declared, "UTF8") || source.substr(0, 3) == "\xEF\xBB\xBF";
+    const bool utf8 = declared.empty() || EqualsIgnoringCase(declared, "utf-8") ||
+                      EqualsIgnoringCase(declared, "utf8") || source.substr(0, 3) == "\xEF\xBB\xBF";
     if (!utf8 && (converted.empty() || converted == "Latin-1")) {
         declaredEncoding_ = std::string(declared);
         latin1_ = converted == "Latin-1";

@@ -15,8 +15,7 @@
 #include <pugixml.hpp>
 
 #include "HeapWarmer.h"
-#include "PugiXMLParser.h"
-#include "PugiXPathNodeSet.h"
+#include "Redaction.h"
 #include "SourceSplice.h"
 
 namespace qiv::redact {
@@ -385,14 +384,12 @@ bool ReadSource(InputDocument& input, std::string& error) {
 }
 
 bool CheckTopLevel(DataParserIF& parser, InputDocument& input, std::string& error) {
-    auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
-    const std::unique_ptr<PugiXPathNodeSet> set =
-        xmlParser != nullptr ? xmlParser->SelectNodes("/") : nullptr;
-    if (!set || set->Size() != 1) {
+    const pugi::xml_node document = DocumentNode(parser);
+    if (!document) {
         return true;
     }
     bool element = false;
-    for (const pugi::xml_node& node : set->Begin()->node().children()) {
+    for (const pugi::xml_node& node : document.children()) {
         const pugi::xml_node_type type = node.type();
         const char* what = nullptr;
         if (type == pugi::node_element) {
@@ -423,6 +420,24 @@ bool CheckTopLevel(DataParserIF& parser, InputDocument& input, std::string& erro
     return true;
 }
 
+std::size_t DoctypeEnd(std::string_view text, std::size_t at) {
+    bool subset = false;
+    for (at += 9; at < text.size() && (subset || text[at] != '>');) {
+        const char character = text[at];
+        if (character == '"' || character == '\'') {
+            const std::size_t close = text.find(character, at + 1);
+            at = close == std::string_view::npos ? text.size() : close + 1;
+        } else if (subset && text.compare(at, 4, "<!--") == 0) {
+            const std::size_t close = text.find("-->", at + 4);
+            at = close == std::string_view::npos ? text.size() : close + 3;
+        } else {
+            subset = character == '[' || (subset && character != ']');
+            ++at;
+        }
+    }
+    return at < text.size() ? at + 1 : at;
+}
+
 std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
     constexpr std::size_t none = std::string_view::npos;
     const auto blank = [](char character) {
@@ -444,22 +459,7 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
             } else if (text.compare(at, 2, "<?") == 0) {
                 at = past(at + 2, "?>");
             } else if (doctype && text.compare(at, 9, "<!DOCTYPE") == 0) {
-                // To its '>', past an internal subset whose declarations may
-                // quote any character and hold comments.
-                at += 9;
-                bool subset = false;
-                while (at < text.size() && (subset || text[at] != '>')) {
-                    const char character = text[at];
-                    if (character == '"' || character == '\'') {
-                        at = past(at + 1, std::string_view(&text[at], 1));
-                    } else if (subset && text.compare(at, 4, "<!--") == 0) {
-                        at = past(at + 4, "-->");
-                    } else {
-                        subset = character == '[' || (subset && character != ']');
-                        ++at;
-                    }
-                }
-                at = at < text.size() ? at + 1 : at;
+                at = DoctypeEnd(text, at);
             } else {
                 return at;
             }

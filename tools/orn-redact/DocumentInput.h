@@ -61,6 +61,11 @@ bool ReadSource(InputDocument& input, std::string& error);
 /// document has any of them.
 bool CheckTopLevel(DataParserIF& parser, InputDocument& input, std::string& error);
 
+/// Where the DOCTYPE starting at at ("<!DOCTYPE") ends: just past its '>',
+/// beyond an internal subset whose declarations may quote any character and
+/// hold comments; the end of text when it has none.
+std::size_t DoctypeEnd(std::string_view text, std::size_t at);
+
 /// The same, on the bytes (in an encoding that keeps ASCII as it is): the
 /// parser drops text outside the document element without a trace, but the
 /// splice would copy it. Returns what is there ("text after the document

@@ -212,6 +212,13 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
 
 }  // namespace
 
+pugi::xml_node DocumentNode(DataParserIF& parser) {
+    auto* xmlParser = dynamic_cast<PugiXMLParser*>(&parser);
+    const std::unique_ptr<PugiXPathNodeSet> set =
+        xmlParser != nullptr ? xmlParser->SelectNodes("/") : nullptr;
+    return set && set->Size() == 1 ? set->Begin()->node() : pugi::xml_node();
+}
+
 bool SelectsByNamesOnly(const std::string& expression) {
     // Element and attribute name tests ("*" and "@*" too) along the child,
     // descendant and attribute axes written as "/", "//" and "@". From an

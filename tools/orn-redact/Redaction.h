@@ -5,11 +5,17 @@
 #include <string>
 #include <vector>
 
+#include <pugixml.hpp>
+
 #include "DataParserIF.h"
 
 namespace qiv::redact {
 
 class SourceSplicer;
+
+/// The parser's document node, as pugixml's item; a null item for a parser
+/// other than the XML one.
+pugi::xml_node DocumentNode(DataParserIF& parser);
 
 /// Why pugixml rejects an expression: it does not compile, or it yields a
 /// number, string or boolean instead of a node set. Empty when it is usable.

@@ -26,14 +26,14 @@ bool IsNameCharacter(unsigned char character) {
            character == '-' || character == '.' || character >= 0x80;
 }
 
+}  // namespace
+
 bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
     return text.size() == lower.size() &&
            std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) {
                return std::tolower(static_cast<unsigned char>(a)) == b;
            });
 }
-
-}  // namespace
 
 // The encoding named in a leading XML declaration, found the way pugixml
 // finds it when it guesses the input's encoding.

@@ -25,6 +25,10 @@ struct SourceEdit {
 /// parsed document are positions in the input.
 std::string ConvertedEncoding(std::string_view source);
 
+/// Whether text equals lower (written in lower case) but for the case of ASCII
+/// letters.
+bool EqualsIgnoringCase(std::string_view text, std::string_view lower);
+
 /// The encoding named in source's leading XML declaration, as written there
 /// (empty without one).
 std::string_view DeclaredEncoding(std::string_view source);
