@@ -153,31 +153,7 @@ bool ReadExactly(int descriptor, char* pages, std::size_t size) {
     return true;
 }
 
-// A read-only, seekable stream buffer over text, so that the parser can load
-// kept bytes without a copy of them.
-class TextBuffer : public std::streambuf {
-public:
-    explicit TextBuffer(std::string& text) {
-        setg(text.data(), text.data(), text.data() + text.size());
-    }
-
-protected:
-    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
-                     std::ios_base::openmode /*which*/) override {
-        char* const target = (direction == std::ios_base::beg   ? eback()
-                              : direction == std::ios_base::cur ? gptr()
-                                                                : egptr()) +
-                             offset;
-        if (target < eback() || target > egptr()) {
-            return pos_type(off_type(-1));
-        }
-        setg(eback(), target, egptr());
-        return pos_type(target - eback());
-    }
-    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
-        return seekoff(off_type(position), std::ios_base::beg, which);
-    }
-};
+}  // namespace
 
 // The library reports the outcome without the offset; parsing the same bytes
 // again with the same options finds where it stopped.
@@ -188,18 +164,28 @@ std::size_t FailureOffset(std::string_view text) {
     return result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset);
 }
 
-std::string DescribeFailure(const std::string& source, const LoadResult& result,
-                            const std::string_view* text) {
+std::string DescribeParseFailure(const std::string& source, const LoadResult& result,
+                                 const TextPosition* position, std::size_t offset) {
     std::ostringstream message;
     message << "cannot parse " << source << ": " << result.first << " (status "
             << StatusName(result.second) << ", " << static_cast<int>(result.second) << ")";
-    if (text != nullptr && HasPosition(result.second)) {
-        const std::size_t offset = FailureOffset(*text);
-        const TextPosition position = PositionOf(*text, offset);
-        message << " at line " << position.line << ", column " << position.column << " (offset "
-                << offset << ")";
+    if (position != nullptr && HasPosition(result.second)) {
+        message << " at line " << position->line << ", column " << position->column
+                << " (offset " << offset << ")";
     }
     return message.str();
+}
+
+namespace {
+
+std::string DescribeFailure(const std::string& source, const LoadResult& result,
+                            const std::string_view* text) {
+    if (text == nullptr) {
+        return DescribeParseFailure(source, result, nullptr, 0);
+    }
+    const std::size_t offset = FailureOffset(*text);
+    const TextPosition position = PositionOf(*text, offset);
+    return DescribeParseFailure(source, result, &position, offset);
 }
 
 // Below this size the parse is over before a helper thread would help.
@@ -276,6 +262,14 @@ bool InputDocument::Identity::operator==(const Identity& other) const {
 }
 
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error) {
+    if (input.preread) {
+        input.source = input.text;
+        input.haveSource = true;
+        input.size = input.source.size();
+        input.head = HeadOf(input.text);
+        return LoadText(parser, input.text, input.path ? *input.path : "standard input",
+                        input.warmHeap, error);
+    }
     if (!input.path) {
         // Straight from the descriptor: through std::cin, which is tied to
         // C's stdio, every byte would be a call of its own.

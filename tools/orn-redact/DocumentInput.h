@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <streambuf>
 #include <string_view>
 
 #include "DataParserIF.h"
@@ -18,11 +19,47 @@ struct TextPosition {
 };
 TextPosition PositionOf(std::string_view text, std::size_t offset);
 
+/// A read-only, seekable stream buffer over text, so that the parser can load
+/// kept bytes without a copy of them.
+class TextBuffer : public std::streambuf {
+public:
+    explicit TextBuffer(std::string& text) {
+        setg(text.data(), text.data(), text.data() + text.size());
+    }
+
+protected:
+    pos_type seekoff(off_type offset, std::ios_base::seekdir direction,
+                     std::ios_base::openmode /*which*/) override {
+        char* const target = (direction == std::ios_base::beg   ? eback()
+                              : direction == std::ios_base::cur ? gptr()
+                                                                : egptr()) +
+                             offset;
+        if (target < eback() || target > egptr()) {
+            return pos_type(off_type(-1));
+        }
+        setg(eback(), target, egptr());
+        return pos_type(target - eback());
+    }
+    pos_type seekpos(pos_type position, std::ios_base::openmode which) override {
+        return seekoff(off_type(position), std::ios_base::beg, which);
+    }
+};
+
+/// Where the parser stopped in text it could not parse: parsed again with the
+/// same options, as the library does not say.
+std::size_t FailureOffset(std::string_view text);
+
+/// "cannot parse SOURCE: DESCRIPTION (status NAME, N)", with " at line L,
+/// column C (offset O)" when position is given and the status has a place.
+std::string DescribeParseFailure(const std::string& source, const LoadResult& result,
+                                 const TextPosition* position, std::size_t offset);
+
 /// The document's input: where it comes from and the bytes it was parsed from.
 struct InputDocument {
     std::optional<std::string> path;  // standard input when empty
     bool warmHeap = false;            // a spare processor may take the parse's page faults
     std::string_view source;          // the bytes parsed, once read
+    bool preread = false;             // text holds the whole input already
     bool haveSource = false;
     std::string text;             // source, when it was read before parsing
     std::shared_ptr<char> pages;  // source, when a file was read after parsing

@@ -1,7 +1,9 @@
 #include "FileRedaction.h"
 
 #include <malloc.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -21,6 +23,7 @@
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
 #include "OutputFile.h"
+#include "RecordMode.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
 
@@ -133,6 +136,141 @@ std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {
     return total;
 }
 
+// Closes a descriptor the tool opened when it goes out of scope.
+class OwnedDescriptor {
+public:
+    explicit OwnedDescriptor(int descriptor) : descriptor_(descriptor) {}
+    ~OwnedDescriptor() {
+        if (descriptor_ > STDERR_FILENO) {
+            ::close(descriptor_);
+        }
+    }
+    OwnedDescriptor(const OwnedDescriptor&) = delete;
+    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+
+private:
+    int descriptor_;
+};
+
+// Redacts the document record by record where the expressions allow it.
+// Returns the outcome when it ran to an end; nothing when the whole-document
+// path is to run instead, with input.text holding the whole input when it was
+// taken from a source that cannot be read again.
+std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
+                                          const std::vector<std::string>& expressions,
+                                          const MessageSink& message,
+                                          std::streambuf* standardOutput, InputDocument& input) {
+    const std::string name = task.input ? *task.input : "standard input";
+    int descriptor = STDIN_FILENO;
+    if (task.input) {
+        struct stat info {};
+        if (::stat(task.input->c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+            return std::nullopt;  // the whole-document path says what is wrong
+        }
+        descriptor = ::open(task.input->c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            return std::nullopt;
+        }
+    }
+    const OwnedDescriptor owned(descriptor);
+    struct stat info {};
+    const bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
+    // A file can be read again; standard input from a file, from where it was.
+    const off_t start = regular && !task.input ? ::lseek(descriptor, 0, SEEK_CUR) : 0;
+    const bool again = regular && start >= 0;
+
+    DescriptorSource source(descriptor, name);
+    RecordSettings settings;
+    settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
+    RecordRun run;
+    bool matched = true;
+    const ContentWriter write = [&](std::ostream& out) {
+        run = RedactRecords(source, name, expressions, settings, out);
+        if (run.end == RecordEnd::Done && options.requireMatch) {
+            for (const ExpressionOutcome& outcome : run.outcomes) {
+                matched = matched && outcome.selected > 0;
+            }
+        }
+        if (run.end != RecordEnd::Done || !matched) {
+            out.setstate(std::ios::badbit);  // nothing of it may be kept
+        }
+    };
+    std::string error;
+    const auto& target = task.inPlace ? task.input : task.output;
+    const bool written = target ? WriteFileAtomically(*target, write, error)
+                                : WriteThroughSpool(standardOutput, write, error);
+    FileResult result;
+    result.status = ExitFailure;
+    result.bytes = run.bytes;
+    switch (run.end) {
+        case RecordEnd::Done:
+            if (!matched) {
+                for (const ExpressionOutcome& outcome : run.outcomes) {
+                    if (outcome.selected == 0) {
+                        message("'" + outcome.expression + "' selected nothing (--require-match)");
+                    }
+                }
+                message("nothing written");
+                result.status = ExitNothingMatched;
+                return result;
+            }
+            if (!written) {
+                message(error);
+                return result;
+            }
+            PrintOutcomes(run.outcomes, options, message);
+            result.status = ExitOk;
+            result.redacted = Redacted(run.outcomes);
+            return result;
+        case RecordEnd::Failed:
+            message(run.message);
+            return result;
+        case RecordEnd::Usage:
+            message(run.message);
+            result.status = ExitUsage;
+            return result;
+        case RecordEnd::Whole:
+            break;
+    }
+    if (options.records) {
+        message("cannot redact " + name + " record by record (--records): " +
+                (run.reason.empty() ? std::string("it is not a document element with records")
+                                    : run.reason) +
+                "; nothing written");
+        result.status = ExitUsage;
+        return result;
+    }
+    if (!run.reason.empty()) {
+        message("note: " + name + " is redacted as a whole document: " + run.reason);
+    }
+    if (again) {
+        if (!task.input && ::lseek(descriptor, start, SEEK_SET) != start) {
+            message("cannot read standard input again: " + std::string(std::strerror(errno)));
+            return result;
+        }
+        return std::nullopt;
+    }
+    if (!run.consumedAll) {
+        message("cannot redact " + name + " as a whole document: the records read so far " +
+                "cannot be read a second time (use --whole); nothing written");
+        return result;
+    }
+    // What was taken, and the rest.
+    input.text = std::move(run.consumed);
+    std::string more(1 << 20, '\0');
+    for (bool end = run.readAll; !end;) {
+        std::size_t got = 0;
+        if (!source.Read(more.data(), more.size(), got)) {
+            message(source.Error());
+            return result;
+        }
+        input.text.append(more, 0, got);
+        end = got == 0;
+    }
+    input.preread = true;
+    return std::nullopt;
+}
+
 }  // namespace
 
 FileResult RedactFile(const FileTask& task, const Options& options,
@@ -145,9 +283,16 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     }
 
     Timings timings(options.timings, message);
-    std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
     InputDocument input;
     input.path = task.input;
+    if (!options.reformat && !options.whole) {
+        if (std::optional<FileResult> done =
+                RedactByRecords(task, options, expressions, message, standardOutput, input)) {
+            timings.Lap("records");
+            return *done;
+        }
+    }
+    std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
     input.warmHeap = threads > 1;
     std::string error;
     const std::string sourceName = task.input ? *task.input : "standard input";

@@ -126,6 +126,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             options.layoutGiven = true;
         } else if (argument == "--reformat") {
             options.reformat = true;
+        } else if (argument == "--records") {
+            options.records = true;
+        } else if (argument == "--whole") {
+            options.whole = true;
         } else if (argument == "--break-links") {
             options.breakLinks = true;
         } else if (argument == "--deep") {
@@ -164,6 +168,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
         parsed.error = "--output-dir needs input files (-i FILE or --files-from LIST)";
     } else if (options.outputPath && (options.inputPaths.size() > 1 || options.filesFrom)) {
         parsed.error = "-o takes one input file; for several, use --output-dir DIR or --in-place";
+    } else if (options.records && options.whole) {
+        parsed.error = "--records and --whole cannot be combined";
+    } else if (options.records && options.reformat) {
+        parsed.error = "--records and --reformat cannot be combined: a document written anew "
+                       "is redacted whole";
     } else if (options.expressions.empty() && options.expressionFiles.empty()) {
         parsed.error = "no XPath expression given";
     }
@@ -221,8 +230,8 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std:
 const char* UsageText() {
     return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
            "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
-           "                  [-e FILE]... [--reformat [--indent | --raw]] [--deep] "
-           "[--attributes]\n"
+           "                  [-e FILE]... [--records | --whole | --reformat [--indent | --raw]]\n"
+           "                  [--deep] [--attributes]\n"
            "                  [--report] [--require-match] [--timings] [--jobs N] [--quiet]\n"
            "                  XPATH...\n"
            "Try 'orn-redact --help' for more information.\n";
@@ -262,6 +271,11 @@ Options:
                           square of the depth, and an indented document far
                           larger than the input is refused (use --raw)
       --raw               when written anew, no indentation or line breaks
+      --records           redact record by record (the default where the
+                          expressions allow it); an expression that needs the
+                          whole document is then a usage error
+      --whole             redact the whole document at once, never record by
+                          record
       --deep              also set every text, CDATA section and comment inside
                           each selected element to "redacted"
       --attributes        also set the value of every selected attribute to

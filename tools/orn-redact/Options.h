@@ -25,6 +25,8 @@ struct Options {
     std::vector<std::string> expressions;  // from the command line, in order
     bool inPlace = false;
     bool reformat = false;     // write the document anew instead of splicing the input
+    bool records = false;      // --records: record by record, or a usage error
+    bool whole = false;        // --whole: never record by record
     bool raw = false;          // --raw: one line; otherwise indented with TAB (when written anew)
     bool layoutGiven = false;  // --raw or --indent was given
     bool breakLinks = false;   // --in-place may replace one name of a hard-linked file

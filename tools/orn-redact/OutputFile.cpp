@@ -257,6 +257,53 @@ void SyncFolder(const std::string& folder) {
 
 void ReadCreationMask() { NewFileMode(); }
 
+bool WriteThroughSpool(std::streambuf* out, const ContentWriter& write, std::string& error) {
+    const char* folder = std::getenv("TMPDIR");
+    const std::string where = folder != nullptr && *folder != '\0' ? folder : "/tmp";
+    int descriptor = -1;
+#if defined(O_TMPFILE)
+    descriptor = ::open(where.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+#endif
+    if (descriptor < 0) {
+        std::string name = where + "/.orn-redact.XXXXXX";
+        descriptor = ::mkstemp(name.data());
+        if (descriptor >= 0) {
+            ::unlink(name.c_str());  // unnamed from now on: nothing is left behind
+        }
+    }
+    if (descriptor < 0) {
+        error = "cannot write standard output: cannot create a temporary file in " + where + ": " +
+                ErrorText();
+        return false;
+    }
+    bool written = StreamTo(descriptor, write, false);
+    if (!written) {
+        error = "cannot write standard output: cannot write a temporary file in " + where + ": " +
+                ErrorText();
+    } else if (::lseek(descriptor, 0, SEEK_SET) != 0) {
+        error = "cannot write standard output: " + ErrorText();
+        written = false;
+    }
+    std::vector<char> buffer(written ? 1 << 20 : 0);
+    while (written) {
+        const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            error = "cannot write standard output: cannot read the temporary file: " + ErrorText();
+            written = false;
+        } else if (got == 0) {
+            break;
+        } else if (out->sputn(buffer.data(), got) != got) {
+            error = "cannot write the document to standard output: " + ErrorText();
+            written = false;
+        }
+    }
+    ::close(descriptor);
+    return written;
+}
+
 void RemoveTemporaryFilesOnSignals() {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         struct sigaction current {};

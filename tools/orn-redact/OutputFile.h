@@ -19,6 +19,13 @@ namespace qiv::redact {
 using ContentWriter = std::function<void(std::ostream&)>;
 bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error);
 
+/// Writes what `write` streams to standard output (out, over descriptor 1)
+/// only once it is complete: it is kept in an unnamed temporary file (in
+/// $TMPDIR, else /tmp) until then, so that a failure, or `write` setting the
+/// stream's badbit, leaves standard output untouched. Returns false with a
+/// message on failure.
+bool WriteThroughSpool(std::streambuf* out, const ContentWriter& write, std::string& error);
+
 /// Reads the process's file creation mask. Reading it means setting it for a
 /// moment, which a thread creating a file at that moment would see: call this
 /// before any other thread starts (it is read once, on the first call).

@@ -210,6 +210,32 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     return selected;
 }
 
+// In a batch of records: what an item is when it lies outside every record
+// (a record is an element whose parent is the document element), or null.
+const char* OutsideRecords(const pugi::xpath_node& item) {
+    pugi::xml_node node = item.attribute() ? item.parent() : item.node();
+    const bool attribute = static_cast<bool>(item.attribute());
+    int depth = 0;  // of node: the document is 0, the document element 1
+    for (pugi::xml_node up = node; up.parent() && depth < 3; up = up.parent()) {
+        ++depth;
+    }
+    if (depth >= 3 || (depth == 2 && (attribute || node.type() == pugi::node_element))) {
+        return nullptr;
+    }
+    if (depth == 0) {
+        return "the document node";
+    }
+    if (depth == 1) {
+        if (node.type() != pugi::node_element) {
+            return "markup beside the document element";
+        }
+        return attribute ? "an attribute of the document element" : "the document element";
+    }
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata
+               ? "text between the records"
+               : "markup between the records";
+}
+
 }  // namespace
 
 pugi::xml_node DocumentNode(DataParserIF& parser) {
@@ -327,6 +353,16 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         ExpressionOutcome outcome;
         outcome.expression = expression;
         outcome.selected = selected->Size();
+        if (settings.recordsOnly) {
+            for (auto item = selected->Begin(); item != selected->End(); ++item) {
+                if (const char* outside = OutsideRecords(*item)) {
+                    outcome.outsideRecords = outside;
+                    outcomes.push_back(std::move(outcome));
+                    error = "'" + expression + "' selects " + outside;
+                    return false;
+                }
+            }
+        }
         if (splicer != nullptr) {
             splicer->Reserve(outcome.selected);
         }

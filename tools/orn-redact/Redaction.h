@@ -30,6 +30,10 @@ struct RedactionSettings {
     bool deep = false;         // every text, CDATA and comment inside a selected element
     bool attributes = false;   // the values of selected attributes
     unsigned int threads = 1;  // expressions selected at once, where the order allows
+    /// The document is one batch of records (the children of the document
+    /// element): an expression that selects anything outside them stops the
+    /// redaction before it changes that expression's items.
+    bool recordsOnly = false;
 };
 
 /// Told the name of each step as it ends (for --timings).
@@ -45,6 +49,9 @@ struct ExpressionOutcome {
     /// Elements that, after all expressions were applied, still hold text
     /// other than "redacted" in a further text run, a child element or a comment.
     std::size_t elementsWithOtherText = 0;
+    /// With recordsOnly: what the expression selected outside the records
+    /// ("the document element", ...), when it did.
+    std::string outsideRecords;
 };
 
 /// Selects each expression once, in order, and sets what it selected the way
@@ -53,7 +60,9 @@ struct ExpressionOutcome {
 /// be run. With a splicer, every change is also noted there and captured at the end; elements whose
 /// comments are still to be checked are noted there too (see AddCommentLeftovers).
 /// stepDone, if set, hears "select" once the expressions that can be selected
-/// before any change are, and "redact" at the end.
+/// before any change are, and "redact" at the end. With settings.recordsOnly,
+/// an expression that selects outside the records makes it return false with
+/// outcomes.back().outsideRecords set.
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
             std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {});

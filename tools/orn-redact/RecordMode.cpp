@@ -1,0 +1,548 @@
+#include "RecordMode.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <deque>
+#include <istream>
+#include <memory>
+#include <optional>
+
+#include "DataParserIF.h"
+#include "DocumentInput.h"
+#include "InterfaceFactory.h"
+#include "RecordClass.h"
+#include "SourceSplice.h"
+#include "Workers.h"
+
+namespace qiv::redact {
+
+bool DescriptorSource::Read(char* buffer, std::size_t capacity, std::size_t& got) {
+    for (;;) {
+        const ssize_t read = ::read(descriptor_, buffer, capacity);
+        if (read < 0 && errno == EINTR) {
+            continue;
+        }
+        if (read < 0) {
+            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
+            return false;
+        }
+        got = static_cast<std::size_t>(read);
+        bytes_ += got;
+        return true;
+    }
+}
+
+bool TextSource::Read(char* buffer, std::size_t capacity, std::size_t& got) {
+    got = std::min({capacity, piece_, text_.size() - at_});
+    std::memcpy(buffer, text_.data() + at_, got);
+    at_ += got;
+    return true;
+}
+
+namespace {
+
+constexpr std::size_t none = std::string_view::npos;
+constexpr std::size_t readSize = 256 * 1024;
+
+bool IsBlank(char character) {
+    return character == ' ' || character == '\t' || character == '\r' || character == '\n';
+}
+
+// Where a markup construct starting at text[at] ends, just past close; none
+// when text ends first.
+std::size_t Past(std::string_view text, std::size_t at, std::string_view close) {
+    const std::size_t end = text.find(close, at);
+    return end == none ? none : end + close.size();
+}
+
+// The '>' that ends the start tag opened at lt, outside quoted values; none
+// when text ends first.
+std::size_t StartTagEnd(std::string_view text, std::size_t lt) {
+    for (std::size_t at = lt + 1; at < text.size(); ++at) {
+        const char character = text[at];
+        if (character == '>') {
+            return at;
+        }
+        if (character == '"' || character == '\'') {
+            at = text.find(character, at + 1);
+            if (at == none) {
+                return none;
+            }
+        }
+    }
+    return none;
+}
+
+enum class Prolog { More, Found, Other };
+
+// Finds the document element's start tag past the XML declaration, DOCTYPE,
+// comments and PIs: end is just past its '>'. Other: anything else comes
+// first (left for the whole-document path to report).
+Prolog FindDocumentStart(std::string_view text, std::size_t& end, std::string& name, bool& empty) {
+    std::size_t at = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    for (;;) {
+        while (at < text.size() && IsBlank(text[at])) {
+            ++at;
+        }
+        if (text.size() - at < 9) {
+            return Prolog::More;
+        }
+        if (text.compare(at, 4, "<!--") == 0) {
+            at = Past(text, at + 4, "-->");
+        } else if (text.compare(at, 2, "<?") == 0) {
+            at = Past(text, at + 2, "?>");
+        } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
+            at = DoctypeEnd(text, at);
+            at = at >= text.size() ? none : at;
+        } else {
+            break;
+        }
+        if (at == none) {
+            return Prolog::More;
+        }
+    }
+    if (text[at] != '<' || text[at + 1] == '!' || text[at + 1] == '/') {
+        return Prolog::Other;
+    }
+    const std::size_t close = StartTagEnd(text, at);
+    if (close == none) {
+        return Prolog::More;
+    }
+    std::size_t nameEnd = at + 1;
+    while (nameEnd < close && !IsBlank(text[nameEnd]) && text[nameEnd] != '/') {
+        ++nameEnd;
+    }
+    name.assign(text.substr(at + 1, nameEnd - at - 1));
+    empty = text[close - 1] == '/';
+    end = close + 1;
+    return name.empty() ? Prolog::Other : Prolog::Found;
+}
+
+enum class Scan {
+    More,    // text ends inside a construct (or before a record boundary)
+    Cut,     // at is a record boundary past cutFrom
+    End,     // at is the document element's end tag
+    BadEnd,  // at is just past an end tag at the top that names another element
+};
+
+// Scans the document element's content from at, at depth (0: between records),
+// through whole constructs: text, tags, comments, CDATA sections and PIs.
+// atEnd: text holds the rest of the input.
+Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std::size_t cutFrom,
+                 std::string_view name, bool atEnd) {
+    for (;;) {
+        const std::size_t lt = text.find('<', at);
+        if (lt == none) {
+            at = text.size();
+            return Scan::More;
+        }
+        at = lt;
+        if ((text.size() - lt < 9 && !atEnd) || lt + 2 > text.size()) {
+            return Scan::More;  // too short to tell "<![CDATA[" from the others
+        }
+        std::size_t end;
+        bool opens = false;
+        if (text[lt + 1] == '/') {
+            end = text.find('>', lt + 2);
+            if (end == none) {
+                return Scan::More;
+            }
+            if (depth == 0) {
+                std::size_t nameEnd = lt + 2;
+                while (nameEnd < end && !IsBlank(text[nameEnd])) {
+                    ++nameEnd;
+                }
+                if (text.substr(lt + 2, nameEnd - lt - 2) == name) {
+                    return Scan::End;
+                }
+                at = end + 1;
+                return Scan::BadEnd;
+            }
+            --depth;
+            ++end;
+        } else if (text.compare(lt, 4, "<!--") == 0) {
+            end = Past(text, lt + 4, "-->");
+        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
+            end = Past(text, lt + 9, "]]>");
+        } else if (text[lt + 1] == '?') {
+            end = Past(text, lt + 2, "?>");
+        } else if (text[lt + 1] == '!') {
+            end = Past(text, lt + 2, ">");
+        } else {
+            end = StartTagEnd(text, lt);
+            if (end != none) {
+                opens = text[end - 1] != '/';
+                ++end;
+            }
+        }
+        if (end == none) {
+            return Scan::More;
+        }
+        at = end;
+        if (opens) {
+            ++depth;
+        } else if (depth == 0 && at >= cutFrom) {
+            return Scan::Cut;
+        }
+    }
+}
+
+// Where an offset into text lies, given where text starts.
+TextPosition Advance(TextPosition start, std::string_view text, std::size_t offset) {
+    const TextPosition within = PositionOf(text, offset);
+    if (within.line == 1) {
+        start.column += within.column - 1;
+        return start;
+    }
+    return {start.line + within.line - 1, within.column};
+}
+
+std::string At(const TextPosition& position, std::uint64_t offset) {
+    return " at line " + std::to_string(position.line) + ", column " +
+           std::to_string(position.column) + " (offset " + std::to_string(offset) + ")";
+}
+
+// One batch of records on its way through the workers.
+struct Slot {
+    enum class Result { Ok, Nul, Parse, Outside, Usage, Splice, Failed };
+
+    std::string text;           // prolog, start tag, content, end tag
+    std::size_t prefix = 0;     // the content starts here
+    std::size_t content = 0;    // bytes of content
+    std::uint64_t offset = 0;   // of the content in the input
+    std::unique_ptr<DataParserIF> parser;
+    std::optional<SourceSplicer> splicer;
+    std::vector<ExpressionOutcome> outcomes;
+    Result result = Result::Ok;
+    std::size_t at = 0;  // in text, where it failed
+    LoadResult load;
+    std::string error;
+    std::atomic<bool> done{false};
+
+    std::string_view Content() const { return std::string_view(text).substr(prefix, content); }
+};
+
+void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
+                const RedactionSettings& settings) {
+    try {
+        slot.result = Slot::Result::Ok;
+        const std::string_view content = slot.Content();
+        if (const void* nul = std::memchr(content.data(), 0, content.size())) {
+            slot.result = Slot::Result::Nul;
+            slot.at = slot.prefix + static_cast<std::size_t>(static_cast<const char*>(nul) -
+                                                             content.data());
+            return;
+        }
+        if (!slot.parser) {
+            slot.parser = InterfaceFactory::Create<DataParserIF>("XML");
+        }
+        TextBuffer buffer(slot.text);
+        std::istream stream(&buffer);
+        slot.load = slot.parser->LoadStream(stream);
+        if (slot.load.second != DataParserStatus::Ok) {
+            slot.result = Slot::Result::Parse;
+            slot.at = FailureOffset(slot.text);
+            slot.parser->Reset();
+            return;
+        }
+        slot.splicer.emplace(settings.deep, slot.text.size());
+        std::string error;
+        if (!Redact(*slot.parser, expressions, settings, slot.outcomes, error, &*slot.splicer)) {
+            const bool outside = !slot.outcomes.empty() && !slot.outcomes.back().outsideRecords.empty();
+            slot.result = outside ? Slot::Result::Outside : Slot::Result::Usage;
+            slot.error = error;
+            slot.parser->Reset();
+            return;
+        }
+        slot.parser->Reset();
+        if (!slot.splicer->Problem().empty() || !slot.splicer->Resolve(slot.text)) {
+            slot.result = Slot::Result::Splice;
+            slot.error = slot.splicer->Problem();
+            return;
+        }
+        AddCommentLeftovers(*slot.splicer, slot.outcomes);
+        for (const SourceEdit& edit : slot.splicer->Edits()) {
+            if (edit.begin < slot.prefix || edit.end > slot.prefix + slot.content) {
+                slot.result = Slot::Result::Outside;
+                slot.error = "a change falls outside the records";
+                return;
+            }
+        }
+    } catch (const std::exception& failure) {
+        slot.result = Slot::Result::Failed;
+        slot.error = std::string("failed: ") + failure.what();
+    }
+}
+
+// Writes the slot's content with its edits applied.
+void WriteSlot(const Slot& slot, std::ostream& out) {
+    std::size_t from = slot.prefix;
+    for (const SourceEdit& edit : slot.splicer->Edits()) {
+        out.write(slot.text.data() + from, static_cast<std::streamsize>(edit.begin - from));
+        out.write(edit.replacement.data(), static_cast<std::streamsize>(edit.replacement.size()));
+        from = edit.end;
+    }
+    out.write(slot.text.data() + from,
+              static_cast<std::streamsize>(slot.prefix + slot.content - from));
+}
+
+void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<ExpressionOutcome>& part) {
+    for (std::size_t index = 0; index < total.size() && index < part.size(); ++index) {
+        total[index].selected += part[index].selected;
+        total[index].attributes += part[index].attributes;
+        total[index].redacted += part[index].redacted;
+        total[index].elements += part[index].elements;
+        total[index].elementsWithOtherText += part[index].elementsWithOtherText;
+    }
+}
+
+// Reads up to readSize more bytes onto the end of text; false on a failure.
+bool ReadMore(ByteSource& source, std::string& text, bool& end) {
+    const std::size_t used = text.size();
+    text.resize(used + readSize);
+    std::size_t got = 0;
+    const bool read = source.Read(text.data() + used, readSize, got);
+    text.resize(used + got);
+    end = read && got == 0;
+    return read;
+}
+
+}  // namespace
+
+RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
+                        const std::vector<std::string>& expressions,
+                        const RecordSettings& settings, std::ostream& out) {
+    RecordRun run;
+    const auto fail = [&run](std::string message) {
+        run.end = RecordEnd::Failed;
+        run.message = std::move(message);
+        return run;
+    };
+
+    // The prolog and the document element's start tag.
+    std::string head;
+    bool end = false;
+    std::size_t prologEnd = 0;
+    std::string name;
+    bool empty = false;
+    Prolog prolog = Prolog::More;
+    while ((prolog = FindDocumentStart(head, prologEnd, name, empty)) == Prolog::More && !end) {
+        if (!ReadMore(source, head, end)) {
+            return fail(source.Error());
+        }
+    }
+    run.bytes = head.size();
+    const auto whole = [&](std::string reason) {
+        run.end = RecordEnd::Whole;
+        run.reason = std::move(reason);
+        run.consumed = std::move(head);
+        run.consumedAll = true;
+        run.readAll = end;
+        return run;
+    };
+    if (prolog != Prolog::Found || empty) {
+        return whole({});  // the whole-document path says what is wrong, if anything
+    }
+    const std::string_view prefix = std::string_view(head).substr(0, prologEnd);
+    std::size_t extraAt = 0;
+    if (!ConvertedEncoding(head).empty() || prefix.find('\0') != none ||
+        !TopLevelExtra(std::string(prefix) + "</" + name + ">", extraAt).empty()) {
+        return whole({});
+    }
+    for (const std::string& expression : expressions) {
+        const std::string problem = RecordModeProblem(expression, name);
+        if (!problem.empty()) {
+            return whole("'" + expression + "': " + problem);
+        }
+    }
+
+    // The records, in batches on the shared workers.
+    WorkerPool& pool = WorkerPool::Shared();
+    const std::size_t slotCount = settings.batchesInFlight != 0
+                                      ? settings.batchesInFlight
+                                      : static_cast<std::size_t>(pool.Threads()) + 3;
+    std::vector<std::unique_ptr<Slot>> slots;
+    std::vector<Slot*> idle;
+    for (std::size_t index = 0; index < slotCount; ++index) {
+        slots.push_back(std::make_unique<Slot>());
+        idle.push_back(slots.back().get());
+    }
+    std::deque<Slot*> busy;
+    RedactionSettings redaction = settings.redaction;
+    redaction.threads = 1;
+    redaction.recordsOnly = true;
+    run.outcomes.resize(expressions.size());
+    for (std::size_t index = 0; index < expressions.size(); ++index) {
+        run.outcomes[index].expression = expressions[index];
+    }
+
+    const std::string endTag = "</" + name + ">";
+    std::string carry = head.substr(prologEnd);
+    std::string epilog;
+    bool cut = false;       // no more batches to cut
+    bool closed = false;    // the document element's end tag was found
+    std::uint64_t offset = prologEnd;
+    TextPosition position = PositionOf(prefix, prefix.size());
+    out.write(prefix.data(), static_cast<std::streamsize>(prefix.size()));
+
+    // Ends the run early: every batch still with the workers is waited for,
+    // as they use the slots.
+    const auto stop = [&]() {
+        for (Slot* slot : busy) {
+            pool.HelpUntil([slot]() { return slot->done.load(); });
+        }
+        busy.clear();
+    };
+    struct StopOnExit {
+        const decltype(stop)& atExit;
+        ~StopOnExit() { atExit(); }
+    } stopOnExit{stop};
+    while (!cut || !busy.empty()) {
+        if (!cut && !idle.empty()) {
+            Slot& slot = *idle.back();
+            idle.pop_back();
+            slot.text.assign(prefix);
+            slot.text += carry;
+            slot.prefix = prefix.size();
+            bool wrapped = true;
+            std::size_t at = slot.prefix;
+            std::size_t depth = 0;
+            for (;;) {
+                const Scan scan =
+                    ScanContent(slot.text, at, depth, slot.prefix + settings.batchBytes, name, end);
+                if (scan == Scan::Cut) {
+                    carry.assign(slot.text, at, none);
+                    slot.text.resize(at);
+                    break;
+                }
+                if (scan == Scan::End || scan == Scan::BadEnd) {
+                    epilog.assign(slot.text, at, none);
+                    slot.text.resize(at);
+                    closed = scan == Scan::End;
+                    wrapped = closed;
+                    cut = true;
+                    break;
+                }
+                if (end) {
+                    wrapped = false;  // cut off: the parser says where
+                    cut = true;
+                    break;
+                }
+                const std::size_t before = slot.text.size();
+                if (!ReadMore(source, slot.text, end)) {
+                    stop();
+                    idle.push_back(&slot);
+                    return fail(source.Error());
+                }
+                run.bytes += slot.text.size() - before;
+            }
+            slot.content = slot.text.size() - slot.prefix;
+            slot.offset = offset;
+            offset += slot.content;
+            if (wrapped) {
+                slot.text += endTag;
+            }
+            slot.done = false;
+            busy.push_back(&slot);
+            pool.Submit(
+                [&slot, &expressions, &redaction, &pool]() {
+                    RedactSlot(slot, expressions, redaction);
+                    slot.done = true;
+                    pool.Notify();
+                },
+                true);
+            continue;
+        }
+
+        Slot& slot = *busy.front();
+        pool.HelpUntil([&slot]() { return slot.done.load(); });
+        busy.pop_front();
+        idle.push_back(&slot);
+        const std::string_view content = slot.Content();
+        switch (slot.result) {
+            case Slot::Result::Ok:
+                break;
+            case Slot::Result::Nul: {
+                stop();
+                const std::size_t at = slot.at - slot.prefix;
+                return fail("cannot parse " + sourceName + ": it holds a NUL byte" +
+                            At(Advance(position, content, at), slot.offset + at) +
+                            ", and the parser reads nothing after one; nothing written");
+            }
+            case Slot::Result::Parse: {
+                stop();
+                TextPosition where;
+                std::uint64_t at = slot.at;
+                if (slot.at < slot.prefix) {
+                    where = PositionOf(prefix, slot.at);
+                } else {
+                    const std::size_t within = std::min(slot.at - slot.prefix, slot.content);
+                    where = Advance(position, content, within);
+                    at = slot.offset + within;
+                }
+                return fail(DescribeParseFailure(sourceName, slot.load, &where,
+                                                 static_cast<std::size_t>(at)));
+            }
+            case Slot::Result::Outside:
+            case Slot::Result::Splice:
+                stop();
+                run.end = RecordEnd::Whole;
+                run.reason = slot.error;
+                return run;
+            case Slot::Result::Usage:
+                stop();
+                run.end = RecordEnd::Usage;
+                run.message = slot.error + "; nothing written";
+                return run;
+            case Slot::Result::Failed:
+                stop();
+                return fail(slot.error + "; nothing written");
+        }
+        WriteSlot(slot, out);
+        slot.splicer.reset();
+        Accumulate(run.outcomes, slot.outcomes);
+        position = Advance(position, content, content.size());
+        ++run.batches;
+        if (settings.progress) {
+            settings.progress(source.SourceBytes());
+        }
+    }
+
+    if (!closed) {
+        // The parser took the last batch without the document element's end.
+        return fail("cannot parse " + sourceName +
+                    ": the document ends before the end tag of its document element" +
+                    At(position, offset) + "; nothing written");
+    }
+    while (!end) {
+        const std::size_t before = epilog.size();
+        if (!ReadMore(source, epilog, end)) {
+            return fail(source.Error());
+        }
+        run.bytes += epilog.size() - before;
+    }
+    if (const std::size_t nul = epilog.find('\0'); nul != none) {
+        return fail("cannot parse " + sourceName + ": it holds a NUL byte" +
+                    At(Advance(position, epilog, nul), offset + nul) +
+                    ", and the parser reads nothing after one; nothing written");
+    }
+    const std::string opened = "<" + name + ">";
+    const std::string extra = TopLevelExtra(opened + epilog, extraAt);
+    if (!extra.empty()) {
+        const std::size_t at = extraAt - opened.size();
+        return fail("cannot parse " + sourceName + ": it holds " + extra +
+                    At(Advance(position, epilog, at), offset + at) + "; nothing written");
+    }
+    out.write(epilog.data(), static_cast<std::streamsize>(epilog.size()));
+    if (settings.progress) {
+        settings.progress(source.SourceBytes());
+    }
+    run.end = RecordEnd::Done;
+    return run;
+}
+
+}  // namespace qiv::redact

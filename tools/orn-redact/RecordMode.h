@@ -1,0 +1,110 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "Redaction.h"
+
+namespace qiv::redact {
+
+/// Bytes read front to back: a file, a pipe, or a decompressed stream.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    /// Fills buffer with up to capacity bytes; got = 0 at the end. False on a
+    /// failure, with Error() saying what failed.
+    virtual bool Read(char* buffer, std::size_t capacity, std::size_t& got) = 0;
+    virtual const std::string& Error() const = 0;
+    /// Bytes taken from the underlying file so far (compressed bytes for a
+    /// compressed one); may be called from another thread.
+    virtual std::uint64_t SourceBytes() const = 0;
+};
+
+/// Reads a file descriptor (not owned).
+class DescriptorSource : public ByteSource {
+public:
+    DescriptorSource(int descriptor, std::string name)
+        : descriptor_(descriptor), name_(std::move(name)) {}
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override;
+    const std::string& Error() const override { return error_; }
+    std::uint64_t SourceBytes() const override { return bytes_; }
+
+private:
+    int descriptor_;
+    std::string name_;
+    std::string error_;
+    std::atomic<std::uint64_t> bytes_{0};
+};
+
+/// Reads a text in memory (for tests), in pieces of at most piece bytes.
+class TextSource : public ByteSource {
+public:
+    explicit TextSource(std::string_view text, std::size_t piece = 1 << 16)
+        : text_(text), piece_(piece) {}
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override;
+    const std::string& Error() const override { return error_; }
+    std::uint64_t SourceBytes() const override { return at_; }
+
+private:
+    std::string_view text_;
+    std::size_t piece_;
+    std::size_t at_ = 0;
+    std::string error_;
+};
+
+struct RecordSettings {
+    RedactionSettings redaction;
+    /// A batch is cut at the first record end at least this many bytes
+    /// after its start (1: every record is a batch of its own).
+    std::size_t batchBytes = 1 << 20;
+    /// Batches being filled, redacted or written at once; 0: two more than
+    /// the threads that redact them.
+    std::size_t batchesInFlight = 0;
+    /// Told the input bytes taken so far, now and then (for a progress line).
+    std::function<void(std::uint64_t)> progress;
+};
+
+/// How a record-mode run ended.
+enum class RecordEnd {
+    Done,    // every record written
+    Failed,  // the input is malformed or unreadable; message says why
+    Whole,   // record mode does not apply; reason says why (empty: nothing to tell)
+    Usage,   // an expression could not be run
+};
+
+struct RecordRun {
+    RecordEnd end = RecordEnd::Failed;
+    std::string message;  // for Failed and Usage: the message, ending "; nothing written"
+    std::string reason;   // for Whole
+    std::vector<ExpressionOutcome> outcomes;
+    std::uint64_t bytes = 0;     // input bytes read
+    std::uint64_t batches = 0;   // batches redacted
+    /// For Whole: the bytes already taken from the source, so that a source
+    /// that cannot be read again can still be redacted whole.
+    std::string consumed;
+    bool consumedAll = false;  // consumed holds every byte taken (else some are gone)
+    bool readAll = false;      // consumed is the whole input
+};
+
+/// Redacts a document record by record: the children of its document element
+/// are cut into batches of whole records by a light scan of the markup; each
+/// batch, wrapped in the prolog and the document element's own start and end
+/// tags, is parsed, selected, redacted and spliced on the shared workers; the
+/// spliced records are written to out in input order, between the input's own
+/// prolog and epilog. Before any batch is cut, the expressions are checked
+/// against the class that gives the same selection per batch as on the whole
+/// document (RecordModeProblem); an item selected outside the records stops
+/// the run with Whole. Whatever was written to out before a run ends other than
+/// Done must be thrown away.
+RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
+                        const std::vector<std::string>& expressions,
+                        const RecordSettings& settings, std::ostream& out);
+
+}  // namespace qiv::redact
