@@ -170,8 +170,8 @@ std::string DescribeParseFailure(const std::string& source, const LoadResult& re
     message << "cannot parse " << source << ": " << result.first << " (status "
             << StatusName(result.second) << ", " << static_cast<int>(result.second) << ")";
     if (position != nullptr && HasPosition(result.second)) {
-        message << " at line " << position->line << ", column " << position->column
-                << " (offset " << offset << ")";
+        message << " at line " << position->line << ", column " << position->column << " (offset "
+                << offset << ")";
     }
     return message.str();
 }

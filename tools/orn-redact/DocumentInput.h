@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
-#include <string>
 #include <streambuf>
+#include <string>
 #include <string_view>
 
 #include "DataParserIF.h"

@@ -1,7 +1,7 @@
 #include "FileRedaction.h"
 
-#include <malloc.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

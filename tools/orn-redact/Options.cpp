@@ -171,8 +171,9 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     } else if (options.records && options.whole) {
         parsed.error = "--records and --whole cannot be combined";
     } else if (options.records && options.reformat) {
-        parsed.error = "--records and --reformat cannot be combined: a document written anew "
-                       "is redacted whole";
+        parsed.error =
+            "--records and --reformat cannot be combined: a document written anew "
+            "is redacted whole";
     } else if (options.expressions.empty() && options.expressionFiles.empty()) {
         parsed.error = "no XPath expression given";
     }

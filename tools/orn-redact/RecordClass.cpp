@@ -14,18 +14,18 @@ namespace {
 // whether '*' and the names and, or, div, mod are operators or name tests
 // from the token before them.
 enum class Kind {
-    Name,       // a name test: QName, "*" or "prefix:*"
-    Function,   // a name followed by '('
-    Axis,       // a name followed by "::"
-    NodeType,   // comment, text, processing-instruction or node, followed by '('
-    Operator,   // and or mod div * + - = != < <= > >= |
-    Slash,      // "/"
-    Slashes,    // "//"
+    Name,      // a name test: QName, "*" or "prefix:*"
+    Function,  // a name followed by '('
+    Axis,      // a name followed by "::"
+    NodeType,  // comment, text, processing-instruction or node, followed by '('
+    Operator,  // and or mod div * + - = != < <= > >= |
+    Slash,     // "/"
+    Slashes,   // "//"
     Literal,
     Number,
     Variable,
-    Open,       // (
-    Close,      // )
+    Open,   // (
+    Close,  // )
     OpenBracket,
     CloseBracket,
     Dot,
@@ -149,9 +149,9 @@ std::vector<Token> Tokenize(std::string_view text) {
             }
             case '$': {
                 std::size_t end = at + 1;
-                while (end < text.size() &&
-                       (IsNameCharacter(static_cast<unsigned char>(text[end])) ||
-                        text[end] == ':')) {
+                while (
+                    end < text.size() &&
+                    (IsNameCharacter(static_cast<unsigned char>(text[end])) || text[end] == ':')) {
                     ++end;
                 }
                 add(Kind::Variable, end - at);
@@ -173,8 +173,8 @@ std::vector<Token> Tokenize(std::string_view text) {
                 continue;
             }
             std::size_t end = at;
-            while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) != 0 ||
-                                         text[end] == '.')) {
+            while (end < text.size() &&
+                   (std::isdigit(static_cast<unsigned char>(text[end])) != 0 || text[end] == '.')) {
                 ++end;
             }
             add(Kind::Number, end - at);
@@ -418,9 +418,9 @@ private:
             throw Rejected{std::string(name) +
                            "() reads the text of a step that can match the document element"};
         }
-        static const std::set<std::string_view> numbers = {
-            "count", "sum", "number", "string-length", "floor", "ceiling", "round", "position",
-            "last"};
+        static const std::set<std::string_view> numbers = {"count",         "sum",      "number",
+                                                           "string-length", "floor",    "ceiling",
+                                                           "round",         "position", "last"};
         static const std::set<std::string_view> booleans = {
             "boolean", "not", "true", "false", "lang", "contains", "starts-with"};
         if (numbers.count(name) != 0) {
@@ -437,8 +437,9 @@ private:
         bool first = true;
         if (Peek().kind == Kind::Slash || Peek().kind == Kind::Slashes) {
             if (!scope.top) {
-                throw Rejected{"a predicate holds an absolute path, which looks at the whole "
-                               "document"};
+                throw Rejected{
+                    "a predicate holds an absolute path, which looks at the whole "
+                    "document"};
             }
             range = {0, 0};
             if (Peek().kind == Kind::Slash && !StartsStep(Peek(1).kind)) {
@@ -452,8 +453,9 @@ private:
         if (first) {
             if (scope.attributesOnly && Peek().kind != Kind::At &&
                 !(Peek().kind == Kind::Axis && Peek().text == "attribute")) {
-                throw Rejected{"a predicate on a step that can match the document element "
-                               "looks at more than its attributes"};
+                throw Rejected{
+                    "a predicate on a step that can match the document element "
+                    "looks at more than its attributes"};
             }
             range = Step(scope, range);
         }
@@ -511,10 +513,10 @@ private:
             }
         }
         // The node test.
-        bool element = false;        // tests elements by name
-        bool documentName = true;    // ... and may name the document element
-        bool notDocument = false;    // cannot match the document node
-        bool notTopLevel = false;    // cannot match anything at depth 1
+        bool element = false;      // tests elements by name
+        bool documentName = true;  // ... and may name the document element
+        bool notDocument = false;  // cannot match the document node
+        bool notTopLevel = false;  // cannot match anything at depth 1
         if (axis != "self" || Peek().kind == Kind::Name || Peek().kind == Kind::NodeType) {
             const Token test = Take();
             if (test.kind == Kind::Name) {

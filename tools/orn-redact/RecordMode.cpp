@@ -210,10 +210,10 @@ std::string At(const TextPosition& position, std::uint64_t offset) {
 struct Slot {
     enum class Result { Ok, Nul, Parse, Outside, Usage, Splice, Failed };
 
-    std::string text;           // prolog, start tag, content, end tag
-    std::size_t prefix = 0;     // the content starts here
-    std::size_t content = 0;    // bytes of content
-    std::uint64_t offset = 0;   // of the content in the input
+    std::string text;          // prolog, start tag, content, end tag
+    std::size_t prefix = 0;    // the content starts here
+    std::size_t content = 0;   // bytes of content
+    std::uint64_t offset = 0;  // of the content in the input
     std::unique_ptr<DataParserIF> parser;
     std::optional<SourceSplicer> splicer;
     std::vector<ExpressionOutcome> outcomes;
@@ -233,8 +233,8 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
         const std::string_view content = slot.Content();
         if (const void* nul = std::memchr(content.data(), 0, content.size())) {
             slot.result = Slot::Result::Nul;
-            slot.at = slot.prefix + static_cast<std::size_t>(static_cast<const char*>(nul) -
-                                                             content.data());
+            slot.at = slot.prefix +
+                      static_cast<std::size_t>(static_cast<const char*>(nul) - content.data());
             return;
         }
         if (!slot.parser) {
@@ -252,7 +252,8 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
         slot.splicer.emplace(settings.deep, slot.text.size());
         std::string error;
         if (!Redact(*slot.parser, expressions, settings, slot.outcomes, error, &*slot.splicer)) {
-            const bool outside = !slot.outcomes.empty() && !slot.outcomes.back().outsideRecords.empty();
+            const bool outside =
+                !slot.outcomes.empty() && !slot.outcomes.back().outsideRecords.empty();
             slot.result = outside ? Slot::Result::Outside : Slot::Result::Usage;
             slot.error = error;
             slot.parser->Reset();
@@ -314,8 +315,8 @@ bool ReadMore(ByteSource& source, std::string& text, bool& end) {
 }  // namespace
 
 RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
-                        const std::vector<std::string>& expressions,
-                        const RecordSettings& settings, std::ostream& out) {
+                        const std::vector<std::string>& expressions, const RecordSettings& settings,
+                        std::ostream& out) {
     RecordRun run;
     const auto fail = [&run](std::string message) {
         run.end = RecordEnd::Failed;
@@ -383,8 +384,8 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
     const std::string endTag = "</" + name + ">";
     std::string carry = head.substr(prologEnd);
     std::string epilog;
-    bool cut = false;       // no more batches to cut
-    bool closed = false;    // the document element's end tag was found
+    bool cut = false;     // no more batches to cut
+    bool closed = false;  // the document element's end tag was found
     std::uint64_t offset = prologEnd;
     TextPosition position = PositionOf(prefix, prefix.size());
     out.write(prefix.data(), static_cast<std::streamsize>(prefix.size()));

@@ -84,8 +84,8 @@ struct RecordRun {
     std::string message;  // for Failed and Usage: the message, ending "; nothing written"
     std::string reason;   // for Whole
     std::vector<ExpressionOutcome> outcomes;
-    std::uint64_t bytes = 0;     // input bytes read
-    std::uint64_t batches = 0;   // batches redacted
+    std::uint64_t bytes = 0;    // input bytes read
+    std::uint64_t batches = 0;  // batches redacted
     /// For Whole: the bytes already taken from the source, so that a source
     /// that cannot be read again can still be redacted whole.
     std::string consumed;
@@ -104,7 +104,7 @@ struct RecordRun {
 /// the run with Whole. Whatever was written to out before a run ends other than
 /// Done must be thrown away.
 RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
-                        const std::vector<std::string>& expressions,
-                        const RecordSettings& settings, std::ostream& out);
+                        const std::vector<std::string>& expressions, const RecordSettings& settings,
+                        std::ostream& out);
 
 }  // namespace qiv::redact

@@ -57,9 +57,7 @@ void WorkerPool::Submit(std::function<void()> task, bool small) {
 }
 
 void WorkerPool::Notify() {
-    {
-        const std::lock_guard<std::mutex> lock(mutex_);
-    }
+    { const std::lock_guard<std::mutex> lock(mutex_); }
     changed_.notify_all();
 }
 

@@ -80,10 +80,12 @@ void ForEachOnThreads(std::size_t count, unsigned int threads, const Task& task)
     WorkerPool& pool = WorkerPool::Shared();
     for (unsigned int helper = 1; helper < threads && helper <= pool.Threads() && helper < count;
          ++helper) {
-        pool.Submit([drain, &pool]() {
-            drain();
-            pool.Notify();
-        }, false);
+        pool.Submit(
+            [drain, &pool]() {
+                drain();
+                pool.Notify();
+            },
+            false);
     }
     drain();
     // Helpers that start after every index was taken return at once; the

@@ -1,0 +1,219 @@
+// Record mode in-process: which expressions it takes, that it writes what the
+// whole-document path writes for every batch size, and how it reports input
+// it cannot take.
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "RecordClass.h"
+#include "RecordMode.h"
+#include "RecordProperty.h"
+
+namespace {
+
+using namespace qiv::redact;
+using namespace std::string_literals;
+
+TEST(RecordClass, TakesWhatSelectsInsideOneRecord) {
+    // Expression, document element, the start of the reason ("" when taken).
+    const struct {
+        const char* expression;
+        const char* root;
+        const char* reason;
+    } cases[] = {
+        {"//email", "r", ""},
+        {"/r/rec/name | //p:x", "r", ""},
+        {"/*/*/email", "r", ""},
+        {"//rec/@id", "r", ""},
+        {"//@*[1]", "r", ""},  // positions among one element's attributes
+        {"//rec[@id = '7']/name", "r", ""},
+        {"//rec[name = 'Ada' and not(b)]/email", "r", ""},
+        {"//customer[country = 'NL']/email", "r", ""},
+        {"/r/rec/name[1]", "r", ""},  // positions inside a record
+        {"/r/rec/*[last()]", "r", ""},
+        {"//rec[name[2]]", "r", ""},
+        {"//rec[(name | email)[1] = 'x']", "r", ""},
+        {"//rec[contains(normalize-space(.), 'x')]", "r", ""},
+        {"//rec[string-length(name) > 3]/name", "r", ""},
+        {"/r[@version = '2']/rec/name", "r", ""},  // the document element's attributes
+        {"//*[local-name() = 'name']", "r", ""},
+        {"//self::name/text()", "r", ""},
+        {"/descendant::name | /descendant-or-self::email", "r", ""},
+        {"rec/name", "r", ""},
+        {"(//a | //b)/c", "r", ""},
+        {"/", "r", ""},  // selects the document: left to the check as it runs
+        {"//rec[1]", "r", "a predicate counts positions"},
+        {"//rec[last()]/name", "r", "last() counts positions"},
+        {"//rec[position() > 2]", "r", "position() counts positions"},
+        {"/*/*[3]", "r", "a predicate counts positions"},
+        {"//*[2]/name", "r", "a predicate counts positions"},
+        {"(//name)[1]", "r", "a position is taken over the whole selection"},
+        {"//rec[following-sibling::rec]", "r", "it uses the following-sibling axis"},
+        {"//name/preceding::email", "r", "it uses the preceding axis"},
+        {"//name/ancestor::*", "r", "it uses the ancestor axis"},
+        {"//name/..", "r", "it uses '..'"},
+        {"//rec[../@a]", "r", "it uses '..'"},
+        {"//rec[//x]", "r", "a predicate holds an absolute path"},
+        {"//rec[count(/r/rec) > 1]", "r", "a predicate holds an absolute path"},
+        {"id('c1')/name", "r", "id() searches"},
+        {"//rec[name = $v]", "r", "it uses a variable"},
+        // The document element may be what the step matches: only its
+        // attributes and name may be tested.
+        {"//r[rec]/rec", "r", "a predicate on a step that can match the document element"},
+        {"//*[name]/email", "r", "a predicate on a step that can match the document element"},
+        {"//r[rec]/rec", "list", ""},
+        {"//p:*[p:x]", "p:r", "a predicate on a step that can match the document element"},
+        {"//p:*[p:x]", "r", ""},
+        {"/*[string-length() > 9]", "r", "string-length() reads the text"},
+        {"//*[@id = 'x']", "r", ""},
+        {"//rec[1 + 1]", "r", "a predicate counts positions"},
+        {"//rec[-name]", "r", "a predicate counts positions"},
+    };
+    for (const auto& c : cases) {
+        const std::string reason = RecordModeProblem(c.expression, c.root);
+        EXPECT_EQ(reason.substr(0, std::string(c.reason).size()), c.reason)
+            << c.expression << " (document element " << c.root << "): " << reason;
+        EXPECT_EQ(reason.empty(), std::string(c.reason).empty()) << c.expression << ": " << reason;
+    }
+}
+
+std::string RandomBytes(std::mt19937& random, std::size_t count) {
+    std::string bytes(count, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random() & 0xFF);
+    }
+    return bytes;
+}
+
+// Generated documents and expressions, every batch size down to one record,
+// with and without --deep and --attributes.
+TEST(RecordMode, WritesWhatTheWholeDocumentPathWrites) {
+    std::mt19937 random(20261207);
+    const std::vector<std::size_t> batchSizes = {1, 24, 200, 1 << 20};
+    const RedactionSettings settings[] = {
+        {false, false}, {true, false}, {false, true}, {true, true}};
+    std::size_t ran = 0;
+    for (int round = 0; round < 600; ++round) {
+        const std::string bytes = RandomBytes(random, 256);
+        Choices choose(bytes);
+        const std::string document = GenerateRecords(choose);
+        std::vector<std::string> expressions;
+        for (std::size_t count = 1 + choose.Below(3); expressions.size() < count;) {
+            std::string expression = GenerateExpression(choose);
+            if (ExpressionProblem(expression).empty()) {
+                expressions.push_back(std::move(expression));
+            }
+        }
+        const std::string problem =
+            CompareRecordsWithWhole(document, expressions, settings[round % 4], batchSizes, &ran);
+        ASSERT_EQ(problem, "") << "document:\n"
+                               << document << "\nexpressions:\n"
+                               << ::testing::PrintToString(expressions);
+    }
+    // Most runs must have been record mode's own, not left to the other path.
+    EXPECT_GT(ran, 600u);
+}
+
+RecordRun RunOn(const std::string& text, std::string& output, std::size_t batchBytes = 1) {
+    TextSource input(text, 3);
+    RecordSettings settings;
+    settings.batchBytes = batchBytes;
+    std::ostringstream out;
+    RecordRun run = RedactRecords(input, "in.xml", {"//name"}, settings, out);
+    output = out.str();
+    return run;
+}
+
+TEST(RecordMode, MalformedInputSaysWhereAndWhat) {
+    const std::string head = "<?xml version='1.0'?>\n<r>\n<rec><name>a</name></rec>\n";
+    const struct {
+        std::string text;
+        const char* message;
+    } cases[] = {
+        // The same messages, at the same places, as the whole-document path's.
+        {head + "<rec><name>b</name>",
+         "Start-end tags mismatch (status EndElementMismatch, 14) "
+         "at line 4, column 19 (offset 70)"},
+        {head + "<rec><name>b</na", "at line 4, column 15 (offset 66)"},
+        {head + "</x>\n",
+         "Start-end tags mismatch (status EndElementMismatch, 14) at line 4, "
+         "column 3 (offset 54)"},
+        {head + "</r>\ntext\n", "it holds text after the document element at line 5, column 1"},
+        {head + "</r>\n<r/>", "it holds markup after the document element at line 5"},
+        {head + "<rec><!-- open",
+         "Error parsing comment (status BadComment, 7) at line 4, "
+         "column 14 (offset 65)"},
+        {head + "<rec><![CDATA[ open", "(status BadCData, 8) at line 4, column 15 (offset 66)"},
+        {head + "<rec>a\0b</rec></r>"s, "NUL byte at line 4, column 7 (offset 58)"},
+        {head + "</r><!-- \0 -->"s, "NUL byte at line 4, column 10"},
+        {head, "Start-end tags mismatch (status EndElementMismatch, 14) at line 3, column 26"},
+    };
+    for (const auto& c : cases) {
+        for (const std::size_t batch : {std::size_t{1}, std::size_t{1} << 20}) {
+            std::string output;
+            const RecordRun run = RunOn(c.text, output, batch);
+            EXPECT_EQ(run.end, RecordEnd::Failed) << c.text;
+            EXPECT_NE(run.message.find(c.message), std::string::npos)
+                << c.text << "\n"
+                << run.message << "\n(batches of " << batch << ")";
+            EXPECT_NE(run.message.find("cannot parse in.xml"), std::string::npos) << run.message;
+        }
+    }
+}
+
+TEST(RecordMode, LeavesToTheWholeDocumentPathWhatItCannotTake) {
+    const struct {
+        std::string text;
+        std::vector<std::string> expressions;
+        const char* reason;
+    } cases[] = {
+        {"<r><rec><name>a</name></rec></r>", {"//rec[1]/name"}, "'//rec[1]/name': a predicate"},
+        {"<r>text<rec/></r>", {"//text()"}, "'//text()' selects text between the records"},
+        {"<r a='1'><rec/></r>", {"//@a"}, "'//@a' selects an attribute of the document element"},
+        {"<r><rec/></r>", {"/*"}, "'/*' selects the document element"},
+        {"<r><rec/></r>", {"/"}, "'/' selects the document node"},
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><r><rec/></r>", {"//rec"}, ""},
+        {"<r/>", {"//rec"}, ""},
+        {"text<r/>", {"//rec"}, ""},
+    };
+    for (const auto& c : cases) {
+        TextSource input(c.text);
+        RecordSettings settings;
+        std::ostringstream out;
+        const RecordRun run = RedactRecords(input, "in.xml", c.expressions, settings, out);
+        EXPECT_EQ(run.end, RecordEnd::Whole) << c.text;
+        EXPECT_EQ(run.reason.substr(0, std::string(c.reason).size()), c.reason) << c.text;
+        EXPECT_EQ(run.reason.empty(), std::string(c.reason).empty()) << run.reason;
+    }
+    // Before any batch, what was read is handed over for a source that cannot
+    // be read again.
+    TextSource input("<r><rec><name>a</name></rec></r>");
+    std::ostringstream out;
+    const RecordRun run = RedactRecords(input, "in.xml", {"//rec[1]"}, RecordSettings{}, out);
+    EXPECT_TRUE(run.consumedAll);
+    EXPECT_EQ(run.consumed, "<r><rec><name>a</name></rec></r>"s.substr(0, run.consumed.size()));
+    EXPECT_GE(run.consumed.size(), 3u);
+}
+
+// Markup that holds what looks like a record's end: the scanner must not cut
+// inside it.
+TEST(RecordMode, CutsOnlyBetweenRecords) {
+    const std::string text =
+        "<!DOCTYPE r [<!ENTITY e '</r>'> <!-- ]> </r> -->]>\r\n<r x='</r>' y=\"/>\">\r\n"
+        "<rec a='>' b=\"/\" c='&gt;'><name>1</name><!-- </rec></r> --></rec>\r\n"
+        "<rec><name><![CDATA[</name></rec></r>]]></name><?pi </rec> ?></rec>\r\n"
+        "<rec/><rec\r\n/><name>top</name>\r\n</r >\r\n";
+    for (const std::size_t batch : {1, 2, 40, 1 << 20}) {
+        std::string output;
+        const RecordRun run = RunOn(text, output, static_cast<std::size_t>(batch));
+        ASSERT_EQ(run.end, RecordEnd::Done) << run.message << run.reason;
+        const WholeRun whole = RedactWhole(text, {"//name"}, RedactionSettings{});
+        EXPECT_EQ(output, whole.output);
+        EXPECT_EQ(run.outcomes[0].redacted, 3u);
+    }
+}
+
+}  // namespace
