@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "DataParserIF.h"
+#include "DocumentInput.h"
 #include "InterfaceFactory.h"
 #include "RecordMode.h"
 #include "Redaction.h"
@@ -234,7 +235,10 @@ inline WholeRun RedactWhole(const std::string& source, const std::vector<std::st
     WholeRun run;
     auto parser = InterfaceFactory::Create<DataParserIF>("XML");
     std::istringstream input(source);
-    if (parser->LoadStream(input).second != DataParserStatus::Ok) {
+    // The tool refuses what the parser takes but does not read in full.
+    std::size_t extraAt = 0;
+    if (parser->LoadStream(input).second != DataParserStatus::Ok ||
+        NulOffset(source) != std::string::npos || !TopLevelExtra(source, extraAt).empty()) {
         return run;
     }
     run.parsed = true;

@@ -23,15 +23,15 @@ build/fuzz/fuzz/orn_fuzz_oracle_test
 # 51,000 deep), so a short input makes a large document; its time-out is where
 # work that grows with the square of the nesting shows, while a linear run of
 # its largest document takes well under a second.
-declare -A maxLen=([load]=4096 [xpath]=4096 [edit]=4096 [splice]=4096 [redact]=8192)
-declare -A timeout=([load]=20 [xpath]=20 [edit]=20 [splice]=20 [redact]=10)
+declare -A maxLen=([load]=4096 [xpath]=4096 [edit]=4096 [splice]=4096 [redact]=8192 [records]=4096)
+declare -A timeout=([load]=20 [xpath]=20 [edit]=20 [splice]=20 [redact]=10 [records]=20)
 
 findings=build/fuzz/findings
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
 status=0
-for target in ${FUZZ_TARGETS:-load xpath edit splice redact}; do
+for target in ${FUZZ_TARGETS:-load xpath edit splice redact records}; do
   mkdir -p "$work/$target"
   echo "==> fuzzing $target for ${seconds}s"
   if ! build/fuzz/fuzz/orn_fuzz_$target "$work/$target" "fuzz/corpus/$target" \

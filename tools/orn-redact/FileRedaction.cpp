@@ -23,6 +23,7 @@
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
 #include "OutputFile.h"
+#include "Progress.h"
 #include "RecordMode.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
@@ -182,6 +183,13 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     DescriptorSource source(descriptor, name);
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
+    std::optional<ProgressLine> progress;
+    if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
+        progress.emplace(
+            name,
+            regular ? static_cast<std::uint64_t>(info.st_size - std::max<off_t>(start, 0)) : 0);
+        settings.progress = [&progress](std::uint64_t done) { progress->Update(done); };
+    }
     RecordRun run;
     bool matched = true;
     const ContentWriter write = [&](std::ostream& out) {
@@ -199,6 +207,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     const auto& target = task.inPlace ? task.input : task.output;
     const bool written = target ? WriteFileAtomically(*target, write, error)
                                 : WriteThroughSpool(standardOutput, write, error);
+    progress.reset();
     FileResult result;
     result.status = ExitFailure;
     result.bytes = run.bytes;

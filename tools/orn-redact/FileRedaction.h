@@ -19,6 +19,7 @@ struct FileTask {
     std::optional<std::string> input;   // standard input when empty
     std::optional<std::string> output;  // standard output when empty (and not in place)
     bool inPlace = false;
+    bool progress = false;  // a progress line for a long input, on a terminal
 };
 
 /// What became of one document.

@@ -206,6 +206,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         }
         task.output = options.outputPath;
         task.inPlace = options.inPlace;
+        task.progress = true;
         const unsigned int threads = std::max(1u, std::thread::hardware_concurrency());
         return RedactFile(task, options, expressions, threads, message, standardOutput).status;
     }

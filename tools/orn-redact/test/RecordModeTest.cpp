@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "Progress.h"
 #include "RecordClass.h"
 #include "RecordMode.h"
 #include "RecordProperty.h"
@@ -213,6 +214,29 @@ TEST(RecordMode, CutsOnlyBetweenRecords) {
         const WholeRun whole = RedactWhole(text, {"//name"}, RedactionSettings{});
         EXPECT_EQ(output, whole.output);
         EXPECT_EQ(run.outcomes[0].redacted, 3u);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Progress, SaysHowFarHowFastAndHowLong) {
+    const std::uint64_t megabyte = 1 << 20;
+    const struct {
+        std::uint64_t done, total;
+        double seconds;
+        const char* text;
+    } cases[] = {
+        {25 * megabyte, 100 * megabyte, 5,
+         "big.xml: 25.0 of 100.0 MB, 5.0 MB/s, 0:05 elapsed, "
+         "about 0:15 left"},
+        {0, 100 * megabyte, 0, "big.xml: 0.0 of 100.0 MB, 0:00 elapsed"},
+        {3 * megabyte, 0, 2, "big.xml: 3.0 MB, 1.5 MB/s, 0:02 elapsed"},  // size not known
+        {100 * megabyte, 100 * megabyte, 125, "big.xml: 100.0 of 100.0 MB, 0.8 MB/s, 2:05 elapsed"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(qiv::redact::ProgressText("big.xml", c.done, c.total, c.seconds), c.text);
     }
 }
 

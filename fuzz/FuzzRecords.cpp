@@ -1,0 +1,55 @@
+// Input: a flags byte (bit 0 --deep, bit 1 --attributes, bit 2 the document
+// is given as bytes up to a NUL, else generated), then the choices that
+// generate the document and one to three expressions. Record mode must write
+// byte for byte what the whole-document path writes, with the same counts,
+// for batches of one record, of a few records and of the whole content; and
+// must refuse only what the whole-document path refuses.
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "FuzzSupport.h"
+#include "RecordProperty.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    qiv::fuzz::SilenceOutput(qiv::LogLevel::Emergency);
+    if (size < 2) {
+        return 0;
+    }
+    const unsigned flags = data[0];
+    std::string_view rest(reinterpret_cast<const char*>(data) + 1, size - 1);
+    std::string document;
+    if ((flags & 4) != 0) {
+        const std::size_t split = rest.find('\0');
+        if (split == std::string_view::npos) {
+            return 0;
+        }
+        document.assign(rest.substr(0, split));
+        rest.remove_prefix(split + 1);
+    }
+    qiv::redact::Choices choose(rest);
+    if ((flags & 4) == 0) {
+        document = qiv::redact::GenerateRecords(choose);
+    }
+    std::vector<std::string> expressions;
+    for (std::size_t count = 1 + choose.Below(3), tries = 0;
+         expressions.size() < count && tries < 8; ++tries) {
+        std::string expression = qiv::redact::GenerateExpression(choose);
+        if (qiv::redact::ExpressionProblem(expression).empty()) {
+            expressions.push_back(std::move(expression));
+        }
+    }
+    if (expressions.empty()) {
+        return 0;
+    }
+    const qiv::redact::RedactionSettings settings{(flags & 1) != 0, (flags & 2) != 0};
+    const std::string problem =
+        qiv::redact::CompareRecordsWithWhole(document, expressions, settings, {1, 64, 1 << 20});
+    if (!problem.empty()) {
+        qiv::fuzz::Fail(problem);
+    }
+    return 0;
+}
