@@ -192,7 +192,9 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     }
     RecordRun run;
     bool matched = true;
+    bool ran = false;
     const ContentWriter write = [&](std::ostream& out) {
+        ran = true;
         run = RedactRecords(source, name, expressions, settings, out);
         if (run.end == RecordEnd::Done && options.requireMatch) {
             for (const ExpressionOutcome& outcome : run.outcomes) {
@@ -211,6 +213,10 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     FileResult result;
     result.status = ExitFailure;
     result.bytes = run.bytes;
+    if (!ran) {
+        message(error);  // the output could not even be started
+        return result;
+    }
     switch (run.end) {
         case RecordEnd::Done:
             if (!matched) {
@@ -228,6 +234,10 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
                 return result;
             }
             PrintOutcomes(run.outcomes, options, message);
+            if (options.layoutGiven) {
+                message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
+                        " applies only when the document is written anew (--reformat)");
+            }
             result.status = ExitOk;
             result.redacted = Redacted(run.outcomes);
             return result;

@@ -302,6 +302,15 @@ encodings keep their bytes; written anew, they keep their declared encoding.
 A document that holds a NUL character is refused: the parser reads nothing
 after one.
 
+A document is redacted record by record (the children of its document element,
+in batches, on all processors, in memory bounded by the batches in flight)
+when the expressions select within one record: paths from the root along the
+child, descendant, self and attribute axes, with predicates that look only
+inside the item they test (//rec[@id='7']/ssn, /list/rec/phone[1]). Positions
+among records (//rec[1]), the parent, ancestor, preceding and following axes,
+id() and absolute paths in predicates make the tool redact the document whole
+instead, and say so. On a terminal a single large input shows a progress line.
+
 Several files (-i given more than once, --files-from, or --output-dir) need
 --output-dir DIR or --in-place. Each file is done or not done on its own: one
 that cannot be read, parsed or written is reported with its name, gets no

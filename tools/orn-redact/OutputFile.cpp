@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <streambuf>
@@ -301,6 +302,10 @@ bool WriteThroughSpool(std::streambuf* out, const ContentWriter& write, std::str
         }
     }
     ::close(descriptor);
+    if (written && (out->pubsync() != 0 || std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) {
+        error = "cannot write the document to standard output: " + ErrorText();
+        written = false;
+    }
     return written;
 }
 

@@ -19,10 +19,14 @@ TEST_F(RedactTool, StandardOutputCarriesOnlyTheDocument) {
               "<email>redacted</email><notes><![CDATA[<vip>]]> and more</notes></person>"
               "</people>");
 
-    // The library's load announcement goes to standard error instead.
+    // The library's load announcement (made when the whole document is
+    // loaded from its file) goes to standard error instead.
     WriteFile(Path("in.xml"), "<a>\r\n <b k='v'>secret</b><!-- c -->\r\n</a>");
-    result = Run({"-i", Path("in.xml"), "//b"});
+    result = Run({"--whole", "-i", Path("in.xml"), "//b"});
     ExpectExit(result, 0, {"Loading XML document from " + Path("in.xml")});
+    EXPECT_EQ(result.out, "<a>\r\n <b k='v'>redacted</b><!-- c -->\r\n</a>");
+    result = Run({"-i", Path("in.xml"), "//b"});
+    ExpectExit(result, 0);
     EXPECT_EQ(result.out, "<a>\r\n <b k='v'>redacted</b><!-- c -->\r\n</a>");
 }
 

@@ -1,0 +1,200 @@
+// Record mode as a user meets it: the same bytes as the whole-document path
+// every way in and out, which expressions leave it and what the tool says
+// then, and nothing written when a late record is malformed.
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "RedactToolFixture.h"
+
+namespace redact_tool_test {
+namespace {
+
+using namespace std::string_literals;
+
+std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+const std::string records =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<!DOCTYPE list [ <!ENTITY co \"ACME\"> <!-- </list> --> ]>\r\n"
+    "<list xmlns:p=\"urn:p\" version='2'>\r\n"
+    "  <!-- exported -->\r\n"
+    "  <rec id=\"1\" note='a>b/'><name>Ada</name><email>a@x</email><p:x>&co;</p:x></rec>\r\n"
+    "  <rec id=\"2\"><name>Bob</name><notes>call <b>Bob</b> &amp; co</notes></rec>\r\n"
+    "  <rec id=\"3\"/>\r\n"
+    "</list>\r\n"
+    "<!-- end -->\r\n";
+
+const std::string redacted =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
+    "<!DOCTYPE list [ <!ENTITY co \"ACME\"> <!-- </list> --> ]>\r\n"
+    "<list xmlns:p=\"urn:p\" version='2'>\r\n"
+    "  <!-- exported -->\r\n"
+    "  <rec id=\"1\" "
+    "note='a>b/'><name>redacted</name><email>a@x</email><p:x>redacted</p:x></rec>\r\n"
+    "  <rec id=\"2\"><name>redacted</name><notes>call <b>Bob</b> &amp; co</notes></rec>\r\n"
+    "  <rec id=\"3\"/>\r\n"
+    "</list>\r\n"
+    "<!-- end -->\r\n";
+
+class RecordTool : public RedactTool {
+protected:
+    // Runs the tool with text coming through a pipe, which cannot be read twice.
+    Outcome RunFromPipe(const std::vector<std::string>& arguments, const std::string& text) {
+        WriteFile(Path("piped.xml"), text);
+        const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
+        std::string command = "cat '" + Path("piped.xml") + "' | '" +
+                              std::string(binary != nullptr ? binary : ORN_REDACT_BINARY) + "'";
+        for (const std::string& argument : arguments) {
+            command += " '" + argument + "'";
+        }
+        command += " >'" + Path("piped.out") + "' 2>'" + Path("piped.err") + "'";
+        Outcome outcome;
+        const int status = std::system(command.c_str());
+        outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome.out = ReadFile(Path("piped.out"));
+        outcome.err = ReadFile(Path("piped.err"));
+        for (const char* name : {"piped.xml", "piped.out", "piped.err"}) {
+            fs::remove(Path(name));
+        }
+        return outcome;
+    }
+};
+
+TEST_F(RecordTool, RecordsAndWholeWriteTheSameBytesEveryWay) {
+    for (const char* mode : {"--records", "--whole"}) {
+        SCOPED_TRACE(mode);
+        const std::vector<std::string> expressions = {mode, "//name", "//rec/p:x"};
+        WriteFile(Path("in.xml"), records);
+        std::vector<std::string> arguments = expressions;
+        Outcome result = Run(arguments, records);
+        ExpectExit(result, 0);
+        EXPECT_EQ(result.out, redacted);
+        EXPECT_EQ(RunFromPipe(arguments, records).out, redacted);
+
+        arguments.insert(arguments.end(), {"-i", Path("in.xml"), "-o", Path("out.xml")});
+        ExpectExit(Run(arguments), 0);
+        EXPECT_EQ(ReadFile(Path("out.xml")), redacted);
+
+        arguments = expressions;
+        arguments.insert(arguments.end(), {"-i", Path("in.xml"), "--in-place"});
+        ExpectExit(Run(arguments), 0);
+        EXPECT_EQ(ReadFile(Path("in.xml")), redacted);
+
+        WriteFile(Path("in.xml"), records);
+        arguments = expressions;
+        arguments.insert(arguments.end(), {"-i", Path("in.xml"), "--output-dir", Path("d")});
+        ExpectExit(Run(arguments), 0);
+        EXPECT_EQ(ReadFile(Path("d/in.xml")), redacted);
+        fs::remove_all(Path("d"));
+        fs::remove(Path("in.xml"));
+        fs::remove(Path("out.xml"));
+        EXPECT_EQ(Files(), 0);  // nothing left behind
+    }
+}
+
+TEST_F(RecordTool, ExpressionsOutsideTheClassSayWhyAndRedactTheWholeDocument) {
+    WriteFile(Path("in.xml"), records);
+    const std::string expected = redacted;
+    // Each is redacted whole with a note, or refused with --records.
+    const struct {
+        const char* expression;
+        const char* reason;
+    } cases[] = {
+        {"//rec[1]/name | //rec[2]/name | //p:x", "a predicate counts positions on a step that can match"},
+        {"//name[following::rec] | //p:x", "it uses the following axis"},
+        {"//name | /list[count(//rec) > 1]/rec/p:x", "a predicate holds an absolute path"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.expression);
+        Outcome result = Run({c.expression, "-i", Path("in.xml")});
+        ExpectExit(result, 0,
+                   {"note: " + Path("in.xml") + " is redacted as a whole document: '" +
+                    c.expression + "': " + c.reason});
+        EXPECT_EQ(result.out, expected);
+        // Through a pipe, the bytes read before the decision are not lost.
+        result = RunFromPipe({c.expression}, records);
+        ExpectExit(result, 0, {"note: standard input is redacted as a whole document"});
+        EXPECT_EQ(result.out, expected);
+
+        result = Run({"--records", c.expression, "-i", Path("in.xml"), "-o", Path("out.xml")});
+        ExpectExit(result, 2,
+                   {"cannot redact " + Path("in.xml") + " record by record (--records): '" +
+                    c.expression + "': " + c.reason});
+        EXPECT_FALSE(fs::exists(Path("out.xml")));
+        EXPECT_EQ(result.out, "");
+    }
+    ExpectExit(Run({"--records", "--whole", "//a"}), 2, {"cannot be combined"});
+    ExpectExit(Run({"--records", "--reformat", "//a"}), 2, {"cannot be combined"});
+}
+
+// What an expression selects between the records is known only once it is
+// selected: the file is read again and redacted whole; a pipe cannot be.
+TEST_F(RecordTool, ASelectionOutsideTheRecordsIsRedactedWhole) {
+    std::string document = "<list>";
+    for (int record = 0; record < 20000; ++record) {
+        document += "<rec><name>n" + std::to_string(record) + "</name></rec>\n";
+    }
+    const std::string tail = "late text<rec><name>x</name></rec></list>\n";
+    document += tail;
+    WriteFile(Path("in.xml"), document);
+    const Outcome whole = Run({"--whole", "//text()", "-i", Path("in.xml")});
+    ExpectExit(whole, 0);
+    Outcome result = Run({"//text()", "-i", Path("in.xml")});
+    ExpectExit(result, 0,
+               {"note: " + Path("in.xml") +
+                " is redacted as a whole document: '//text()' selects text between the records"});
+    EXPECT_EQ(result.out, whole.out);
+    EXPECT_EQ(Count(whole.out, "redacted"), 20002u);
+
+    result = RunFromPipe({"//text()"}, document);
+    ExpectExit(result, 1,
+               {"cannot redact standard input as a whole document: the records read so far "
+                "cannot be read a second time (use --whole); nothing written"});
+    EXPECT_EQ(result.out, "");
+    result = RunFromPipe({"--whole", "//text()"}, document);
+    ExpectExit(result, 0);
+    EXPECT_EQ(result.out, whole.out);
+}
+
+TEST_F(RecordTool, AMalformedLateRecordLeavesNothingWritten) {
+    std::string document = "<list>\n";
+    for (int record = 0; record < 40000; ++record) {
+        document += "<rec><name>n" + std::to_string(record) + "</name></rec>\n";
+    }
+    const std::string good = document + "</list>\n";
+    document += "<rec><name>late</nome></rec>\n</list>\n";
+    WriteFile(Path("in.xml"), document);
+    WriteFile(Path("out.xml"), "old");
+    const std::string where = "at line 40002, column 18";
+    Outcome result = Run({"//name", "-i", Path("in.xml"), "-o", Path("out.xml")});
+    ExpectExit(result, 1, {"cannot parse " + Path("in.xml") + ": Start-end tags mismatch", where});
+    EXPECT_EQ(ReadFile(Path("out.xml")), "old");
+    result = Run({"//name"}, document);
+    ExpectExit(result, 1, {"cannot parse standard input", where});
+    EXPECT_EQ(result.out, "");
+    result = Run({"//name", "-i", Path("in.xml"), "--in-place"});
+    ExpectExit(result, 1, {where});
+    EXPECT_EQ(ReadFile(Path("in.xml")), document);
+    EXPECT_EQ(Files(), 2);  // no temporary file left
+
+    // An expression that matches nothing makes a run that wrote every record
+    // throw it away all the same.
+    WriteFile(Path("in.xml"), good);
+    result = Run(
+        {"--require-match", "//name", "//nothing", "-i", Path("in.xml"), "-o", Path("out.xml")});
+    ExpectExit(result, 3, {"'//nothing' selected nothing (--require-match)", "nothing written"});
+    EXPECT_EQ(ReadFile(Path("out.xml")), "old");
+    result = Run({"--report", "//name", "-i", Path("in.xml"), "-o", Path("out.xml")});
+    ExpectExit(result, 0, {"'//name': selected 40000, redacted 40000"});
+    EXPECT_EQ(Count(ReadFile(Path("out.xml")), "<name>redacted</name>"), 40000u);
+}
+
+}  // namespace
+}  // namespace redact_tool_test
