@@ -234,6 +234,18 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
                 return result;
             }
             PrintOutcomes(run.outcomes, options, message);
+            if (options.timings) {
+                const RecordRun::Steps& steps = run.seconds;
+                char line[256];
+                std::snprintf(line, sizeof line,
+                              "timings: %llu batches; read %.3f s, scan %.3f s, write %.3f s, "
+                              "waiting for or helping the workers %.3f s; on the workers: parse "
+                              "%.3f s, select "
+                              "and redact %.3f s, splice %.3f s",
+                              static_cast<unsigned long long>(run.batches), steps.read, steps.scan,
+                              steps.write, steps.wait, steps.parse, steps.redact, steps.splice);
+                message(line);
+            }
             if (options.layoutGiven) {
                 message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
                         " applies only when the document is written anew (--reformat)");

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <deque>
 #include <istream>
@@ -46,6 +47,15 @@ bool TextSource::Read(char* buffer, std::size_t capacity, std::size_t& got) {
 namespace {
 
 constexpr std::size_t none = std::string_view::npos;
+
+using Clock = std::chrono::steady_clock;
+
+// Adds the time since start to seconds, and restarts start.
+void Lap(Clock::time_point& start, double& seconds) {
+    const Clock::time_point now = Clock::now();
+    seconds += std::chrono::duration<double>(now - start).count();
+    start = now;
+}
 constexpr std::size_t readSize = 256 * 1024;
 
 bool IsBlank(char character) {
@@ -221,6 +231,7 @@ struct Slot {
     std::size_t at = 0;  // in text, where it failed
     LoadResult load;
     std::string error;
+    double parse = 0, redact = 0, splice = 0;  // seconds this batch took
     std::atomic<bool> done{false};
 
     std::string_view Content() const { return std::string_view(text).substr(prefix, content); }
@@ -230,6 +241,8 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
                 const RedactionSettings& settings) {
     try {
         slot.result = Slot::Result::Ok;
+        slot.parse = slot.redact = slot.splice = 0;
+        Clock::time_point start = Clock::now();
         const std::string_view content = slot.Content();
         if (const void* nul = std::memchr(content.data(), 0, content.size())) {
             slot.result = Slot::Result::Nul;
@@ -243,6 +256,7 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
         TextBuffer buffer(slot.text);
         std::istream stream(&buffer);
         slot.load = slot.parser->LoadStream(stream);
+        Lap(start, slot.parse);
         if (slot.load.second != DataParserStatus::Ok) {
             slot.result = Slot::Result::Parse;
             slot.at = FailureOffset(slot.text);
@@ -260,12 +274,14 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             return;
         }
         slot.parser->Reset();
+        Lap(start, slot.redact);
         if (!slot.splicer->Problem().empty() || !slot.splicer->Resolve(slot.text)) {
             slot.result = Slot::Result::Splice;
             slot.error = slot.splicer->Problem();
             return;
         }
         AddCommentLeftovers(*slot.splicer, slot.outcomes);
+        Lap(start, slot.splice);
         for (const SourceEdit& edit : slot.splicer->Edits()) {
             if (edit.begin < slot.prefix || edit.end > slot.prefix + slot.content) {
                 slot.result = Slot::Result::Outside;
@@ -302,7 +318,13 @@ void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<Express
 }
 
 // Reads up to readSize more bytes onto the end of text; false on a failure.
-bool ReadMore(ByteSource& source, std::string& text, bool& end) {
+bool ReadMore(ByteSource& source, std::string& text, bool& end, double& seconds) {
+    Clock::time_point start = Clock::now();
+    struct Timed {
+        Clock::time_point& start;
+        double& seconds;
+        ~Timed() { Lap(start, seconds); }
+    } timed{start, seconds};
     const std::size_t used = text.size();
     text.resize(used + readSize);
     std::size_t got = 0;
@@ -332,7 +354,7 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
     bool empty = false;
     Prolog prolog = Prolog::More;
     while ((prolog = FindDocumentStart(head, prologEnd, name, empty)) == Prolog::More && !end) {
-        if (!ReadMore(source, head, end)) {
+        if (!ReadMore(source, head, end, run.seconds.read)) {
             return fail(source.Error());
         }
     }
@@ -413,8 +435,10 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
             std::size_t at = slot.prefix;
             std::size_t depth = 0;
             for (;;) {
+                Clock::time_point scanStart = Clock::now();
                 const Scan scan =
                     ScanContent(slot.text, at, depth, slot.prefix + settings.batchBytes, name, end);
+                Lap(scanStart, run.seconds.scan);
                 if (scan == Scan::Cut) {
                     carry.assign(slot.text, at, none);
                     slot.text.resize(at);
@@ -434,7 +458,7 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                     break;
                 }
                 const std::size_t before = slot.text.size();
-                if (!ReadMore(source, slot.text, end)) {
+                if (!ReadMore(source, slot.text, end, run.seconds.read)) {
                     stop();
                     idle.push_back(&slot);
                     return fail(source.Error());
@@ -460,7 +484,9 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
         }
 
         Slot& slot = *busy.front();
+        Clock::time_point waitStart = Clock::now();
         pool.HelpUntil([&slot]() { return slot.done.load(); });
+        Lap(waitStart, run.seconds.wait);
         busy.pop_front();
         idle.push_back(&slot);
         const std::string_view content = slot.Content();
@@ -504,6 +530,10 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                 return fail(slot.error + "; nothing written");
         }
         WriteSlot(slot, out);
+        Lap(waitStart, run.seconds.write);
+        run.seconds.parse += slot.parse;
+        run.seconds.redact += slot.redact;
+        run.seconds.splice += slot.splice;
         slot.splicer.reset();
         Accumulate(run.outcomes, slot.outcomes);
         position = Advance(position, content, content.size());
@@ -521,7 +551,7 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
     }
     while (!end) {
         const std::size_t before = epilog.size();
-        if (!ReadMore(source, epilog, end)) {
+        if (!ReadMore(source, epilog, end, run.seconds.read)) {
             return fail(source.Error());
         }
         run.bytes += epilog.size() - before;

@@ -91,6 +91,14 @@ struct RecordRun {
     std::string consumed;
     bool consumedAll = false;  // consumed holds every byte taken (else some are gone)
     bool readAll = false;      // consumed is the whole input
+
+    /// Seconds spent per step, summed over the threads that did it: reading
+    /// (and decompressing), scanning for record ends, parsing, selecting and
+    /// redacting, working out the splice, writing; and the reading thread's
+    /// time waiting for the workers.
+    struct Steps {
+        double read = 0, scan = 0, parse = 0, redact = 0, splice = 0, write = 0, wait = 0;
+    } seconds;
 };
 
 /// Redacts a document record by record: the children of its document element
