@@ -27,9 +27,10 @@ namespace qiv::redact {
 
 namespace {
 
-// Compression levels, chosen for speed: a large document is written
-// compressed in about the time it takes to read it. bzip2 and xz keep their
-// tools' defaults: whoever picks them wants small output, not speed.
+// Compression levels, chosen for speed: documents of gigabytes are written
+// compressed, and the fastest levels of gzip and zstd lose little on XML.
+// bzip2 and xz keep their tools' defaults: whoever picks them wants small
+// output more than speed.
 constexpr int gzipLevel = 1;
 constexpr int zstdLevel = 1;
 constexpr int bzip2Level = 9;
@@ -49,9 +50,15 @@ constexpr std::size_t sourceChunk = 256 * 1024;
 constexpr std::size_t writeBlockSize = 1024 * 1024;
 constexpr std::size_t bzip2BlockSize = 900 * 1000;
 constexpr std::size_t deflateWindow = 32 * 1024;
-constexpr unsigned int maximumBlockThreads = 4;
 
-unsigned int Processors() { return std::max(1u, std::thread::hardware_concurrency()); }
+// Threads that compress at once (blocks apart, or libzstd's and liblzma's
+// workers): more would outrun the one thread that writes the content, and
+// each xz thread takes about 100 MB.
+constexpr unsigned int maximumThreads = 4;
+
+unsigned int Processors() {
+    return std::clamp(std::thread::hardware_concurrency(), 1u, maximumThreads);
+}
 
 std::string ErrorText(int number) { return std::strerror(number); }
 
@@ -375,7 +382,7 @@ Compression CompressionOfContent(std::string_view head) {
     if (startsWith("\x1f\x8b")) {
         return Compression::Gzip;
     }
-    if (startsWith("BZh")) {
+    if (startsWith("BZh") && head.size() > 3 && head[3] >= '1' && head[3] <= '9') {
         return Compression::Bzip2;
     }
     if (startsWith(std::string_view("\xfd"
@@ -924,7 +931,7 @@ CompressingBuffer::CompressingBuffer(std::streambuf& target, Compression format)
     : target_(target), format_(format) {
     const bool blocksApart = format == Compression::Gzip || format == Compression::Bzip2;
     blockSize_ = format == Compression::Bzip2 ? bzip2BlockSize : writeBlockSize;
-    const std::size_t threads = blocksApart ? std::min(Processors(), maximumBlockThreads) : 1;
+    const std::size_t threads = blocksApart ? Processors() : 1;
     // Enough blocks for every thread to have one, and as many again waiting
     // or being written.
     maximumBlocks_ = 2 * threads + 1;

@@ -23,8 +23,8 @@ enum class Compression { None, Gzip, Bzip2, Xz, Zstd };
 std::string_view CompressionName(Compression format);
 /// The format with that name (as CompressionName gives it), or nothing.
 std::optional<Compression> CompressionFromName(std::string_view name);
-/// The format whose magic bytes start head; None when there are none (or
-/// head is too short to hold them).
+/// The format whose magic bytes start head (for bzip2 with the block size
+/// digit after them); None when there are none or head is too short.
 Compression CompressionOfContent(std::string_view head);
 /// The format that a file name's suffix (.gz, .bz2, .xz, .zst) stands for;
 /// None for any other name.
