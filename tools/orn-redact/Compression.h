@@ -128,6 +128,8 @@ public:
     /// False with a message when compression or writing to target failed.
     bool Finish(std::string& error);
 
+    // Defined with the formats' code: a block of the stream on its way to
+    // target, and what compresses blocks for one thread.
     struct Block;
     class Encoder;
 
