@@ -8,6 +8,7 @@ set -euo pipefail
 packages=(
   cmake g++ clang make pkg-config
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
+  zlib1g-dev libbz2-dev liblzma-dev libzstd-dev bzip2 xz-utils zstd
   valgrind python3 groff-base
   "$@"
 )

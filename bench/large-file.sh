@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Times orn-redact on one large generated file (record by record) against
+# pugixml alone, in the same run, for each expression set of compare-redact.sh:
+# wall time, CPU time and peak resident memory, their ratios to raw-pugixml,
+# and the time per byte. Every orn-redact output is compared byte for byte
+# with what --whole writes for the same input (where --whole is run), and
+# compressed inputs' outputs with the uncompressed input's.
+#
+# The file is not kept: it is generated into TMPDIR and removed at the end
+# (1 GiB by default; 10 GiB with SIZE_MB=10240). Too large for CI.
+#
+# Needs a build with the benchmarks:
+#   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON
+#   cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact orn-redact
+#
+# Environment: BUILD_DIR (default build/bench), SIZE_MB (default 1024), RUNS
+# (default 1), SETS (default "readme mixed"), WHOLE (run raw-pugixml and
+# orn-redact --whole: "auto" (default) runs them up to 2048 MB, as they need
+# about four times the file in memory; "yes" or "no"), COMPRESS (formats to
+# try, default "gzip zstd"; each needs its command-line tool), TMPDIR.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${BUILD_DIR:-$root/build/bench}
+size=${SIZE_MB:-1024}
+runs=${RUNS:-1}
+sets=${SETS:-"readme mixed"}
+compress=${COMPRESS:-"gzip zstd"}
+whole=${WHOLE:-auto}
+if [ "$whole" = auto ]; then
+  whole=$([ "$size" -le 2048 ] && echo yes || echo no)
+fi
+orn_redact=$build_dir/tools/orn-redact/orn-redact
+raw_redact=$build_dir/bench/orn-bench-raw-redact
+generator=$build_dir/bench/orn-bench-gen
+for program in "$orn_redact" "$raw_redact" "$generator"; do
+  if [ ! -x "$program" ]; then
+    echo "large-file: $program not found; build it first (see the header of $0)" >&2
+    exit 1
+  fi
+done
+if [ ! -x /usr/bin/time ]; then
+  echo "large-file: /usr/bin/time is needed (apt-get install time)" >&2
+  exit 1
+fi
+
+declare -A expression_sets=(
+  [readme]="//email //idNumber //address/street"
+  [mixed]="//idNumber //record/email //notes"
+)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orn-large-file.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+input=$work/input.xml
+echo "== generating $size MB" >&2
+"$generator" "$size" "$input" >/dev/null 2>&1
+bytes=$(stat -c %s "$input")
+
+# Runs a command under /usr/bin/time; prints "wall cpu peak-kB".
+measure() {
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+    echo "large-file: failed: $*" >&2
+    cat "$work/stderr" >&2
+    exit 1
+  }
+  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time"
+}
+
+# The median of the runs' "wall cpu kB" lines, by wall time.
+median() { sort -n | awk '{ line[NR] = $0 } END { print line[int((NR + 1) / 2)] }'; }
+
+repeat() {
+  for ((run = 1; run <= runs; run++)); do measure "$@"; done | median
+}
+
+rows=()
+row() { # label tool wall cpu kB base-wall base-cpu base-kB same
+  local ratio="-" cpu_ratio="-" memory_ratio="-"
+  if [ "$6" != "-" ]; then
+    ratio=$(awk -v a="$3" -v b="$6" 'BEGIN { printf "%.2fx", a / b }')
+    cpu_ratio=$(awk -v a="$4" -v b="$7" 'BEGIN { printf "%.2fx", a / b }')
+    memory_ratio=$(awk -v a="$5" -v b="$8" 'BEGIN { printf "%.2fx", a / b }')
+  fi
+  local per_byte
+  per_byte=$(awk -v s="$3" -v n="$bytes" 'BEGIN { printf "%.2f", s * 1e9 / n }')
+  rows+=("| $1 | $2 | $3 | $ratio | $4 | $cpu_ratio | $(($5 / 1024)) | $memory_ratio | $per_byte | $9 |")
+}
+
+for set in $sets; do
+  read -r -a queries <<<"${expression_sets[$set]}"
+  label="$size/$set"
+  echo "== $label: ${queries[*]}" >&2
+  base=("-" "-" "-")
+  if [ "$whole" = yes ]; then
+    read -r -a base < <(repeat "$raw_redact" -i "$input" -o "$work/raw.xml" "${queries[@]}")
+    row "$label" raw-pugixml "${base[@]}" "${base[@]}" "-"
+    measure "$orn_redact" --whole -i "$input" -o "$work/whole.xml" "${queries[@]}" >/dev/null
+  fi
+  read -r -a result < <(repeat "$orn_redact" -i "$input" -o "$work/records.xml" "${queries[@]}")
+  same="-"
+  if [ "$whole" = yes ]; then
+    same=$(cmp -s "$work/records.xml" "$work/whole.xml" && echo "same as --whole" || echo DIFFERS)
+  fi
+  row "$label" orn-redact "${result[@]}" "${base[@]}" "$same"
+  [ "$same" = DIFFERS ] && failed=1
+
+  for format in $compress; do
+    case $format in
+      gzip) tool=gzip suffix=gz pack=(gzip -c) ;;
+      zstd) tool=zstd suffix=zst pack=(zstd -q -c -T0) ;;
+      *) echo "large-file: unknown format $format" >&2; exit 1 ;;
+    esac
+    if ! command -v "$tool" >/dev/null; then
+      echo "   $format skipped: $tool not installed" >&2
+      continue
+    fi
+    packed=$work/input.xml.$suffix
+    [ -e "$packed" ] || "${pack[@]}" "$input" >"$packed"
+    read -r -a alone < <(repeat "$tool" -dc "$packed")
+    row "$label" "$tool -dc alone" "${alone[@]}" "${base[@]}" "-"
+    for target in records.xml records.xml.$suffix; do
+      read -r -a result < <(repeat "$orn_redact" -i "$packed" -o "$work/c-$target" "${queries[@]}")
+      if [ "$target" = records.xml ]; then
+        same=$(cmp -s "$work/c-$target" "$work/records.xml" && echo "same" || echo DIFFERS)
+      else
+        same=$("$tool" -dc "$work/c-$target" | cmp -s - "$work/records.xml" && echo "same" ||
+          echo DIFFERS)
+      fi
+      [ "$same" = DIFFERS ] && failed=1
+      row "$label" "orn-redact .$suffix -> ${target#records}" "${result[@]}" "${base[@]}" "$same"
+      rm -f "$work/c-$target"
+    done
+  done
+done
+
+echo "| MB/set | tool | wall s | wall ratio | CPU s | CPU ratio | peak MB | memory ratio | ns per byte | output |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+printf '%s\n' "${rows[@]}"
+exit "${failed:-0}"
