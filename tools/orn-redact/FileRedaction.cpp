@@ -19,6 +19,7 @@
 #include <pugixml.hpp>
 
 #include "AnewWriter.h"
+#include "Compression.h"
 #include "DataParserIF.h"
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
@@ -153,6 +154,100 @@ private:
     int descriptor_;
 };
 
+// Reads the input through a ByteReader: decompressed when it is compressed.
+class ReaderSource : public ByteSource {
+public:
+    ReaderSource(int descriptor, const std::string& name) : reader_(descriptor, name) {}
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        return reader_.Read(buffer, capacity, got);
+    }
+    const std::string& Error() const override { return reader_.Error(); }
+    std::uint64_t SourceBytes() const override { return reader_.SourceBytes(); }
+    Compression Format() { return reader_.Format(); }
+
+private:
+    ByteReader reader_;
+};
+
+// Appends the rest of source to text; false with a message on failure.
+bool ReadRest(ByteSource& source, std::string& text, const MessageSink& message) {
+    std::string more(1 << 20, '\0');
+    for (;;) {
+        std::size_t got = 0;
+        if (!source.Read(more.data(), more.size(), got)) {
+            message(source.Error());
+            return false;
+        }
+        if (got == 0) {
+            return true;
+        }
+        text.append(more, 0, got);
+    }
+}
+
+// The output's format: --compress, else an output file's name, else (standard
+// output, in place) the input's.
+Compression OutputCompression(const FileTask& task, const Options& options, Compression input) {
+    if (options.compress) {
+        return CompressionFromName(*options.compress).value_or(Compression::None);
+    }
+    if (task.output && !task.inPlace) {
+        return CompressionOfPath(*task.output);
+    }
+    return input;
+}
+
+// Writes what write streams, compressed as format; a failure of the
+// compression sets the stream's badbit and is told in failure.
+ContentWriter Compressing(const ContentWriter& write, Compression format, std::string& failure) {
+    if (format == Compression::None) {
+        return write;
+    }
+    return [&write, format, &failure](std::ostream& out) {
+        CompressingBuffer buffer(*out.rdbuf(), format);
+        std::ostream compressed(&buffer);
+        write(compressed);
+        if (!compressed) {
+            out.setstate(std::ios::badbit);
+        } else if (!buffer.Finish(failure)) {
+            out.setstate(std::ios::badbit);
+        }
+    };
+}
+
+// A compressed input for the whole-document path: its content is read (and
+// decompressed) whole, as the parser cannot read the compressed bytes.
+// Nothing is done to an uncompressed one. False with a message on failure.
+bool Decompress(const FileTask& task, InputDocument& input, Compression& format,
+                const MessageSink& message) {
+    struct stat info {};
+    if (task.input && (::stat(task.input->c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
+        return true;  // the whole-document path says what is wrong, or reads it as it is
+    }
+    const int descriptor =
+        task.input ? ::open(task.input->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+    if (descriptor < 0) {
+        return true;
+    }
+    const OwnedDescriptor owned(descriptor);
+    if (!task.input && (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode))) {
+        // A pipe: read it through the reader, which passes plain bytes on.
+        ReaderSource source(descriptor, "standard input");
+        format = source.Format();
+        input.preread = true;
+        return ReadRest(source, input.text, message);
+    }
+    const off_t start = ::lseek(descriptor, 0, SEEK_CUR);
+    ReaderSource source(descriptor, task.input.value_or("standard input"));
+    format = source.Format();
+    if (format == Compression::None) {
+        ::lseek(descriptor, start, SEEK_SET);
+        return true;
+    }
+    input.preread = true;
+    return ReadRest(source, input.text, message);
+}
+
 // Redacts the document record by record where the expressions allow it.
 // Returns the outcome when it ran to an end; nothing when the whole-document
 // path is to run instead, with input.text holding the whole input when it was
@@ -160,7 +255,8 @@ private:
 std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
                                           const std::vector<std::string>& expressions,
                                           const MessageSink& message,
-                                          std::streambuf* standardOutput, InputDocument& input) {
+                                          std::streambuf* standardOutput, InputDocument& input,
+                                          Compression& format) {
     const std::string name = task.input ? *task.input : "standard input";
     int descriptor = STDIN_FILENO;
     if (task.input) {
@@ -180,7 +276,14 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     const off_t start = regular && !task.input ? ::lseek(descriptor, 0, SEEK_CUR) : 0;
     const bool again = regular && start >= 0;
 
-    DescriptorSource source(descriptor, name);
+    ReaderSource source(descriptor, name);
+    format = source.Format();
+    if (!source.Error().empty()) {
+        FileResult result;
+        result.status = ExitFailure;
+        message(source.Error());
+        return result;
+    }
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     std::optional<ProgressLine> progress;
@@ -205,10 +308,15 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
             out.setstate(std::ios::badbit);  // nothing of it may be kept
         }
     };
-    std::string error;
+    std::string error, compressionFailure;
+    const ContentWriter compressed =
+        Compressing(write, OutputCompression(task, options, format), compressionFailure);
     const auto& target = task.inPlace ? task.input : task.output;
-    const bool written = target ? WriteFileAtomically(*target, write, error)
-                                : WriteThroughSpool(standardOutput, write, error);
+    const bool written = target ? WriteFileAtomically(*target, compressed, error)
+                                : WriteThroughSpool(standardOutput, compressed, error);
+    if (!compressionFailure.empty()) {
+        error = "cannot write " + target.value_or("standard output") + ": " + compressionFailure;
+    }
     progress.reset();
     FileResult result;
     result.status = ExitFailure;
@@ -275,8 +383,17 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
         message("note: " + name + " is redacted as a whole document: " + run.reason);
     }
     if (again) {
-        if (!task.input && ::lseek(descriptor, start, SEEK_SET) != start) {
-            message("cannot read standard input again: " + std::string(std::strerror(errno)));
+        if (::lseek(descriptor, start, SEEK_SET) != start) {
+            message("cannot read " + name + " again: " + std::string(std::strerror(errno)));
+            return result;
+        }
+        if (format == Compression::None) {
+            return std::nullopt;  // parsed from the file itself
+        }
+        // Compressed: its content, read whole.
+        ReaderSource again(descriptor, name);
+        input.preread = true;
+        if (!ReadRest(again, input.text, message)) {
             return result;
         }
         return std::nullopt;
@@ -288,15 +405,8 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     }
     // What was taken, and the rest.
     input.text = std::move(run.consumed);
-    std::string more(1 << 20, '\0');
-    for (bool end = run.readAll; !end;) {
-        std::size_t got = 0;
-        if (!source.Read(more.data(), more.size(), got)) {
-            message(source.Error());
-            return result;
-        }
-        input.text.append(more, 0, got);
-        end = got == 0;
+    if (!run.readAll && !ReadRest(source, input.text, message)) {
+        return result;
     }
     input.preread = true;
     return std::nullopt;
@@ -316,12 +426,15 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     Timings timings(options.timings, message);
     InputDocument input;
     input.path = task.input;
+    Compression format = Compression::None;
     if (!options.reformat && !options.whole) {
-        if (std::optional<FileResult> done =
-                RedactByRecords(task, options, expressions, message, standardOutput, input)) {
+        if (std::optional<FileResult> done = RedactByRecords(task, options, expressions, message,
+                                                             standardOutput, input, format)) {
             timings.Lap("records");
             return *done;
         }
+    } else if (!Decompress(task, input, format, message)) {
+        return result;
     }
     std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
     input.warmHeap = threads > 1;
@@ -504,15 +617,20 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         }
     };
 
+    std::string compressionFailure;
+    const ContentWriter compressed =
+        Compressing(save, OutputCompression(task, options, format), compressionFailure);
     const auto& target = task.inPlace ? task.input : task.output;
     if (target) {
-        if (!WriteFileAtomically(*target, save, error)) {
-            message(error);
+        if (!WriteFileAtomically(*target, compressed, error)) {
+            message(compressionFailure.empty()
+                        ? error
+                        : "cannot write " + *target + ": " + compressionFailure);
             return result;
         }
     } else {
         std::ostream out(standardOutput);
-        save(out);
+        compressed(out);
         out.flush();
         if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
             message(std::string("cannot write the document to standard output: ") +

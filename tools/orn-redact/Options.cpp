@@ -80,6 +80,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             single = &options.filesFrom;
         } else if (name == "--output-dir") {
             single = &options.outputDir;
+        } else if (name == "--compress") {
+            single = &options.compress;
         } else if (name == "-j" || name == "--jobs") {
             isJobs = true;
         }
@@ -168,6 +170,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
         parsed.error = "--output-dir needs input files (-i FILE or --files-from LIST)";
     } else if (options.outputPath && (options.inputPaths.size() > 1 || options.filesFrom)) {
         parsed.error = "-o takes one input file; for several, use --output-dir DIR or --in-place";
+    } else if (options.compress && *options.compress != "none" && *options.compress != "gzip" &&
+               *options.compress != "bzip2" && *options.compress != "xz" &&
+               *options.compress != "zstd") {
+        parsed.error = "option --compress needs one of none, gzip, bzip2, xz, zstd";
     } else if (options.records && options.whole) {
         parsed.error = "--records and --whole cannot be combined";
     } else if (options.records && options.reformat) {
@@ -232,6 +238,7 @@ const char* UsageText() {
     return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
            "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
            "                  [-e FILE]... [--records | --whole | --reformat [--indent | --raw]]\n"
+           "                  [--compress FORMAT]\n"
            "                  [--deep] [--attributes]\n"
            "                  [--report] [--require-match] [--timings] [--jobs N] [--quiet]\n"
            "                  XPATH...\n"
@@ -272,6 +279,10 @@ Options:
                           square of the depth, and an indented document far
                           larger than the input is refused (use --raw)
       --raw               when written anew, no indentation or line breaks
+      --compress FORMAT   write the output compressed as FORMAT: none, gzip,
+                          bzip2, xz or zstd (default: as an output file's name
+                          says - .gz, .bz2, .xz, .zst - and otherwise, on
+                          standard output or in place, as the input was)
       --records           redact record by record (the default where the
                           expressions allow it); an expression that needs the
                           whole document is then a usage error
@@ -300,7 +311,8 @@ document. Input in UTF-16 or UTF-32 makes the tool write the document anew, as
 with --reformat; it says so on standard error. Latin-1 and other 8-bit
 encodings keep their bytes; written anew, they keep their declared encoding.
 A document that holds a NUL character is refused: the parser reads nothing
-after one.
+after one. Input compressed with gzip, bzip2, xz or zstd is read as it is
+(recognised by its content, not its name).
 
 A document is redacted record by record (the children of its document element,
 in batches, on all processors, in memory bounded by the batches in flight)

@@ -20,6 +20,7 @@ struct Options {
     std::optional<std::string> filesFrom;   // further inputs, one per line ("-": standard input)
     std::optional<std::string> outputPath;  // standard output when empty
     std::optional<std::string> outputDir;   // several inputs: each output goes here
+    std::optional<std::string> compress;    // --compress: the output's format, by name
     unsigned int jobs = 0;                  // files at once; 0: one per processor
     std::vector<std::string> expressionFiles;
     std::vector<std::string> expressions;  // from the command line, in order

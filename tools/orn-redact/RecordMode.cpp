@@ -21,22 +21,6 @@
 
 namespace qiv::redact {
 
-bool DescriptorSource::Read(char* buffer, std::size_t capacity, std::size_t& got) {
-    for (;;) {
-        const ssize_t read = ::read(descriptor_, buffer, capacity);
-        if (read < 0 && errno == EINTR) {
-            continue;
-        }
-        if (read < 0) {
-            error_ = "cannot read " + name_ + ": " + std::strerror(errno);
-            return false;
-        }
-        got = static_cast<std::size_t>(read);
-        bytes_ += got;
-        return true;
-    }
-}
-
 bool TextSource::Read(char* buffer, std::size_t capacity, std::size_t& got) {
     got = std::min({capacity, piece_, text_.size() - at_});
     std::memcpy(buffer, text_.data() + at_, got);

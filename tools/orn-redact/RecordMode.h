@@ -27,22 +27,6 @@ public:
     virtual std::uint64_t SourceBytes() const = 0;
 };
 
-/// Reads a file descriptor (not owned).
-class DescriptorSource : public ByteSource {
-public:
-    DescriptorSource(int descriptor, std::string name)
-        : descriptor_(descriptor), name_(std::move(name)) {}
-    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override;
-    const std::string& Error() const override { return error_; }
-    std::uint64_t SourceBytes() const override { return bytes_; }
-
-private:
-    int descriptor_;
-    std::string name_;
-    std::string error_;
-    std::atomic<std::uint64_t> bytes_{0};
-};
-
 /// Reads a text in memory (for tests), in pieces of at most piece bytes.
 class TextSource : public ByteSource {
 public:

@@ -107,7 +107,8 @@ TEST_F(RecordTool, ExpressionsOutsideTheClassSayWhyAndRedactTheWholeDocument) {
         const char* expression;
         const char* reason;
     } cases[] = {
-        {"//rec[1]/name | //rec[2]/name | //p:x", "a predicate counts positions on a step that can match"},
+        {"//rec[1]/name | //rec[2]/name | //p:x",
+         "a predicate counts positions on a step that can match"},
         {"//name[following::rec] | //p:x", "it uses the following axis"},
         {"//name | /list[count(//rec) > 1]/rec/p:x", "a predicate holds an absolute path"},
     };
@@ -194,6 +195,76 @@ TEST_F(RecordTool, AMalformedLateRecordLeavesNothingWritten) {
     result = Run({"--report", "//name", "-i", Path("in.xml"), "-o", Path("out.xml")});
     ExpectExit(result, 0, {"'//name': selected 40000, redacted 40000"});
     EXPECT_EQ(Count(ReadFile(Path("out.xml")), "<name>redacted</name>"), 40000u);
+}
+
+}  // namespace
+}  // namespace redact_tool_test
+
+namespace redact_tool_test {
+namespace {
+
+// Whether a command-line program is there to make and check compressed files.
+bool Have(const std::string& program) {
+    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST_F(RecordTool, CompressedFilesAreReadAndWrittenAsTheyCame) {
+    const struct {
+        const char* program;
+        const char* suffix;
+        const char* name;
+    } formats[] = {{"gzip", ".gz", "gzip"},
+                   {"bzip2", ".bz2", "bzip2"},
+                   {"xz", ".xz", "xz"},
+                   {"zstd", ".zst", "zstd"}};
+    for (const auto& format : formats) {
+        if (!Have(format.program)) {
+            continue;
+        }
+        SCOPED_TRACE(format.name);
+        const std::string program = format.program;
+        WriteFile(Path("in.xml"), records);
+        // The name says nothing: the content does.
+        ASSERT_EQ(std::system(
+                      (program + " -c '" + Path("in.xml") + "' >'" + Path("in.dat") + "'").c_str()),
+                  0);
+        const auto unpacked = [&](const std::string& file) {
+            const std::string out = Path("unpacked.xml");
+            std::system((program + " -dc '" + file + "' >'" + out + "'").c_str());
+            return ReadFile(out);
+        };
+        for (const char* mode : {"--records", "--whole"}) {
+            // A plain name: plain output.
+            ExpectExit(Run({mode, "//name", "//p:x", "-i", Path("in.dat"), "-o", Path("o.xml")}),
+                       0);
+            EXPECT_EQ(ReadFile(Path("o.xml")), redacted);
+            // A compressed name: compressed output.
+            const std::string named = Path(std::string("o.xml") + format.suffix);
+            ExpectExit(Run({mode, "//name", "//p:x", "-i", Path("in.dat"), "-o", named}), 0);
+            EXPECT_EQ(unpacked(named), redacted);
+            // In place: as it came.
+            fs::copy_file(Path("in.dat"), Path("copy.dat"), fs::copy_options::overwrite_existing);
+            ExpectExit(Run({mode, "//name", "//p:x", "-i", Path("copy.dat"), "--in-place"}), 0);
+            EXPECT_EQ(unpacked(Path("copy.dat")), redacted);
+            // --compress overrides either.
+            ExpectExit(Run({mode, "--compress", "none", "//name", "//p:x", "-i", Path("in.dat"),
+                            "-o", named}),
+                       0);
+            EXPECT_EQ(ReadFile(named), redacted);
+        }
+        // Cut short: an error, and nothing written.
+        const std::string packed = ReadFile(Path("in.dat"));
+        WriteFile(Path("cut.dat"), packed.substr(0, packed.size() / 2));
+        Outcome result = Run({"//name", "-i", Path("cut.dat"), "-o", Path("cut.xml")});
+        ExpectExit(result, 1, {"cannot read " + Path("cut.dat") + ": "});
+        EXPECT_FALSE(fs::exists(Path("cut.xml")));
+        for (const char* name :
+             {"in.xml", "in.dat", "o.xml", "copy.dat", "cut.dat", "unpacked.xml"}) {
+            fs::remove(Path(name));
+        }
+        fs::remove(Path(std::string("o.xml") + format.suffix));
+    }
+    ExpectExit(Run({"--compress", "lz4", "//a"}), 2, {"--compress needs one of none, gzip"});
 }
 
 }  // namespace
