@@ -25,7 +25,7 @@ build_dir=${BUILD_DIR:-$root/build/bench}
 size=${SIZE_MB:-1024}
 runs=${RUNS:-1}
 sets=${SETS:-"readme mixed"}
-compress=${COMPRESS:-"gzip zstd"}
+compress=${COMPRESS-"gzip zstd"}
 whole=${WHOLE:-auto}
 if [ "$whole" = auto ]; then
   whole=$([ "$size" -le 2048 ] && echo yes || echo no)
@@ -70,7 +70,18 @@ measure() {
 median() { sort -n | awk '{ line[NR] = $0 } END { print line[int((NR + 1) / 2)] }'; }
 
 repeat() {
-  for ((run = 1; run <= runs; run++)); do measure "$@"; done | median
+  for ((run = 1; run <= runs; run++)); do measure "$@" || return 1; done | median
+}
+
+# Reads repeat's "wall cpu kB" into the named array; stops the script when the
+# command failed.
+take() {
+  local -n into=$1
+  shift
+  local line
+  line=$(repeat "$@") || exit 1
+  read -r -a into <<<"$line"
+  [ "${#into[@]}" -eq 3 ] || exit 1
 }
 
 rows=()
@@ -92,11 +103,11 @@ for set in $sets; do
   echo "== $label: ${queries[*]}" >&2
   base=("-" "-" "-")
   if [ "$whole" = yes ]; then
-    read -r -a base < <(repeat "$raw_redact" -i "$input" -o "$work/raw.xml" "${queries[@]}")
+    take base "$raw_redact" -i "$input" -o "$work/raw.xml" "${queries[@]}"
     row "$label" raw-pugixml "${base[@]}" "${base[@]}" "-"
     measure "$orn_redact" --whole -i "$input" -o "$work/whole.xml" "${queries[@]}" >/dev/null
   fi
-  read -r -a result < <(repeat "$orn_redact" -i "$input" -o "$work/records.xml" "${queries[@]}")
+  take result "$orn_redact" -i "$input" -o "$work/records.xml" "${queries[@]}"
   same="-"
   if [ "$whole" = yes ]; then
     same=$(cmp -s "$work/records.xml" "$work/whole.xml" && echo "same as --whole" || echo DIFFERS)
@@ -116,10 +127,10 @@ for set in $sets; do
     fi
     packed=$work/input.xml.$suffix
     [ -e "$packed" ] || "${pack[@]}" "$input" >"$packed"
-    read -r -a alone < <(repeat "$tool" -dc "$packed")
+    take alone "$tool" -dc "$packed"
     row "$label" "$tool -dc alone" "${alone[@]}" "${base[@]}" "-"
     for target in records.xml records.xml.$suffix; do
-      read -r -a result < <(repeat "$orn_redact" -i "$packed" -o "$work/c-$target" "${queries[@]}")
+      take result "$orn_redact" -i "$packed" -o "$work/c-$target" "${queries[@]}"
       if [ "$target" = records.xml ]; then
         same=$(cmp -s "$work/c-$target" "$work/records.xml" && echo "same" || echo DIFFERS)
       else

@@ -39,7 +39,7 @@ constexpr std::uint32_t xzPreset = LZMA_PRESET_DEFAULT;
 // Reading: decompressed blocks of this size, at most this many in existence
 // (one being handed out, the others filled ahead of the reader).
 constexpr std::size_t readBlockSize = 256 * 1024;
-constexpr std::size_t readBlocks = 4;
+constexpr std::size_t readBlocks = 16;
 constexpr std::size_t sourceChunk = 256 * 1024;
 
 // Writing: the input is compressed in blocks of this size. A gzip block is
