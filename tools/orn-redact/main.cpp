@@ -26,6 +26,7 @@
 #include "HeapWarmer.h"
 #include "Options.h"
 #include "OutputFile.h"
+#include "Processors.h"
 #include "Redaction.h"
 
 namespace {
@@ -206,7 +207,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         }
         task.output = options.outputPath;
         task.inPlace = options.inPlace;
-        const unsigned int threads = std::max(1u, std::thread::hardware_concurrency());
+        const unsigned int threads = AvailableProcessors();
         return RedactFile(task, options, expressions, threads, message, standardOutput).status;
     }
 
