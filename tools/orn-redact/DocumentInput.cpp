@@ -14,7 +14,6 @@
 
 #include <pugixml.hpp>
 
-#include "HeapWarmer.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
 
@@ -202,14 +201,10 @@ std::string DescribeFailure(const std::string& source, const LoadResult& result,
     return message.str();
 }
 
-// Below this size the parse is over before a helper thread would help.
-constexpr std::size_t warmFrom = 4 << 20;
-
-bool LoadText(DataParserIF& parser, std::string& text, const std::string& source, bool warmHeap,
+bool LoadText(DataParserIF& parser, std::string& text, const std::string& source,
               std::string& error) {
     TextBuffer buffer(text);
     std::istream stream(&buffer);
-    HeapWarmer warmer(warmHeap && text.size() >= warmFrom);
     const LoadResult result = parser.LoadStream(stream);
     if (result.second != DataParserStatus::Ok) {
         const std::string_view view = text;
@@ -287,7 +282,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.haveSource = true;
         input.size = input.source.size();
         input.head = HeadOf(input.text);
-        return LoadText(parser, input.text, "standard input", input.warmHeap, error);
+        return LoadText(parser, input.text, "standard input", error);
     }
     const std::string& path = *input.path;
 
@@ -321,15 +316,11 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.haveSource = true;
         input.size = input.source.size();
         input.head = HeadOf(input.text);
-        return LoadText(parser, input.text, path, input.warmHeap, error);
+        return LoadText(parser, input.text, path, error);
     }
 
     input.identity = IdentityOf(info);
-    LoadResult result;
-    {
-        HeapWarmer warmer(input.warmHeap && static_cast<std::size_t>(info.st_size) >= warmFrom);
-        result = parser.LoadFile(path);
-    }
+    const LoadResult result = parser.LoadFile(path);
     if (result.second != DataParserStatus::Ok) {
         const bool haveText = ReadSource(input, error);
         error = DescribeFailure(path, result, haveText ? &input.source : nullptr);

@@ -9,7 +9,6 @@
 // Several files are redacted on worker threads, each on its own (Batch.h).
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,12 +17,10 @@
 #include <iostream>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Batch.h"
 #include "FileRedaction.h"
-#include "HeapWarmer.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "Processors.h"
@@ -238,7 +235,6 @@ int main(int argc, char** argv) {
     RemoveTemporaryFilesOnSignals();
     ReadCreationMask();
 
-    TrackParserAllocations();
     StandardOutputGuard standardOutput;
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc), standardOutput.Original());
