@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "Processors.h"
 #include "Workers.h"
 
 namespace qiv::redact {
@@ -153,7 +154,7 @@ std::uint64_t SizeOf(const std::optional<std::string>& path) {
 
 int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
              const std::vector<std::string>& expressions) {
-    const unsigned int processors = std::max(1u, std::thread::hardware_concurrency());
+    const unsigned int processors = AvailableProcessors();
     const unsigned int jobs = static_cast<unsigned int>(
         std::min<std::size_t>(options.jobs == 0 ? processors : options.jobs, tasks.size()));
     // Workers share the processors; a single worker selects in parallel.

@@ -1,4 +1,5 @@
 #include "Compression.h"
+#include "Processors.h"
 
 #include <bzlib.h>
 #include <fcntl.h>
@@ -56,9 +57,7 @@ constexpr std::size_t deflateWindow = 32 * 1024;
 // each xz thread takes about 100 MB.
 constexpr unsigned int maximumThreads = 4;
 
-unsigned int Processors() {
-    return std::clamp(std::thread::hardware_concurrency(), 1u, maximumThreads);
-}
+unsigned int Processors() { return std::clamp(AvailableProcessors(), 1u, maximumThreads); }
 
 std::string ErrorText(int number) { return std::strerror(number); }
 

@@ -14,7 +14,6 @@
 
 #include <pugixml.hpp>
 
-#include "HeapWarmer.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
 
@@ -188,14 +187,10 @@ std::string DescribeFailure(const std::string& source, const LoadResult& result,
     return DescribeParseFailure(source, result, &position, offset);
 }
 
-// Below this size the parse is over before a helper thread would help.
-constexpr std::size_t warmFrom = 4 << 20;
-
-bool LoadText(DataParserIF& parser, std::string& text, const std::string& source, bool warmHeap,
+bool LoadText(DataParserIF& parser, std::string& text, const std::string& source,
               std::string& error) {
     TextBuffer buffer(text);
     std::istream stream(&buffer);
-    HeapWarmer warmer(warmHeap && text.size() >= warmFrom);
     const LoadResult result = parser.LoadStream(stream);
     if (result.second != DataParserStatus::Ok) {
         const std::string_view view = text;
@@ -267,8 +262,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.haveSource = true;
         input.size = input.source.size();
         input.head = HeadOf(input.text);
-        return LoadText(parser, input.text, input.path ? *input.path : "standard input",
-                        input.warmHeap, error);
+        return LoadText(parser, input.text, input.path ? *input.path : "standard input", error);
     }
     if (!input.path) {
         // Straight from the descriptor: through std::cin, which is tied to
@@ -281,7 +275,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.haveSource = true;
         input.size = input.source.size();
         input.head = HeadOf(input.text);
-        return LoadText(parser, input.text, "standard input", input.warmHeap, error);
+        return LoadText(parser, input.text, "standard input", error);
     }
     const std::string& path = *input.path;
 
@@ -315,15 +309,11 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
         input.haveSource = true;
         input.size = input.source.size();
         input.head = HeadOf(input.text);
-        return LoadText(parser, input.text, path, input.warmHeap, error);
+        return LoadText(parser, input.text, path, error);
     }
 
     input.identity = IdentityOf(info);
-    LoadResult result;
-    {
-        HeapWarmer warmer(input.warmHeap && static_cast<std::size_t>(info.st_size) >= warmFrom);
-        result = parser.LoadFile(path);
-    }
+    const LoadResult result = parser.LoadFile(path);
     if (result.second != DataParserStatus::Ok) {
         const bool haveText = ReadSource(input, error);
         error = DescribeFailure(path, result, haveText ? &input.source : nullptr);

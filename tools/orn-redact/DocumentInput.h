@@ -57,7 +57,6 @@ std::string DescribeParseFailure(const std::string& source, const LoadResult& re
 /// The document's input: where it comes from and the bytes it was parsed from.
 struct InputDocument {
     std::optional<std::string> path;  // standard input when empty
-    bool warmHeap = false;            // a spare processor may take the parse's page faults
     std::string_view source;          // the bytes parsed, once read
     bool preread = false;             // text holds the whole input already
     bool haveSource = false;
@@ -81,8 +80,7 @@ struct InputDocument {
 /// other inputs are read into input.source first. On failure returns false
 /// and a message for the user: a plain one for a file that cannot be read, or
 /// the parse status, its description and the line and column where parsing
-/// stopped. With warmHeap, a large document's memory is touched ahead of the
-/// parser on another thread (HeapWarmer).
+/// stopped.
 bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error);
 
 /// Makes input.source hold the bytes the document was parsed from: a regular

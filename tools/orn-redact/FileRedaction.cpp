@@ -1,7 +1,6 @@
 #include "FileRedaction.h"
 
 #include <fcntl.h>
-#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,8 +12,6 @@
 #include <optional>
 #include <ostream>
 #include <sstream>
-#include <system_error>
-#include <thread>
 
 #include <pugixml.hpp>
 
@@ -92,14 +89,6 @@ private:
     Clock::time_point last_;
     std::string line_;
 };
-
-// Hands the freed document's memory back to the system, so that the input
-// read next does not add to the peak.
-void ReleaseFreedMemory() {
-#if defined(__GLIBC__)
-    ::malloc_trim(0);
-#endif
-}
 
 // Parses the kept bytes again, after the document was freed.
 bool LoadAgain(DataParserIF& parser, InputDocument& input, std::string& error) {
@@ -437,7 +426,6 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         return result;
     }
     std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
-    input.warmHeap = threads > 1;
     std::string error;
     const std::string sourceName = task.input ? *task.input : "standard input";
     // Input read whole before parsing is checked for a NUL right away; a file
@@ -504,20 +492,10 @@ FileResult RedactFile(const FileTask& task, const Options& options,
 
     bool freed = false;
     if (splicer && splicer->Problem().empty()) {
-        // Only the edits are needed now. The document is freed on another
-        // thread while the input is read and scanned: freeing takes a
-        // fraction of the scan's time, so the two are hardly ever in memory
-        // at once.
-        std::thread freeing;
-        const auto free = [&parser]() {
-            parser->Reset();
-            ReleaseFreedMemory();
-        };
-        try {
-            freeing = std::thread(free);
-        } catch (const std::system_error&) {
-            free();
-        }
+        // Only the edits are needed now: the document is freed before the
+        // input is read, so that the two are not in memory at once.
+        parser->Reset();
+        timings.Lap("free");
         const bool read = ReadSource(input, error);
         timings.Lap("read");
         const bool nul = read && holdsNul();
@@ -530,11 +508,7 @@ FileResult RedactFile(const FileTask& task, const Options& options,
             }
         }
         timings.Lap("splice");
-        if (freeing.joinable()) {
-            freeing.join();
-        }
         freed = true;
-        timings.Lap("free");
         if (!read) {
             message(error);
         }

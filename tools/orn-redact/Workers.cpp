@@ -1,6 +1,7 @@
 #include "Workers.h"
 
-#include <algorithm>
+#include "Processors.h"
+
 #include <system_error>
 
 namespace qiv::redact {
@@ -39,8 +40,7 @@ void WorkerPool::Configure(unsigned int threads) {
 }
 
 WorkerPool& WorkerPool::Shared() {
-    static WorkerPool pool(configured ? configuredThreads.load()
-                                      : std::max(1u, std::thread::hardware_concurrency()) - 1);
+    static WorkerPool pool(configured ? configuredThreads.load() : AvailableProcessors() - 1);
     return pool;
 }
 

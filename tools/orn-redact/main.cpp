@@ -9,7 +9,6 @@
 // Several files are redacted on worker threads, each on its own (Batch.h).
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -18,15 +17,15 @@
 #include <iostream>
 #include <map>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "Batch.h"
 #include "FileRedaction.h"
-#include "HeapWarmer.h"
 #include "Options.h"
 #include "OutputFile.h"
+#include "Processors.h"
 #include "Redaction.h"
+#include "Workers.h"
 
 namespace {
 
@@ -169,6 +168,10 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         return ExitUsage;
     }
 
+    // One pool of workers for everything: the processors this process may
+    // use, or more when --jobs asks for more files at once.
+    WorkerPool::Configure(std::max(AvailableProcessors(), options.jobs) - 1);
+
     if (options.breakLinks && !options.inPlace) {
         Message("note: --break-links applies only with --in-place");
     }
@@ -207,7 +210,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         task.output = options.outputPath;
         task.inPlace = options.inPlace;
         task.progress = true;
-        const unsigned int threads = std::max(1u, std::thread::hardware_concurrency());
+        const unsigned int threads = AvailableProcessors();
         return RedactFile(task, options, expressions, threads, message, standardOutput).status;
     }
 
@@ -238,7 +241,6 @@ int main(int argc, char** argv) {
     RemoveTemporaryFilesOnSignals();
     ReadCreationMask();
 
-    TrackParserAllocations();
     StandardOutputGuard standardOutput;
     try {
         return Run(std::vector<std::string>(argv + 1, argv + argc), standardOutput.Original());
