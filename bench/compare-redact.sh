@@ -19,6 +19,7 @@
 #
 # Environment: BUILD_DIR (default build/bench), SIZES in MB (default "50 200"),
 # RUNS (default 5), SETS (names of expression sets, default "readme mixed"),
+# ORN_REDACT_OPTIONS (options given to orn-redact, e.g. --whole),
 # TOOLS (default: all four), ORN_REDACT, RAW_REDACT, GENERATOR (paths of the
 # programs), PYTHON (default python3), TMPDIR (where the files go; removed
 # afterwards).
@@ -91,7 +92,7 @@ set_command() {
   local tool=$1 input=$2 output=$3 query
   stdout_to=/dev/null
   case $tool in
-    orn-redact) cmd=("$orn_redact" -i "$input" -o "$output" "${queries[@]}") ;;
+    orn-redact) cmd=("$orn_redact" ${ORN_REDACT_OPTIONS:-} -i "$input" -o "$output" "${queries[@]}") ;;
     raw-pugixml) cmd=("$raw_redact" -i "$input" -o "$output" "${queries[@]}") ;;
     xmlstarlet)
       cmd=(xmlstarlet ed)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +26,7 @@
 #include "RecordMode.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
+#include "Workers.h"
 
 namespace qiv::redact {
 
@@ -492,10 +494,18 @@ FileResult RedactFile(const FileTask& task, const Options& options,
 
     bool freed = false;
     if (splicer && splicer->Problem().empty()) {
-        // Only the edits are needed now: the document is freed before the
-        // input is read, so that the two are not in memory at once.
-        parser->Reset();
-        timings.Lap("free");
+        // Only the edits are needed now. The document is freed by a worker
+        // while this thread reads the input: freeing takes a fraction of the
+        // read's time, so the two are hardly ever in memory at once.
+        WorkerPool& pool = WorkerPool::Shared();
+        std::atomic<bool> documentFreed{false};
+        pool.Submit(
+            [&parser, &documentFreed, &pool]() {
+                parser->Reset();
+                documentFreed = true;
+                pool.Notify();
+            },
+            true);
         const bool read = ReadSource(input, error);
         timings.Lap("read");
         const bool nul = read && holdsNul();
@@ -508,6 +518,8 @@ FileResult RedactFile(const FileTask& task, const Options& options,
             }
         }
         timings.Lap("splice");
+        pool.HelpUntil([&documentFreed]() { return documentFreed.load(); });
+        timings.Lap("free");
         freed = true;
         if (!read) {
             message(error);
