@@ -1,6 +1,10 @@
 // Record mode in-process: which expressions it takes, that it writes what the
 // whole-document path writes for every batch size, and how it reports input
 // it cannot take.
+#include <unistd.h>
+
+#include <cstdio>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -8,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DocumentInput.h"
 #include "Progress.h"
 #include "RecordClass.h"
 #include "RecordMode.h"
@@ -238,6 +243,70 @@ TEST(Progress, SaysHowFarHowFastAndHowLong) {
     for (const auto& c : cases) {
         EXPECT_EQ(qiv::redact::ProgressText("big.xml", c.done, c.total, c.seconds), c.text);
     }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ParseFailure, NamesEveryStatusAndPlacesOnlyThoseWithAPlace) {
+    const char* const names[] = {"Ok",
+                                 "FileNotFound",
+                                 "IoError",
+                                 "OutOfMemory",
+                                 "InternalError",
+                                 "UnrecognizedTag",
+                                 "BadPi",
+                                 "BadComment",
+                                 "BadCData",
+                                 "BadDoctype",
+                                 "BadPCData",
+                                 "BadStartElement",
+                                 "BadAttribute",
+                                 "BadEndElement",
+                                 "EndElementMismatch",
+                                 "AppendInvalidRoot",
+                                 "NoDocumentElement",
+                                 "Unmapped"};
+    const qiv::redact::TextPosition position{3, 7};
+    for (int status = 0; status < static_cast<int>(std::size(names)); ++status) {
+        const qiv::LoadResult result{"what", static_cast<qiv::DataParserStatus>(status)};
+        const std::string message =
+            qiv::redact::DescribeParseFailure("in.xml", result, &position, 42);
+        EXPECT_EQ(message.rfind("cannot parse in.xml: what (status " + std::string(names[status]) +
+                                    ", " + std::to_string(status) + ")",
+                                0),
+                  0u)
+            << message;
+        const bool placed = status >= 5 && status != 17;
+        EXPECT_EQ(message.find(" at line 3, column 7 (offset 42)") != std::string::npos, placed)
+            << message;
+    }
+}
+
+// The line goes to standard error: caught here in a file of the test's own.
+TEST(Progress, DrawsOnStandardErrorAndClearsItself) {
+    char name[] = "/tmp/orn-progress-test.XXXXXX";
+    const int file = ::mkstemp(name);
+    ASSERT_GE(file, 0);
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(file, STDERR_FILENO);
+    {
+        qiv::redact::ProgressLine line("big.xml", 4 << 20);
+        line.Update(1 << 20);
+        line.Update(2 << 20);  // within a tenth of a second: not drawn
+    }
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    std::string written(4096, '\0');
+    written.resize(static_cast<std::size_t>(::pread(file, written.data(), written.size(), 0)));
+    ::close(file);
+    ::unlink(name);
+    EXPECT_EQ(written.rfind("\rorn-redact: big.xml: 1.0 of 4.0 MB", 0), 0u) << written;
+    EXPECT_EQ(written.find("2.0 of"), std::string::npos) << written;
+    EXPECT_EQ(written.substr(written.size() - 4), "\r\x1b[K") << written;
 }
 
 }  // namespace

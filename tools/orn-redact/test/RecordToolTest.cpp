@@ -269,3 +269,71 @@ TEST_F(RecordTool, CompressedFilesAreReadAndWrittenAsTheyCame) {
 
 }  // namespace
 }  // namespace redact_tool_test
+
+namespace redact_tool_test {
+namespace {
+
+// Options that tell something, on both paths and with compressed input.
+TEST_F(RecordTool, OptionsSayTheSameOnBothPaths) {
+    WriteFile(Path("in.xml"), records);
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+        std::vector<std::string> messages;
+    } cases[] = {
+        {{"--timings", "//name"}, 0, {"timings: 1 batch", "parse", "records"}},
+        {{"--whole", "--timings", "//name"}, 0, {"timings: load", "select", "splice", "write"}},
+        {{"--whole", "--require-match", "//name", "//none"},
+         3,
+         {"'//none' selected nothing (--require-match)", "nothing written"}},
+        {{"--whole", "--raw", "//name"},
+         0,
+         {"--raw applies only when the document is written anew"}},
+        {{"--indent", "//name"}, 0, {"--indent applies only when the document is written anew"}},
+        {{"--report", "//name", "//rec/@id"},
+         0,
+         {"'//name': selected 2, redacted 2",
+          "'//rec/@id': selected 3, redacted 0 (3 of the selected",
+          "attribute values are not redacted (use --attributes)"}},
+        {{"//notes"}, 0, {"1 of 1 selected elements still hold text other than \"redacted\""}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> arguments = c.arguments;
+        arguments.insert(arguments.end(), {"-i", Path("in.xml")});
+        const Outcome result = Run(arguments);
+        SCOPED_TRACE(::testing::PrintToString(arguments));
+        ExpectExit(result, c.status);
+        for (const std::string& message : c.messages) {
+            EXPECT_THAT(result.err, HasSubstr(message));
+        }
+    }
+}
+
+// A compressed file that must be redacted whole after all is read again and
+// decompressed whole; a compressed output of a failed run is not kept.
+TEST_F(RecordTool, CompressedInputGoesWholeWhenItMust) {
+    if (!Have("gzip")) {
+        GTEST_SKIP() << "gzip is not installed";
+    }
+    const std::string document = "<list><rec><name>a</name></rec>between<rec/></list>";
+    WriteFile(Path("in.xml"), document);
+    ASSERT_EQ(std::system(("gzip -c '" + Path("in.xml") + "' >'" + Path("in.gz") + "'").c_str()),
+              0);
+    Outcome result = Run({"//text()", "-i", Path("in.gz"), "-o", Path("out.xml")});
+    ExpectExit(result, 0, {"'//text()' selects text between the records"});
+    EXPECT_EQ(ReadFile(Path("out.xml")),
+              "<list><rec><name>redacted</name></rec>redacted<rec/></list>");
+    result = Run({"--whole", "//name"}, ReadFile(Path("in.gz")));
+    ExpectExit(result, 0);
+    EXPECT_EQ(result.out.substr(0, 2), "\x1f\x8b");  // written as it came
+
+    WriteFile(Path("bad.xml"), "<list><rec><name>a</nam></rec></list>");
+    ASSERT_EQ(std::system(("gzip -c '" + Path("bad.xml") + "' >'" + Path("bad.gz") + "'").c_str()),
+              0);
+    result = Run({"//name", "-i", Path("bad.gz"), "-o", Path("bad.out.gz")});
+    ExpectExit(result, 1, {"Start-end tags mismatch"});
+    EXPECT_FALSE(fs::exists(Path("bad.out.gz")));
+}
+
+}  // namespace
+}  // namespace redact_tool_test

@@ -3,6 +3,7 @@
 // the splice property on generated documents.
 #include <algorithm>
 #include <random>
+#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -227,6 +228,48 @@ TEST(Splice, LargeDocumentsSpliceAlikeOnThreads) {
         EXPECT_EQ(run.output.substr(0, expected.size()), expected);
         EXPECT_EQ(run.output.size() - expected.size(),
                   4999 * (std::string(line).size() + 4) + std::string("</customers>\r\n").size());
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A value other than "redacted" (what an item reads when it could not be
+// set) is written escaped for where it goes.
+TEST(Splice, WritesValuesEscapedForWhereTheyGo) {
+    const struct {
+        const char* source;
+        const char* xpath;
+        const char* value;
+        const char* expected;
+    } cases[] = {
+        {"<r><a>x</a></r>", "//a/text()", "a&b<c>\"d'e\tf",
+         "<r><a>a&amp;b&lt;c&gt;\"d'e\tf</a></r>"},
+        {"<r a=\"x\"/>", "//@a", "\"'\t\n\r&<", "<r a=\"&quot;'&#9;&#10;&#13;&amp;&lt;\"/>"},
+        {"<r a='x'/>", "//@a", "\"'", "<r a='\"&apos;'/>"},
+        {"<r><![CDATA[x]]></r>", "//r/text()", "a]]>b]]>",
+         "<r><![CDATA[a]]]]><![CDATA[>b]]]]><![CDATA[>]]></r>"},
+    };
+    for (const auto& c : cases) {
+        const std::string source = c.source;
+        pugi::xml_document document;
+        ASSERT_TRUE(document.load_buffer(source.data(), source.size(), pugi::parse_default));
+        const pugi::xpath_node item = document.select_node(c.xpath);
+        qiv::redact::SourceSplicer splicer(false, source.size());
+        if (pugi::xml_attribute attribute = item.attribute()) {
+            splicer.NoteAttribute(attribute, item.parent());
+            attribute.set_value(c.value);
+        } else {
+            splicer.NoteText(item.node());
+            item.node().set_value(c.value);
+        }
+        splicer.Settle();
+        ASSERT_TRUE(splicer.Capture());
+        ASSERT_TRUE(splicer.Resolve(source)) << splicer.Problem();
+        std::ostringstream out;
+        splicer.Write(out);
+        EXPECT_EQ(out.str(), c.expected) << c.source;
     }
 }
 
