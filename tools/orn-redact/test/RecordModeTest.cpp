@@ -77,6 +77,19 @@ TEST(RecordClass, TakesWhatSelectsInsideOneRecord) {
         {"//*[@id = 'x']", "r", ""},
         {"//rec[1 + 1]", "r", "a predicate counts positions"},
         {"//rec[-name]", "r", "a predicate counts positions"},
+        // What the classifier cannot read it does not let through.
+        {"//a[b ! c]", "r", "it could not be analysed"},
+        {"//a['open]", "r", "it could not be analysed"},
+        {"//a[b : c]", "r", "it could not be analysed"},
+        {"//a[b c]", "r", "it could not be analysed"},
+        {"//a[#]", "r", "it could not be analysed"},
+        {"//a]", "r", "it could not be analysed"},
+        {"//a[b != 'x' and c mod 2 = 1]", "r", ""},
+        {"//a[f(]", "r", "it could not be analysed"},
+        {"//a[(b]", "r", "it could not be analysed"},
+        {"//a[b][", "r", "it could not be analysed"},
+        {"//@", "r", "it could not be analysed"},
+        {"//a['x'[1]]", "r", "it could not be analysed"},
     };
     for (const auto& c : cases) {
         const std::string reason = RecordModeProblem(c.expression, c.root);
@@ -156,6 +169,8 @@ TEST(RecordMode, MalformedInputSaysWhereAndWhat) {
         {head + "<rec>a\0b</rec></r>"s, "NUL byte at line 4, column 7 (offset 58)"},
         {head + "</r><!-- \0 -->"s, "NUL byte at line 4, column 10"},
         {head, "Start-end tags mismatch (status EndElementMismatch, 14) at line 3, column 26"},
+        {"<r a=1>\n<rec/></r>", "(status BadAttribute, 12) at line 1, column 6 (offset 5)"},
+        {"<r>\n<rec/><!ELEMENT x>\n</r>", "(status UnrecognizedTag, 5) at line 2, column 9"},
     };
     for (const auto& c : cases) {
         for (const std::size_t batch : {std::size_t{1}, std::size_t{1} << 20}) {

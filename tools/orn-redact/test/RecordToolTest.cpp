@@ -296,10 +296,13 @@ TEST_F(RecordTool, OptionsSayTheSameOnBothPaths) {
           "'//rec/@id': selected 3, redacted 0 (3 of the selected",
           "attribute values are not redacted (use --attributes)"}},
         {{"//notes"}, 0, {"1 of 1 selected elements still hold text other than \"redacted\""}},
+        {{"-o", "a.xml", "-o", "b.xml", "//name"}, 2, {"option -o given more than once"}},
+        {{"true()"}, 2, {"rejected expression 'true()': it yields a boolean, not a node set"}},
+        {{"--", "//name"}, 0, {}},
     };
     for (const auto& c : cases) {
-        std::vector<std::string> arguments = c.arguments;
-        arguments.insert(arguments.end(), {"-i", Path("in.xml")});
+        std::vector<std::string> arguments = {"-i", Path("in.xml")};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
         const Outcome result = Run(arguments);
         SCOPED_TRACE(::testing::PrintToString(arguments));
         ExpectExit(result, c.status);
@@ -307,6 +310,36 @@ TEST_F(RecordTool, OptionsSayTheSameOnBothPaths) {
             EXPECT_THAT(result.err, HasSubstr(message));
         }
     }
+}
+
+// On a terminal: the progress line of one large input, and of a batch.
+TEST_F(RecordTool, ProgressLinesAreDrawnOnATerminal) {
+    if (!Have("script")) {
+        GTEST_SKIP() << "script (to run on a terminal) is not installed";
+    }
+    std::string document = "<list>";
+    for (int record = 0; record < 200000; ++record) {
+        document += "<rec><name>n</name></rec>\n";
+    }
+    document += "</list>\n";
+    WriteFile(Path("a.xml"), document);
+    WriteFile(Path("b.xml"), document);
+    const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
+    const std::string tool = binary != nullptr ? binary : ORN_REDACT_BINARY;
+    const auto onTerminal = [&](const std::string& arguments) {
+        const std::string command = "script -qec \"'" + tool + "' " + arguments +
+                                    "\" /dev/null >'" + Path("terminal.txt") + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return ReadFile(Path("terminal.txt"));
+    };
+    std::string seen = onTerminal("-i '" + Path("a.xml") + "' -o '" + Path("a.out") + "' //name");
+    EXPECT_THAT(seen, HasSubstr("a.xml: "));
+    EXPECT_THAT(seen, HasSubstr(" MB, "));
+    seen = onTerminal("-i '" + Path("a.xml") + "' -i '" + Path("b.xml") + "' --output-dir '" +
+                      Path("out") + "' //name");
+    EXPECT_THAT(seen, HasSubstr("2/2 files"));
+    seen = onTerminal("--quiet -i '" + Path("a.xml") + "' -o '" + Path("a.out") + "' //name");
+    EXPECT_THAT(seen, Not(HasSubstr(" MB")));
 }
 
 // A compressed file that must be redacted whole after all is read again and
