@@ -479,7 +479,11 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         // Latin-1 is parsed in its UTF-8 form, up to twice as long.
         splicer.emplace(options.deep, latin1 ? 2 * input.size : input.size);
     }
-    const RedactionSettings settings{options.deep, options.attributes, threads};
+    // A small document is selected and freed on this thread alone: handing
+    // work to a sleeping worker would cost more than it saves.
+    constexpr std::size_t workersFrom = 4 << 20;
+    const bool large = input.size >= workersFrom;
+    const RedactionSettings settings{options.deep, options.attributes, large ? threads : 1};
     StepDone stepDone;
     if (options.timings) {
         stepDone = [&timings](const char* step) { timings.Lap(step); };
@@ -498,14 +502,18 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         // while this thread reads the input: freeing takes a fraction of the
         // read's time, so the two are hardly ever in memory at once.
         WorkerPool& pool = WorkerPool::Shared();
-        std::atomic<bool> documentFreed{false};
-        pool.Submit(
-            [&parser, &documentFreed, &pool]() {
-                parser->Reset();
-                documentFreed = true;
-                pool.Notify();
-            },
-            true);
+        std::atomic<bool> documentFreed{!large};
+        if (!large) {
+            parser->Reset();
+        } else {
+            pool.Submit(
+                [&parser, &documentFreed, &pool]() {
+                    parser->Reset();
+                    documentFreed = true;
+                    pool.Notify();
+                },
+                true);
+        }
         const bool read = ReadSource(input, error);
         timings.Lap("read");
         const bool nul = read && holdsNul();

@@ -309,10 +309,13 @@ bool ReadMore(ByteSource& source, std::string& text, bool& end, double& seconds)
         double& seconds;
         ~Timed() { Lap(start, seconds); }
     } timed{start, seconds};
+    // Small inputs take small reads: every large buffer would be fresh
+    // pages for each small file of a batch.
     const std::size_t used = text.size();
-    text.resize(used + readSize);
+    const std::size_t size = std::min(readSize, std::max<std::size_t>(16 * 1024, used));
+    text.resize(used + size);
     std::size_t got = 0;
-    const bool read = source.Read(text.data() + used, readSize, got);
+    const bool read = source.Read(text.data() + used, size, got);
     text.resize(used + got);
     end = read && got == 0;
     return read;
@@ -372,11 +375,22 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
     const std::size_t slotCount = settings.batchesInFlight != 0
                                       ? settings.batchesInFlight
                                       : static_cast<std::size_t>(pool.Threads()) + 3;
-    std::vector<std::unique_ptr<Slot>> slots;
+    // The slots, their buffers and parsers are kept for the next document
+    // this thread redacts: a batch of many files then takes no fresh pages
+    // for each one.
+    thread_local std::vector<std::unique_ptr<Slot>> kept;
+    std::vector<std::unique_ptr<Slot>> slots = std::move(kept);
+    struct KeepSlots {
+        std::vector<std::unique_ptr<Slot>>& slots;
+        ~KeepSlots() { kept = std::move(slots); }
+    } keepSlots{slots};
+    slots.resize(std::max(slots.size(), slotCount));
     std::vector<Slot*> idle;
     for (std::size_t index = 0; index < slotCount; ++index) {
-        slots.push_back(std::make_unique<Slot>());
-        idle.push_back(slots.back().get());
+        if (!slots[index]) {
+            slots[index] = std::make_unique<Slot>();
+        }
+        idle.push_back(slots[index].get());
     }
     std::deque<Slot*> busy;
     RedactionSettings redaction = settings.redaction;
@@ -455,8 +469,16 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
             if (wrapped) {
                 slot.text += endTag;
             }
-            slot.done = false;
             busy.push_back(&slot);
+            if (cut && busy.size() == 1) {
+                // The last batch, and nothing else in flight: handing it to
+                // a worker would only make this thread wait for it (and
+                // waking a sleeping worker costs more than a small batch).
+                RedactSlot(slot, expressions, redaction);
+                slot.done = true;
+                continue;
+            }
+            slot.done = false;
             pool.Submit(
                 [&slot, &expressions, &redaction, &pool]() {
                     RedactSlot(slot, expressions, redaction);
