@@ -43,14 +43,23 @@ const std::string redacted =
     "</list>\r\n"
     "<!-- end -->\r\n";
 
+// The tool as a shell command: under the cross build's emulator when there
+// is one.
+std::string ToolCommand() {
+    const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
+    std::string command = "'" + std::string(binary != nullptr ? binary : ORN_REDACT_BINARY) + "'";
+    if (const std::string launcher = ORN_REDACT_LAUNCHER; !launcher.empty()) {
+        command = "'" + launcher + "' " + command;
+    }
+    return command;
+}
+
 class RecordTool : public RedactTool {
 protected:
     // Runs the tool with text coming through a pipe, which cannot be read twice.
     Outcome RunFromPipe(const std::vector<std::string>& arguments, const std::string& text) {
         WriteFile(Path("piped.xml"), text);
-        const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
-        std::string command = "cat '" + Path("piped.xml") + "' | '" +
-                              std::string(binary != nullptr ? binary : ORN_REDACT_BINARY) + "'";
+        std::string command = "cat '" + Path("piped.xml") + "' | " + ToolCommand();
         for (const std::string& argument : arguments) {
             command += " '" + argument + "'";
         }
@@ -324,10 +333,8 @@ TEST_F(RecordTool, ProgressLinesAreDrawnOnATerminal) {
     document += "</list>\n";
     WriteFile(Path("a.xml"), document);
     WriteFile(Path("b.xml"), document);
-    const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
-    const std::string tool = binary != nullptr ? binary : ORN_REDACT_BINARY;
     const auto onTerminal = [&](const std::string& arguments) {
-        const std::string command = "script -qec \"'" + tool + "' " + arguments +
+        const std::string command = "script -qec \"" + ToolCommand() + " " + arguments +
                                     "\" /dev/null >'" + Path("terminal.txt") + "' 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return ReadFile(Path("terminal.txt"));
