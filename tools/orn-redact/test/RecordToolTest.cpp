@@ -335,7 +335,7 @@ TEST_F(RecordTool, ProgressLinesAreDrawnOnATerminal) {
     WriteFile(Path("b.xml"), document);
     const auto onTerminal = [&](const std::string& arguments) {
         const std::string command = "script -qec \"" + ToolCommand() + " " + arguments +
-                                    "\" /dev/null >'" + Path("terminal.txt") + "' 2>&1";
+                                    "\" /dev/null </dev/null >'" + Path("terminal.txt") + "' 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
         return ReadFile(Path("terminal.txt"));
     };
