@@ -567,8 +567,26 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                     At(Advance(position, epilog, nul), offset + nul) +
                     ", and the parser reads nothing after one; nothing written");
     }
+    // The document element's end tag and what follows it are parsed as well,
+    // after a start tag of the same name: the parser must take them as it
+    // would in the whole document (an unclosed comment, a malformed end tag).
     const std::string opened = "<" + name + ">";
-    const std::string extra = TopLevelExtra(opened + epilog, extraAt);
+    std::string tail = opened + epilog;
+    {
+        const std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
+        TextBuffer buffer(tail);
+        std::istream stream(&buffer);
+        const LoadResult loaded = parser->LoadStream(stream);
+        if (loaded.second != DataParserStatus::Ok) {
+            const std::size_t failed = FailureOffset(tail);
+            const std::size_t at =
+                std::min(failed > opened.size() ? failed - opened.size() : 0, epilog.size());
+            const TextPosition where = Advance(position, epilog, at);
+            return fail(DescribeParseFailure(sourceName, loaded, &where,
+                                             static_cast<std::size_t>(offset + at)));
+        }
+    }
+    const std::string extra = TopLevelExtra(tail, extraAt);
     if (!extra.empty()) {
         const std::size_t at = extraAt - opened.size();
         return fail("cannot parse " + sourceName + ": it holds " + extra +

@@ -170,6 +170,10 @@ TEST(RecordMode, MalformedInputSaysWhereAndWhat) {
         {head + "</r><!-- \0 -->"s, "NUL byte at line 4, column 10"},
         {head, "Start-end tags mismatch (status EndElementMismatch, 14) at line 3, column 26"},
         {"<r a=1>\n<rec/></r>", "(status BadAttribute, 12) at line 1, column 6 (offset 5)"},
+        // After the document element's end tag, and the tag itself.
+        {head + "</r>\n<!-- open -\n", "Error parsing comment (status BadComment, 7) at line 5"},
+        {head + "</r x>\n", "(status BadEndElement, 13) at line 4, column 5 (offset 56)"},
+        {head + "</r>\n<?x\n", "(status BadPi, 6) at line 5"},
         {"<r>\n<rec/><!ELEMENT x>\n</r>", "(status UnrecognizedTag, 5) at line 2, column 9"},
     };
     for (const auto& c : cases) {
