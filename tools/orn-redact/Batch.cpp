@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "Processors.h"
+#include "Progress.h"
 #include "Workers.h"
 
 namespace qiv::redact {
@@ -20,19 +21,6 @@ namespace qiv::redact {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Duration(double seconds) {
-    const auto whole = static_cast<long long>(seconds + 0.5);
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", whole / 60, whole % 60);
-    return text;
-}
-
-std::string Megabytes(std::uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
 
 // Standard error shared by the workers: every message is one whole line, and
 // the progress line, when shown, is cleared before a message and drawn again
@@ -100,8 +88,9 @@ private:
         const double elapsed = Elapsed();
         std::string line = "\rorn-redact: " + std::to_string(filesDone_) + "/" +
                            std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
-                           Megabytes(bytesDone_) + " of " + Megabytes(bytes_) + " MB, " +
-                           Duration(elapsed) + " elapsed";
+                           Megabytes(static_cast<double>(bytesDone_)) + " of " +
+                           Megabytes(static_cast<double>(bytes_)) + " MB, " + Duration(elapsed) +
+                           " elapsed";
         if (bytesDone_ > 0 && bytesDone_ < bytes_) {
             line += ", about " +
                     Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /

@@ -4,8 +4,6 @@
 
 namespace qiv::redact {
 
-namespace {
-
 std::string Duration(double seconds) {
     const auto whole = static_cast<long long>(seconds + 0.5);
     char text[32];
@@ -18,8 +16,6 @@ std::string Megabytes(double bytes) {
     std::snprintf(text, sizeof text, "%.1f", bytes / (1024.0 * 1024.0));
     return text;
 }
-
-}  // namespace
 
 std::string ProgressText(const std::string& name, std::uint64_t done, std::uint64_t total,
                          double seconds) {

@@ -6,6 +6,11 @@
 
 namespace qiv::redact {
 
+/// A duration as minutes and seconds ("2:05").
+std::string Duration(double seconds);
+/// Bytes as mebibytes with one decimal ("12.5").
+std::string Megabytes(double bytes);
+
 /// The progress line for one input: "NAME: 12.5 of 100.0 MB, 25.0 MB/s, 0:00
 /// elapsed, about 0:04 left". total 0: the size is not known (standard input,
 /// a pipe), and neither is the time left.

@@ -12,14 +12,6 @@ namespace {
 
 using namespace std::string_literals;
 
-std::size_t Count(const std::string& text, const std::string& part) {
-    std::size_t count = 0;
-    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++count;
-    }
-    return count;
-}
-
 const std::string records =
     "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
     "<!DOCTYPE list [ <!ENTITY co \"ACME\"> <!-- </list> --> ]>\r\n"

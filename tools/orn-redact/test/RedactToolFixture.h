@@ -50,6 +50,15 @@ inline const std::string mixedDocument =
     "<person id=\"p2\"><email>b@example.org</email>"
     "<notes><![CDATA[<vip>]]> and more</notes></person></people>";
 
+// How many times part occurs in text (overlaps counted).
+inline std::size_t Count(const std::string& text, const std::string& part) {
+    std::size_t count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
 // Checks the exit status, and that standard error holds each message.
 inline void ExpectExit(const Outcome& result, int status,
                        std::initializer_list<std::string> messages = {}) {
