@@ -1,5 +1,6 @@
 // Input: a flags byte (bit 0 --deep, bit 1 --attributes, bit 2 the document
-// is given as bytes up to a NUL, else generated), then the choices that
+// is given as bytes up to a NUL, else generated, bit 3 rules with actions
+// chosen from the flags and the expressions), then the choices that
 // generate the document and one to three expressions. Record mode must write
 // byte for byte what the whole-document path writes, with the same counts,
 // for batches of one record, of a few records and of the whole content; and
@@ -7,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +47,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (expressions.empty()) {
         return 0;
     }
-    const qiv::redact::RedactionSettings settings{(flags & 1) != 0, (flags & 2) != 0};
+    qiv::redact::RedactionSettings settings{(flags & 1) != 0, (flags & 2) != 0};
+    std::vector<std::unique_ptr<qiv::redact::RuleAction>> actions;
+    if ((flags & 8) != 0) {
+        std::string choices;
+        for (const std::string& expression : expressions) {
+            choices += static_cast<char>((flags >> 4) ^ (expression.size() * 37));
+        }
+        settings.plans = qiv::redact::ChoosePlans(choices, expressions.size(), actions);
+    }
     const std::string problem =
         qiv::redact::CompareRecordsWithWhole(document, expressions, settings, {1, 64, 1 << 20});
     if (!problem.empty()) {

@@ -1,11 +1,13 @@
-// Input: a flags byte (bit 0 --deep, bit 1 --attributes), a document, a NUL
-// byte, then XPath expressions separated by line breaks. The document is
+// Input: a flags byte (bit 0 --deep, bit 1 --attributes, bit 2 rules with
+// actions chosen from the flags and each expression's text), a document, a
+// NUL byte, then XPath expressions separated by line breaks. The document is
 // redacted the way orn-redact does it; when the byte-preserving output is
 // used, it must parse to the redacted document and differ from the input
 // only inside the reported spans, none of which holds markup.
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,8 +42,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (expressions.empty()) {
         return 0;
     }
-    const qiv::redact::SpliceRun run =
-        qiv::redact::RunSplice(document, expressions, {(flags & 1) != 0, (flags & 2) != 0});
+    qiv::redact::RedactionSettings settings{(flags & 1) != 0, (flags & 2) != 0};
+    std::vector<std::unique_ptr<qiv::redact::RuleAction>> actions;
+    if ((flags & 4) != 0) {
+        std::string choices;
+        for (const std::string& expression : expressions) {
+            choices += static_cast<char>((flags >> 3) ^ (expression.size() * 37) ^
+                                         static_cast<unsigned char>(expression.back()));
+        }
+        settings.plans = qiv::redact::ChoosePlans(choices, expressions.size(), actions);
+    }
+    const qiv::redact::SpliceRun run = qiv::redact::RunSplice(document, expressions, settings);
     qiv::fuzz::Check(run.problem.empty(), run.problem);
     return 0;
 }

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "ActionChoices.h"
 #include "DataParserIF.h"
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
@@ -301,8 +302,17 @@ inline std::string CompareRecordsWithWhole(const std::string& source,
             const ExpressionOutcome& b = whole.outcomes[index];
             if (a.selected != b.selected || a.redacted != b.redacted ||
                 a.attributes != b.attributes || a.elements != b.elements ||
-                a.elementsWithOtherText != b.elementsWithOtherText) {
-                return "record mode counted otherwise for '" + expressions[index] + "'" + where;
+                a.skipped != b.skipped || a.elementsWithOtherText != b.elementsWithOtherText) {
+                const auto counts = [](const ExpressionOutcome& outcome) {
+                    return std::to_string(outcome.selected) + " selected, " +
+                           std::to_string(outcome.redacted) + " changed, " +
+                           std::to_string(outcome.attributes) + " attributes, " +
+                           std::to_string(outcome.elements) + " elements, " +
+                           std::to_string(outcome.skipped) + " left alone, " +
+                           std::to_string(outcome.elementsWithOtherText) + " with other text";
+                };
+                return "record mode counted otherwise for '" + expressions[index] + "'" + where +
+                       ": " + counts(a) + " against " + counts(b);
             }
         }
         if (ran != nullptr) {

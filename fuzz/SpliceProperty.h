@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "ActionChoices.h"
 #include "DataParserIF.h"
 #include "InterfaceFactory.h"
 #include "PugiXMLParser.h"
@@ -54,9 +55,27 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         run.fallback = error;
         return run;
     }
-    // The splice must not need the document any more, as in the tool.
+    // The splice must not need the document any more, as in the tool. A text
+    // set to nothing is no text once written: the parse sees none.
+    std::vector<pugi::xml_node> empty;
+    for (pugi::xml_node node = DocumentNode(*parser); node;) {
+        if (node.type() == pugi::node_pcdata && *node.value() == '\0') {
+            empty.push_back(node);
+        }
+        if (node.first_child()) {
+            node = node.first_child();
+            continue;
+        }
+        while (node && !node.next_sibling()) {
+            node = node.parent();
+        }
+        node = node ? node.next_sibling() : node;
+    }
+    for (const pugi::xml_node& node : empty) {
+        node.parent().remove_child(node);
+    }
     const std::string redacted = SavedRaw(*parser);
-    if (!settings.deep && !settings.attributes) {
+    if (!settings.deep && !settings.attributes && settings.plans.empty()) {
         // Without the tool's extras, the redaction is the library's own, with
         // each expression seeing the changes of the ones before it; only where
         // an expression selects the document node, the tool takes its
@@ -111,6 +130,10 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
             run.problem = "edits out of order or out of bounds";
             return run;
         }
+        if (edit.drop && !edit.replacement.empty()) {
+            run.problem = "a removal writes something";
+            return run;
+        }
         const std::string_view kept(source.data() + at, edit.begin - at);
         if (run.output.compare(outAt, kept.size(), kept) != 0) {
             run.problem = "bytes outside the edits changed";
@@ -122,7 +145,9 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         const bool quoted =
             (between(edit, "\"", "\"") && replaced.find('"') == std::string_view::npos) ||
             (between(edit, "'", "'") && replaced.find('\'') == std::string_view::npos);
-        if (removed != 0 && !quoted && !between(edit, "<![CDATA[", "]]>") &&
+        // A removal takes whole items, markup included; the parse below
+        // shows whether they were the right ones.
+        if (removed != 0 && !edit.drop && !quoted && !between(edit, "<![CDATA[", "]]>") &&
             !between(edit, "<!--", "-->")) {
             run.problem = "an edit replaces markup: " + std::string(replaced);
             return run;

@@ -9,7 +9,7 @@ packages=(
   cmake g++ clang make pkg-config
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libbz2-dev liblzma-dev libzstd-dev bzip2 xz-utils zstd
-  libyaml-dev libsodium-dev
+  libyaml-dev libssl-dev
   valgrind python3 groff-base
   "$@"
 )

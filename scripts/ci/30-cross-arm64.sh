@@ -12,7 +12,7 @@ start=$(date +%s)
 ./scripts/install-deps.sh g++-aarch64-linux-gnu qemu-user file lintian \
   libpugixml-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
   zlib1g-dev:arm64 libbz2-dev:arm64 liblzma-dev:arm64 libzstd-dev:arm64 \
-  libyaml-dev:arm64 libsodium-dev:arm64 >/dev/null
+  libyaml-dev:arm64 libssl-dev:arm64 >/dev/null
 
 # The toolchain runs programs with the multiarch arm64 C library.
 unset QEMU_LD_PREFIX

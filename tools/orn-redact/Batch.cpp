@@ -141,8 +141,8 @@ std::uint64_t SizeOf(const std::optional<std::string>& path) {
 
 }  // namespace
 
-int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
-             const std::vector<std::string>& expressions) {
+int RunBatch(const std::vector<FileTask>& tasks, const Options& options, const RedactionPlan& plan,
+             std::vector<ReportedFile>* reported) {
     const unsigned int processors = AvailableProcessors();
     const unsigned int jobs = static_cast<unsigned int>(
         std::min<std::size_t>(options.jobs == 0 ? processors : options.jobs, tasks.size()));
@@ -160,14 +160,18 @@ int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
     Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1, tasks.size(), total);
 
     std::vector<FileResult> results(tasks.size());
+    std::vector<std::vector<std::string>> said(tasks.size());
     ForEachOnThreads(tasks.size(), jobs, [&](std::size_t index) {
         const std::string name = tasks[index].input.value_or("standard input");
-        const MessageSink message = [&console, &name](const std::string& text) {
+        const MessageSink message = [&console, &name, &said, index,
+                                     keep = reported != nullptr](const std::string& text) {
+            if (keep && text.rfind("timings:", 0) != 0) {
+                said[index].push_back(text);
+            }
             console.Line(name + ": " + text);
         };
         try {
-            results[index] =
-                RedactFile(tasks[index], options, expressions, threads, message, nullptr);
+            results[index] = RedactFile(tasks[index], options, plan, threads, message, nullptr);
         } catch (const std::exception& failure) {
             message(std::string("failed: ") + failure.what() + "; nothing written");
             results[index].status = ExitFailure;
@@ -176,6 +180,12 @@ int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
     });
     console.Finish();
     std::cout.rdbuf(announcements);
+    if (reported != nullptr) {
+        for (std::size_t index = 0; index < tasks.size(); ++index) {
+            reported->push_back({tasks[index].input, tasks[index].output, tasks[index].inPlace,
+                                 results[index], std::move(said[index])});
+        }
+    }
 
     std::size_t done = 0, failed = 0, unmatched = 0, redacted = 0;
     for (const FileResult& result : results) {

@@ -5,6 +5,7 @@
 
 #include "FileRedaction.h"
 #include "Options.h"
+#include "Report.h"
 
 namespace qiv::redact {
 
@@ -15,7 +16,8 @@ namespace qiv::redact {
 /// standard error; a summary line ends the run (unless options.quiet).
 /// Returns the exit status: 1 when any file failed, else 3 when any file had
 /// an expression that selected nothing under --require-match, else 0.
-int RunBatch(const std::vector<FileTask>& tasks, const Options& options,
-             const std::vector<std::string>& expressions);
+/// With reported, each file's result and messages go there, in task order.
+int RunBatch(const std::vector<FileTask>& tasks, const Options& options, const RedactionPlan& plan,
+             std::vector<ReportedFile>* reported = nullptr);
 
 }  // namespace qiv::redact

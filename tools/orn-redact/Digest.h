@@ -15,7 +15,8 @@ public:
     Sha256& operator=(const Sha256&) = delete;
 
     void Update(const void* data, std::size_t size);
-    /// The digest in lower-case hex; the object cannot be fed afterwards.
+    /// The digest in lower-case hex; the object cannot be fed afterwards
+    /// (Update throws std::logic_error), and the same digest is returned again.
     std::string HexDigest();
     /// How many bytes were fed.
     std::size_t Bytes() const { return bytes_; }

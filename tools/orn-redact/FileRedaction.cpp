@@ -16,9 +16,11 @@
 
 #include <pugixml.hpp>
 
+#include "Actions.h"
 #include "AnewWriter.h"
 #include "Compression.h"
 #include "DataParserIF.h"
+#include "Digest.h"
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
 #include "OutputFile.h"
@@ -32,31 +34,165 @@ namespace qiv::redact {
 
 namespace {
 
+// What the expression at index does, for messages.
+const RuleAction* ActionOf(const RedactionPlan& plan, std::size_t index) {
+    return index < plan.plans.size() ? plan.plans[index].action : nullptr;
+}
+
 void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
-                   const MessageSink& message) {
-    for (const ExpressionOutcome& outcome : outcomes) {
+                   const RedactionPlan& plan, const MessageSink& message) {
+    for (std::size_t index = 0; index < outcomes.size(); ++index) {
+        const ExpressionOutcome& outcome = outcomes[index];
+        const RuleAction* given = ActionOf(plan, index);
+        const Action kind = given != nullptr ? given->Kind() : Action::Redact;
+        // Plain redaction is reported the same way whether it came from a rule or not.
+        const RuleAction* action = kind == Action::Redact ? nullptr : given;
+        const bool hintRule = given != nullptr && given->Source().inRulesFile;
+        const bool attributes =
+            index < plan.plans.size() ? plan.plans[index].attributes : options.attributes;
         const std::string quoted = "'" + outcome.expression + "'";
         if (options.report) {
             std::ostringstream line;
-            line << quoted << ": selected " << outcome.selected << ", redacted "
-                 << outcome.redacted;
+            line << quoted << ": selected " << outcome.selected;
+            if (action == nullptr) {
+                line << ", redacted " << outcome.redacted;
+            } else if (kind == Action::Keep) {
+                line << ", kept " << outcome.selected - outcome.skipped;
+            } else {
+                line << ", " << (kind == Action::Drop ? "dropped " : "changed ") << outcome.redacted
+                     << " (" << ActionName(kind) << ")";
+            }
+            if (outcome.skipped > 0) {
+                line << ", " << outcome.skipped << " left alone as kept or dropped before";
+            }
             if (outcome.attributes > 0) {
                 line << " (" << outcome.attributes << " of the selected are attributes)";
             }
             message(line.str());
         }
-        if (outcome.attributes > 0 && !options.attributes) {
+        if (outcome.attributes > 0 && !attributes && kind != Action::Keep && kind != Action::Drop) {
             message("warning: " + quoted + " selected " + std::to_string(outcome.attributes) +
                     (outcome.attributes == 1 ? " attribute" : " attributes") +
-                    "; attribute values are not redacted (use --attributes)");
+                    (!hintRule ? "; attribute values are not redacted (use --attributes)"
+                               : "; attribute values are left as they are (give the rule "
+                                 "'attributes: true')"));
         }
         if (outcome.elementsWithOtherText > 0) {
             message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
                     " of " + std::to_string(outcome.elements) +
-                    " selected elements still hold text other than \"redacted\" in further "
-                    "text runs, child elements or comments (use --deep)");
+                    (!hintRule
+                         ? " selected elements still hold text other than \"redacted\" in "
+                           "further text runs, child elements or comments (use --deep)"
+                         : " selected elements still hold text no rule changed in further text "
+                           "runs, child elements or comments (give the rule 'deep: true')"));
         }
     }
+}
+
+// Passes bytes on to another buffer and takes their SHA-256 on the way.
+class DigestBuffer : public std::streambuf {
+public:
+    DigestBuffer(std::streambuf* to, Sha256& digest) : to_(to), digest_(digest) {}
+
+protected:
+    int_type overflow(int_type character) override {
+        if (traits_type::eq_int_type(character, traits_type::eof())) {
+            return traits_type::not_eof(character);
+        }
+        const char byte = traits_type::to_char_type(character);
+        return xsputn(&byte, 1) == 1 ? character : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        const std::streamsize written = to_ != nullptr ? to_->sputn(data, size) : 0;
+        if (written > 0) {
+            digest_.Update(data, static_cast<std::size_t>(written));
+        }
+        return written;
+    }
+    int sync() override { return to_ != nullptr ? to_->pubsync() : -1; }
+
+private:
+    std::streambuf* to_;
+    Sha256& digest_;
+};
+
+// Takes in everything and keeps nothing (--check).
+class NullBuffer : public std::streambuf {
+protected:
+    int_type overflow(int_type character) override { return traits_type::not_eof(character); }
+    std::streamsize xsputn(const char*, std::streamsize size) override { return size; }
+};
+
+// content, with the SHA-256 of what it writes taken into digest when there is one.
+ContentWriter Digesting(ContentWriter content, Sha256* digest) {
+    if (digest == nullptr) {
+        return content;
+    }
+    return [content = std::move(content), digest](std::ostream& out) {
+        DigestBuffer buffer(out.rdbuf(), *digest);
+        std::ostream through(&buffer);
+        content(through);
+        through.flush();
+        if (!through) {
+            out.setstate(std::ios::badbit);
+        }
+    };
+}
+
+// The SHA-256 and size of a file's bytes as they are on disk.
+bool DigestFile(const std::string& path, std::string& digest, std::uint64_t& bytes) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        return false;
+    }
+    Sha256 sha;
+    std::vector<char> buffer(1 << 20);
+    bool ok = true;
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            ok = got == 0;
+            break;
+        }
+        sha.Update(buffer.data(), static_cast<std::size_t>(got));
+    }
+    ::close(descriptor);
+    if (ok) {
+        bytes = sha.Bytes();
+        digest = sha.HexDigest();
+    }
+    return ok;
+}
+
+// Writes the document to where the task says: its file (atomically), or
+// standard output through a spool when spool is set, or nowhere (discard).
+bool Deliver(const FileTask& task, const ContentWriter& content, std::streambuf* standardOutput,
+             bool spool, std::string& error) {
+    if (task.discard) {
+        NullBuffer nothing;
+        std::ostream out(&nothing);
+        content(out);
+        return !out.bad();
+    }
+    const auto& target = task.inPlace ? task.input : task.output;
+    if (target) {
+        return WriteFileAtomically(*target, content, error);
+    }
+    if (spool) {
+        return WriteThroughSpool(standardOutput, content, error);
+    }
+    std::ostream out(standardOutput);
+    content(out);
+    out.flush();
+    if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        error =
+            std::string("cannot write the document to standard output: ") + std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 // With --timings, how long each step took, as one message at the end.
@@ -244,10 +380,9 @@ bool Decompress(const FileTask& task, InputDocument& input, Compression& format,
 // path is to run instead, with input.text holding the whole input when it was
 // taken from a source that cannot be read again.
 std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
-                                          const std::vector<std::string>& expressions,
-                                          const MessageSink& message,
+                                          const RedactionPlan& plan, const MessageSink& message,
                                           std::streambuf* standardOutput, InputDocument& input,
-                                          Compression& format) {
+                                          Compression& format, std::string& wholeReason) {
     const std::string name = task.input ? *task.input : "standard input";
     int descriptor = STDIN_FILENO;
     if (task.input) {
@@ -277,6 +412,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     }
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
+    settings.redaction.plans = plan.plans;
     std::optional<ProgressLine> progress;
     if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
         progress.emplace(
@@ -289,7 +425,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     bool ran = false;
     const ContentWriter write = [&](std::ostream& out) {
         ran = true;
-        run = RedactRecords(source, name, expressions, settings, out);
+        run = RedactRecords(source, name, plan.expressions, settings, out);
         if (run.end == RecordEnd::Done && options.requireMatch) {
             for (const ExpressionOutcome& outcome : run.outcomes) {
                 matched = matched && outcome.selected > 0;
@@ -300,11 +436,15 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
         }
     };
     std::string error, compressionFailure;
+    std::optional<Sha256> digest;
+    if (task.digests) {
+        digest.emplace();
+    }
     const ContentWriter compressed =
-        Compressing(write, OutputCompression(task, options, format), compressionFailure);
+        Digesting(Compressing(write, OutputCompression(task, options, format), compressionFailure),
+                  digest ? &*digest : nullptr);
     const auto& target = task.inPlace ? task.input : task.output;
-    const bool written = target ? WriteFileAtomically(*target, compressed, error)
-                                : WriteThroughSpool(standardOutput, compressed, error);
+    const bool written = Deliver(task, compressed, standardOutput, true, error);
     if (!compressionFailure.empty()) {
         error = "cannot write " + target.value_or("standard output") + ": " + compressionFailure;
     }
@@ -312,6 +452,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     FileResult result;
     result.status = ExitFailure;
     result.bytes = run.bytes;
+    result.outcomes = run.outcomes;
     if (!ran) {
         message(error);  // the output could not even be started
         return result;
@@ -332,7 +473,12 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
                 message(error);
                 return result;
             }
-            PrintOutcomes(run.outcomes, options, message);
+            PrintOutcomes(run.outcomes, options, plan, message);
+            result.route = "records";
+            if (digest) {
+                result.outputBytes = digest->Bytes();
+                result.outputDigest = digest->HexDigest();
+            }
             if (options.timings) {
                 const RecordRun::Steps& steps = run.seconds;
                 char line[256];
@@ -373,6 +519,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     if (!run.reason.empty()) {
         message("note: " + name + " is redacted as a whole document: " + run.reason);
     }
+    wholeReason = run.reason;
     if (again) {
         if (::lseek(descriptor, start, SEEK_SET) != start) {
             message("cannot read " + name + " again: " + std::string(std::strerror(errno)));
@@ -405,22 +552,49 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
 
 }  // namespace
 
-FileResult RedactFile(const FileTask& task, const Options& options,
-                      const std::vector<std::string>& expressions, unsigned int threads,
-                      const MessageSink& message, std::streambuf* standardOutput) {
+namespace {
+FileResult RedactDocument(const FileTask& task, const Options& options, const RedactionPlan& plan,
+                          unsigned int threads, const MessageSink& message,
+                          std::streambuf* standardOutput);
+}  // namespace
+
+FileResult RedactFile(const FileTask& task, const Options& options, const RedactionPlan& plan,
+                      unsigned int threads, const MessageSink& message,
+                      std::streambuf* standardOutput) {
     FileResult result;
     result.status = ExitFailure;
     if (task.inPlace && !CheckLinks(*task.input, options.breakLinks, message)) {
         return result;
     }
+    std::string inputDigest;
+    std::uint64_t inputBytes = 0;
+    if (task.digests && task.input) {
+        // Before anything is written: in place, the file is about to change.
+        DigestFile(*task.input, inputDigest, inputBytes);
+    }
+    FileResult done = RedactDocument(task, options, plan, threads, message, standardOutput);
+    done.inputDigest = std::move(inputDigest);
+    done.inputBytes = inputBytes;
+    return done;
+}
+
+namespace {
+
+FileResult RedactDocument(const FileTask& task, const Options& options, const RedactionPlan& plan,
+                          unsigned int threads, const MessageSink& message,
+                          std::streambuf* standardOutput) {
+    FileResult result;
+    result.status = ExitFailure;
+    const std::vector<std::string>& expressions = plan.expressions;
 
     Timings timings(options.timings, message);
     InputDocument input;
     input.path = task.input;
     Compression format = Compression::None;
+    std::string wholeReason;
     if (!options.reformat && !options.whole) {
-        if (std::optional<FileResult> done = RedactByRecords(task, options, expressions, message,
-                                                             standardOutput, input, format)) {
+        if (std::optional<FileResult> done = RedactByRecords(
+                task, options, plan, message, standardOutput, input, format, wholeReason)) {
             timings.Lap("records");
             return *done;
         }
@@ -483,7 +657,8 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     // work to a sleeping worker would cost more than it saves.
     constexpr std::size_t workersFrom = 4 << 20;
     const bool large = input.size >= workersFrom;
-    const RedactionSettings settings{options.deep, options.attributes, large ? threads : 1};
+    RedactionSettings settings{options.deep, options.attributes, large ? threads : 1};
+    settings.plans = plan.plans;
     StepDone stepDone;
     if (options.timings) {
         stepDone = [&timings](const char* step) { timings.Lap(step); };
@@ -495,6 +670,7 @@ FileResult RedactFile(const FileTask& task, const Options& options,
         result.status = ExitUsage;
         return result;
     }
+    result.outcomes = outcomes;
 
     bool freed = false;
     if (splicer && splicer->Problem().empty()) {
@@ -561,6 +737,7 @@ FileResult RedactFile(const FileTask& task, const Options& options,
             message(error + "; nothing written");
             return result;
         }
+        result.outcomes = outcomes;
     }
     if (options.requireMatch) {
         bool allMatched = true;
@@ -576,7 +753,14 @@ FileResult RedactFile(const FileTask& task, const Options& options,
             return result;
         }
     }
-    PrintOutcomes(outcomes, options, message);
+    PrintOutcomes(outcomes, options, plan, message);
+    if (splicer) {
+        result.route = "whole document";
+        result.reason = !wholeReason.empty() ? wholeReason : options.whole ? "--whole" : "";
+    } else {
+        result.route = "written anew";
+        result.reason = !rewriteReason.empty() ? rewriteReason : "--reformat";
+    }
     std::optional<AnewWriter> anew;
     if (!splicer) {
         anew.emplace(input.source, *parser, options.raw);
@@ -612,30 +796,30 @@ FileResult RedactFile(const FileTask& task, const Options& options,
     };
 
     std::string compressionFailure;
+    std::optional<Sha256> digest;
+    if (task.digests) {
+        digest.emplace();
+    }
     const ContentWriter compressed =
-        Compressing(save, OutputCompression(task, options, format), compressionFailure);
+        Digesting(Compressing(save, OutputCompression(task, options, format), compressionFailure),
+                  digest ? &*digest : nullptr);
     const auto& target = task.inPlace ? task.input : task.output;
-    if (target) {
-        if (!WriteFileAtomically(*target, compressed, error)) {
-            message(compressionFailure.empty()
-                        ? error
-                        : "cannot write " + *target + ": " + compressionFailure);
-            return result;
-        }
-    } else {
-        std::ostream out(standardOutput);
-        compressed(out);
-        out.flush();
-        if (!out || std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-            message(std::string("cannot write the document to standard output: ") +
-                    std::strerror(errno));
-            return result;
-        }
+    if (!Deliver(task, compressed, standardOutput, false, error)) {
+        message(compressionFailure.empty() || !target
+                    ? error
+                    : "cannot write " + *target + ": " + compressionFailure);
+        return result;
+    }
+    if (digest) {
+        result.outputBytes = digest->Bytes();
+        result.outputDigest = digest->HexDigest();
     }
     timings.Lap("write");
     result.status = ExitOk;
     result.redacted = Redacted(outcomes);
     return result;
 }
+
+}  // namespace
 
 }  // namespace qiv::redact

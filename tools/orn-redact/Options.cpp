@@ -78,6 +78,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             repeated = &options.expressionFiles;
         } else if (name == "--files-from") {
             single = &options.filesFrom;
+        } else if (name == "--rules") {
+            repeated = &options.rulesFiles;
+        } else if (name == "--key-file") {
+            single = &options.keyFile;
+        } else if (name == "--report-json") {
+            single = &options.reportJson;
         } else if (name == "--output-dir") {
             single = &options.outputDir;
         } else if (name == "--compress") {
@@ -140,6 +146,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             options.attributes = true;
         } else if (argument == "--report") {
             options.report = true;
+        } else if (argument == "--check") {
+            options.check = true;
         } else if (argument == "--require-match") {
             options.requireMatch = true;
         } else if (argument == "--timings") {
@@ -180,8 +188,13 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
         parsed.error =
             "--records and --reformat cannot be combined: a document written anew "
             "is redacted whole";
-    } else if (options.expressions.empty() && options.expressionFiles.empty()) {
+    } else if (options.expressions.empty() && options.expressionFiles.empty() &&
+               options.rulesFiles.empty()) {
         parsed.error = "no XPath expression given";
+    } else if (options.check && (options.inPlace || options.outputPath || options.outputDir)) {
+        parsed.error =
+            "--check writes nothing: it cannot be combined with -o, --output-dir or "
+            "--in-place";
     }
     return parsed;
 }
@@ -237,11 +250,12 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std:
 const char* UsageText() {
     return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
            "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
-           "                  [-e FILE]... [--records | --whole | --reformat [--indent | --raw]]\n"
+           "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
+           "                  [--records | --whole | --reformat [--indent | --raw]]\n"
            "                  [--compress FORMAT]\n"
            "                  [--deep] [--attributes]\n"
-           "                  [--report] [--require-match] [--timings] [--jobs N] [--quiet]\n"
-           "                  XPATH...\n"
+           "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
+           "                  [--timings] [--jobs N] [--quiet] [XPATH]...\n"
            "Try 'orn-redact --help' for more information.\n";
 }
 
@@ -255,6 +269,11 @@ references, comments, processing instructions, whitespace, line ends, quotes
 and attribute order stay byte for byte. Standard output carries only the
 document; messages go to standard error.
 
+A rules file (--rules) gives each expression an action of its own: redact,
+replace with a text, mask all but some characters, pseudonym (a keyed
+HMAC-SHA-256 token, the same for the same value everywhere), drop or keep;
+the manual describes each one and its parameters.
+
 Options:
   -i, --input FILE        read the document from FILE (default: standard input);
                           give it several times to redact several files
@@ -267,6 +286,11 @@ Options:
                           (DIR is created when missing)
   -e, --expressions FILE  read further expressions from FILE, one per line;
                           blank lines and lines starting with '#' are ignored
+      --rules FILE        apply the rules in FILE (YAML or JSON): per rule an
+                          expression and an action - redact, replace, mask,
+                          pseudonym, drop or keep (see the manual)
+      --key-file FILE     the secret key of pseudonym rules (else the
+                          environment variable ORN_REDACT_KEY)
       --in-place          rewrite the input file (needs -i, excludes -o)
       --break-links       with --in-place, replace the file even when it has
                           further hard links (they keep the original content)
@@ -294,6 +318,11 @@ Options:
                           "redacted"
       --report            print, per expression, how many items it selected and
                           how many of them were redacted
+      --report-json FILE  write a JSON report per input file (sizes, SHA-256
+                          digests, path taken, counts per rule) to FILE
+                          ("-": standard error)
+      --check             say per rule which path it takes and, for the input
+                          files, how many items it would change; write nothing
       --require-match     treat an expression that selects nothing as an error
       --timings           print how long loading, selecting, redacting,
                           splicing and writing took

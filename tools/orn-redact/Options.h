@@ -23,7 +23,11 @@ struct Options {
     std::optional<std::string> compress;    // --compress: the output's format, by name
     unsigned int jobs = 0;                  // files at once; 0: one per processor
     std::vector<std::string> expressionFiles;
-    std::vector<std::string> expressions;  // from the command line, in order
+    std::vector<std::string> expressions;   // from the command line, in order
+    std::vector<std::string> rulesFiles;    // --rules, in order
+    std::optional<std::string> keyFile;     // --key-file: the pseudonym key
+    std::optional<std::string> reportJson;  // --report-json: a file, or "-" for standard error
+    bool check = false;                     // --check: say what the rules would do, write nothing
     bool inPlace = false;
     bool reformat = false;     // write the document anew instead of splicing the input
     bool records = false;      // --records: record by record, or a usage error

@@ -298,6 +298,7 @@ void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<Express
         total[index].redacted += part[index].redacted;
         total[index].elements += part[index].elements;
         total[index].elementsWithOtherText += part[index].elementsWithOtherText;
+        total[index].skipped += part[index].skipped;
     }
 }
 

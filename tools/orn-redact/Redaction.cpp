@@ -6,9 +6,11 @@
 #include <memory>
 #include <new>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <pugixml.hpp>
 
+#include "Actions.h"
 #include "PugiAttribute.h"
 #include "PugiNode.h"
 #include "PugiXMLParser.h"
@@ -21,6 +23,89 @@ namespace qiv::redact {
 namespace {
 
 constexpr const char* redactedText = "redacted";
+
+// Items kept or dropped by an expression, which later expressions leave alone
+// together with everything inside them.
+class Guard {
+public:
+    bool Active() const { return !kept_.empty() || !dropped_.empty(); }
+    bool Stops(const void* item) const {
+        return kept_.count(item) != 0 || dropped_.count(item) != 0;
+    }
+    // Whether node, or an element around it, is kept or dropped.
+    bool Protects(pugi::xml_node node) const {
+        if (!Active()) {
+            return false;
+        }
+        for (; node; node = node.parent()) {
+            if (Stops(node.internal_object())) {
+                return true;
+            }
+        }
+        return false;
+    }
+    bool Protects(const pugi::xml_attribute& attribute, const pugi::xml_node& element) const {
+        return Active() && (Stops(attribute.internal_object()) || Protects(element));
+    }
+    bool HoldsKept(const pugi::xml_node& node) const {
+        return holdsKept_.count(node.internal_object()) != 0;
+    }
+    void Keep(const void* item, pugi::xml_node holder) {
+        kept_.insert(item);
+        while (holder && holdsKept_.insert(holder.internal_object()).second) {
+            holder = holder.parent();
+        }
+    }
+    void Drop(const pugi::xpath_node& item) {
+        dropped_.insert(item.attribute()
+                            ? static_cast<const void*>(item.attribute().internal_object())
+                            : item.node().internal_object());
+        drops_.push_back(item);
+    }
+    // Takes the dropped items out of the document, in the order they were
+    // dropped: an item is never dropped after an element around it.
+    void RemoveDropped() {
+        for (const pugi::xpath_node& item : drops_) {
+            if (item.attribute()) {
+                item.parent().remove_attribute(item.attribute());
+            } else {
+                item.node().parent().remove_child(item.node());
+            }
+        }
+        drops_.clear();
+    }
+    bool Dropped(const void* item) const { return dropped_.count(item) != 0; }
+    bool AnyDropped() const { return !dropped_.empty(); }
+
+private:
+    std::unordered_set<const void*> kept_;
+    std::unordered_set<const void*> dropped_;
+    std::unordered_set<const void*> holdsKept_;  // elements with a kept item inside
+    std::vector<pugi::xpath_node> drops_;
+};
+
+// Writes one expression's values: "redacted", or what its action makes of
+// the value read.
+struct ValueWriter {
+    const RuleAction* action = nullptr;  // null: "redacted"
+    SourceSplicer* splicer = nullptr;
+    // Text nodes given a value other than "redacted", for the leftover check.
+    std::unordered_set<const void*>* written = nullptr;
+    std::string value;
+
+    // Works out the new value of an item that reads current: false when it
+    // stays as it is.
+    bool Compute(const char* current) {
+        return action == nullptr || action->Rewrite(current, value);
+    }
+    const char* Value() const { return action != nullptr ? value.c_str() : redactedText; }
+};
+
+// Whether a text node reads as changed by some expression.
+bool Written(const pugi::xml_node& text, const std::unordered_set<const void*>& written) {
+    return std::strcmp(text.value(), redactedText) == 0 ||
+           (!written.empty() && written.count(text.internal_object()) != 0);
+}
 
 const char* XPathTypeName(pugi::xpath_value_type type) {
     switch (type) {
@@ -44,7 +129,9 @@ const char* XPathTypeName(pugi::xpath_value_type type) {
 // element already known is not entered again. Every node is visited at most
 // once, however deep the nesting. It runs on the pugixml items themselves:
 // wrappers would cost an allocation per step.
-std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements) {
+std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements,
+                                const std::unordered_set<const void*>& written,
+                                const Guard& guard) {
     constexpr signed char unknown = -1;
     std::unordered_map<const void*, signed char> state;
     state.reserve(elements.size());
@@ -75,8 +162,10 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements) {
                 continue;
             }
             const pugi::xml_node_type type = current.type();
-            if (type == pugi::node_pcdata || type == pugi::node_cdata) {
-                if (std::strcmp(current.value(), redactedText) != 0) {
+            if (guard.AnyDropped() && guard.Dropped(current.internal_object())) {
+                // Gone from the output, with all it holds.
+            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+                if (!Written(current, written)) {
                     open.back() = 1;
                 }
             } else if (type == pugi::node_element) {
@@ -103,30 +192,41 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements) {
 // or its one child is a text that reads "redacted". This looks only at what
 // the change has just brought into the cache; anything else is left to
 // HoldsOtherText, after the last expression.
-bool SurelyClean(const pugi::xml_node& element) {
+bool SurelyClean(const pugi::xml_node& element, const std::unordered_set<const void*>& written) {
     const pugi::xml_node only = element.first_child();
     if (!only) {
         return true;
     }
     const pugi::xml_node_type type = only.type();
     return !only.next_sibling() && (type == pugi::node_pcdata || type == pugi::node_cdata) &&
-           std::strcmp(only.value(), redactedText) == 0;
+           Written(only, written);
 }
 
-// Sets an item to "redacted" through the library's wrapper of it; the
-// splicer, if any, takes the new value while it is at hand.
+// Sets an item to the writer's value (computed beforehand) through the
+// library's wrapper of it; the splicer, if any, takes the new value while it
+// is at hand.
 template <typename Wrapper, typename Item>
-bool SetRedacted(const Item& item, SourceSplicer* splicer) {
-    const bool set = Wrapper(Item(item)).SetValue(redactedText);
-    if (splicer != nullptr) {
+bool SetValue(const Item& item, const ValueWriter& writer) {
+    const bool set = Wrapper(Item(item)).SetValue(writer.Value());
+    if (writer.splicer != nullptr) {
         // What was set reads "redacted"; what could not be set is read back.
-        if (set) {
-            splicer->SettleRedacted();
+        if (set && writer.action == nullptr) {
+            writer.splicer->SettleRedacted();
         } else {
-            splicer->Settle();
+            writer.splicer->Settle();
         }
     }
     return set;
+}
+
+// Whether item lies inside node (or is it).
+bool Within(const pugi::xpath_node& item, const pugi::xml_node& node) {
+    for (pugi::xml_node up = item.attribute() ? item.parent() : item.node(); up; up = up.parent()) {
+        if (up == node) {
+            return true;
+        }
+    }
+    return false;
 }
 
 // Sets every text and CDATA node below element, through the library. The
@@ -134,8 +234,9 @@ bool SetRedacted(const Item& item, SourceSplicer* splicer) {
 // walk meets them (a selection is in document order): next is moved past
 // them, so that the caller knows they are covered and does not walk them
 // again, which on nested elements would cost the square of the depth.
-void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer,
+void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,
                    const pugi::xpath_node*& next, const pugi::xpath_node* end) {
+    SourceSplicer* splicer = writer.splicer;
     const auto pass = [&next, end](const pugi::xml_node& node) {
         if (next != end && !next->attribute() && next->node() == node) {
             ++next;
@@ -149,13 +250,23 @@ void RedactAllText(const pugi::xml_node& element, SourceSplicer* splicer,
     while (current) {
         pass(current);
         const pugi::xml_node_type type = current.type();
-        if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+        const bool stopped = guard.Active() && guard.Stops(current.internal_object());
+        if (stopped) {
+            // Kept or dropped: left as it is, and so are the items inside.
+            while (next != end && Within(*next, current)) {
+                ++next;
+            }
+        } else if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
+                   writer.Compute(current.value())) {
             if (splicer != nullptr) {
                 splicer->NoteText(current);
             }
-            SetRedacted<PugiNode>(current, splicer);
+            SetValue<PugiNode>(current, writer);
+            if (writer.action != nullptr) {
+                writer.written->insert(current.internal_object());
+            }
         }
-        if (type == pugi::node_element && current.first_child()) {
+        if (!stopped && type == pugi::node_element && current.first_child()) {
             current = current.first_child();
             continue;
         }
@@ -340,6 +451,23 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         splicer->Reserve(items);
     }
 
+    if (splicer != nullptr && !settings.plans.empty()) {
+        // Comments are not in the document: the splicer rewrites those inside
+        // deep expressions' elements with the same actions.
+        splicer->SetCommentRewriter([plans = settings.plans](std::size_t index,
+                                                             std::string_view comment,
+                                                             std::string& out) {
+            const RuleAction* action = index < plans.size() ? plans[index].action : nullptr;
+            if (action == nullptr) {
+                out = redactedText;
+                return true;
+            }
+            return action->Rewrite(comment, out);
+        });
+    }
+
+    Guard guard;
+    std::unordered_set<const void*> written;
     std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
@@ -350,6 +478,16 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             error = "cannot evaluate expression '" + expression + "'";
             return false;
         }
+        const ExpressionPlan plan =
+            index < settings.plans.size()
+                ? settings.plans[index]
+                : ExpressionPlan{nullptr, settings.deep, settings.attributes};
+        const Action action = plan.action != nullptr ? plan.action->Kind() : Action::Redact;
+        ValueWriter writer;
+        writer.action = action == Action::Redact ? nullptr : plan.action;
+        writer.splicer = splicer;
+        writer.written = &written;
+
         ExpressionOutcome outcome;
         outcome.expression = expression;
         outcome.selected = selected->Size();
@@ -366,6 +504,40 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         if (splicer != nullptr) {
             splicer->Reserve(outcome.selected);
         }
+        const auto keep = [&](const void* item, const pugi::xml_node& holder) {
+            guard.Keep(item, holder);
+            if (splicer != nullptr && holder && holder.type() == pugi::node_element &&
+                item == holder.internal_object()) {
+                splicer->NoteKeptElement(holder, index);
+            }
+        };
+        // Drops what an element holds from the output; false when it is the
+        // document element, whose loss would leave no document.
+        const auto drop = [&](const pugi::xpath_node& item) {
+            const pugi::xml_node node = item.node();
+            if (node && (node.type() == pugi::node_document ||
+                         node.parent().type() == pugi::node_document)) {
+                error =
+                    "'" + expression + "' selects the document element, which cannot be dropped";
+                return false;
+            }
+            if (node && guard.HoldsKept(node)) {
+                ++outcome.skipped;
+                return true;
+            }
+            if (splicer != nullptr) {
+                if (item.attribute()) {
+                    splicer->NoteDropAttribute(item.attribute(), item.parent());
+                } else if (node.type() == pugi::node_element) {
+                    splicer->NoteDropElement(node);
+                } else {
+                    splicer->NoteDropText(node);
+                }
+            }
+            guard.Drop(item);
+            ++outcome.redacted;
+            return true;
+        };
         // Items before this one lie inside an element whose text was all set.
         const pugi::xpath_node* covered = selected->Begin();
         for (auto item = selected->Begin(); item != selected->End(); ++item) {
@@ -374,11 +546,17 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             // to write through the public interface.
             if (const pugi::xml_attribute attribute = item->attribute()) {
                 ++outcome.attributes;
-                if (settings.attributes) {
+                if (guard.Protects(attribute, item->parent())) {
+                    ++outcome.skipped;
+                } else if (action == Action::Keep) {
+                    keep(attribute.internal_object(), item->parent());
+                } else if (action == Action::Drop) {
+                    drop(*item);
+                } else if (plan.attributes && writer.Compute(attribute.value())) {
                     if (splicer != nullptr) {
                         splicer->NoteAttribute(attribute, item->parent());
                     }
-                    if (SetRedacted<PugiAttribute>(attribute, splicer)) {
+                    if (SetValue<PugiAttribute>(attribute, writer)) {
                         ++outcome.redacted;
                     }
                 }
@@ -386,50 +564,99 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             }
             const pugi::xml_node node = item->node();
             const pugi::xml_node_type type = node.type();
-            const auto setElement = [&](const pugi::xml_node& element) {
+            if (guard.Protects(node)) {
+                ++outcome.skipped;
+                continue;
+            }
+            if (action == Action::Keep) {
+                const bool whole = type == pugi::node_element || type == pugi::node_document;
+                keep(node.internal_object(), whole ? node : node.parent());
+                continue;
+            }
+            if (action == Action::Drop) {
+                if (type == pugi::node_element || type == pugi::node_document ||
+                    type == pugi::node_pcdata || type == pugi::node_cdata) {
+                    if (!drop(*item)) {
+                        return false;
+                    }
+                }
+                continue;
+            }
+            // A deep walk of this expression has set the element's text runs
+            // already; a value other than "redacted" is not written twice.
+            const auto setElement = [&](const pugi::xml_node& element, bool inside) {
                 ++outcome.elements;
+                const pugi::xml_node first = element.text().data();
+                if (first && guard.Active() && guard.Stops(first.internal_object())) {
+                    return false;
+                }
+                // An empty value for an element without text changes nothing.
+                if ((inside && writer.action != nullptr && first) ||
+                    !writer.Compute(first ? first.value() : "") ||
+                    (!first && writer.action != nullptr && writer.value.empty())) {
+                    if (first) {
+                        written.insert(first.internal_object());
+                    }
+                    return false;
+                }
                 ++outcome.redacted;
                 const bool noted = splicer != nullptr && splicer->NoteElementText(element);
-                SetRedacted<PugiNode>(element, splicer);
+                SetValue<PugiNode>(element, writer);
+                if (writer.action != nullptr) {
+                    written.insert(element.text().data().internal_object());
+                }
                 return noted;
             };
             const auto checkElement = [&](const pugi::xml_node& element, bool noted) {
-                if (!SurelyClean(element)) {
+                if (plan.deep && splicer != nullptr && !settings.plans.empty()) {
+                    splicer->NoteDeepElement(element, index);
+                }
+                if (!SurelyClean(element, written)) {
                     recheck.emplace_back(outcomes.size(), element);
                 } else if (noted) {
                     splicer->NoteCommentCheck(outcomes.size());
+                } else if (splicer != nullptr) {
+                    splicer->NoteCommentCheck(outcomes.size(), element);
                 }
             };
             if (type == pugi::node_element) {
-                const bool noted = setElement(node);
-                if (settings.deep && item >= covered) {
+                const bool inside = item < covered;
+                const bool noted = setElement(node, inside);
+                if (plan.deep && !inside) {
                     covered = item + 1;
-                    RedactAllText(node, splicer, covered, selected->End());
+                    RedactAllText(node, writer, guard, covered, selected->End());
                 }
                 checkElement(node, noted);
             } else if (type == pugi::node_document) {
                 // The output must stay a document: the library would add a
                 // text after the document element. Selecting the document
                 // selects its top-level elements instead.
-                const bool walk = settings.deep && item >= covered;
+                const bool walk = plan.deep && item >= covered;
                 if (walk) {
                     covered = item + 1;
                 }
                 for (const pugi::xml_node& top : node.children()) {
                     if (top.type() == pugi::node_element) {
-                        const bool noted = setElement(top);
+                        const bool noted = setElement(top, false);
                         if (walk) {
-                            RedactAllText(top, splicer, covered, selected->End());
+                            RedactAllText(top, writer, guard, covered, selected->End());
                         }
                         checkElement(top, noted);
                     }
                 }
-            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+            } else if ((type == pugi::node_pcdata || type == pugi::node_cdata)) {
+                if (!writer.Compute(node.value())) {
+                    written.insert(node.internal_object());
+                    continue;
+                }
                 ++outcome.redacted;
                 if (splicer != nullptr) {
                     splicer->NoteText(node);
                 }
-                SetRedacted<PugiNode>(node, splicer);
+                SetValue<PugiNode>(node, writer);
+                if (writer.action != nullptr) {
+                    written.insert(node.internal_object());
+                }
             }
         }
         outcomes.push_back(std::move(outcome));
@@ -437,13 +664,25 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
 
     // Text left behind is counted only now: a later expression may have
     // cleaned it up. Nothing the tool does adds other text, so elements found
-    // clean right after their change are not checked again.
+    // clean right after their change are not checked again. Elements dropped,
+    // or inside one, hold nothing in the output.
     std::vector<pugi::xml_node> rechecked;
     rechecked.reserve(recheck.size());
-    for (const auto& entry : recheck) {
-        rechecked.push_back(entry.second);
+    std::size_t kept = 0;
+    for (std::size_t at = 0; at < recheck.size(); ++at) {
+        bool gone = false;
+        if (guard.AnyDropped()) {
+            for (pugi::xml_node up = recheck[at].second; up && !gone; up = up.parent()) {
+                gone = guard.Dropped(up.internal_object());
+            }
+        }
+        if (!gone) {
+            recheck[kept++] = recheck[at];
+            rechecked.push_back(recheck[at].second);
+        }
     }
-    const std::vector<char> holdsOther = HoldOtherText(rechecked);
+    recheck.resize(kept);
+    const std::vector<char> holdsOther = HoldOtherText(rechecked, written, guard);
     const bool spliced = splicer != nullptr && splicer->Capture();
     for (std::size_t at = 0; at < recheck.size(); ++at) {
         const auto& [index, node] = recheck[at];
@@ -453,6 +692,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             splicer->NoteCommentCheck(index, node);
         }
     }
+    // The splicer has what it needs: dropped items can go now.
+    guard.RemoveDropped();
     if (stepDone) {
         stepDone("redact");
     }

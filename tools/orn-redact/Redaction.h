@@ -12,6 +12,7 @@
 namespace qiv::redact {
 
 class SourceSplicer;
+class RuleAction;
 
 /// The parser's document node, as pugixml's item; a null item for a parser
 /// other than the XML one.
@@ -26,6 +27,13 @@ std::string ExpressionProblem(const std::string& expression);
 /// and adding text nodes cannot change what it selects.
 bool SelectsByNamesOnly(const std::string& expression);
 
+/// What is done to one expression's items.
+struct ExpressionPlan {
+    const RuleAction* action = nullptr;  // null: each value becomes "redacted"
+    bool deep = false;
+    bool attributes = false;
+};
+
 struct RedactionSettings {
     bool deep = false;         // every text, CDATA and comment inside a selected element
     bool attributes = false;   // the values of selected attributes
@@ -34,6 +42,9 @@ struct RedactionSettings {
     /// element): an expression that selects anything outside them stops the
     /// redaction before it changes that expression's items.
     bool recordsOnly = false;
+    /// Per expression, in order; when empty, every expression redacts with
+    /// deep and attributes above.
+    std::vector<ExpressionPlan> plans{};
 };
 
 /// Told the name of each step as it ends (for --timings).
@@ -44,10 +55,11 @@ struct ExpressionOutcome {
     std::string expression;
     std::size_t selected = 0;    // items of any kind
     std::size_t attributes = 0;  // attribute items among them
-    std::size_t redacted = 0;    // items whose text or value is now "redacted"
+    std::size_t redacted = 0;    // items changed: given a new text or value, or dropped
+    std::size_t skipped = 0;     // items left alone: kept or dropped by an earlier expression
     std::size_t elements = 0;    // element (or document) items among them
-    /// Elements that, after all expressions were applied, still hold text
-    /// other than "redacted" in a further text run, a child element or a comment.
+    /// Elements that, after all expressions were applied, still hold text no
+    /// expression changed in a further text run, a child element or a comment.
     std::size_t elementsWithOtherText = 0;
     /// With recordsOnly: what the expression selected outside the records
     /// ("the document element", ...), when it did.
@@ -63,6 +75,12 @@ struct ExpressionOutcome {
 /// before any change are, and "redact" at the end. With settings.recordsOnly,
 /// an expression that selects outside the records makes it return false with
 /// outcomes.back().outsideRecords set.
+///
+/// With plans, each expression's items get its action: a new value (written
+/// like "redacted"), keep (left alone by every later expression, with all
+/// they hold) or drop (removed from the document once every expression has
+/// run, so later expressions still see them in their conditions but change
+/// nothing in them; an element holding a kept item is not dropped).
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
             std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {});

@@ -36,6 +36,7 @@ struct PseudonymSettings {
 struct Rule {
     std::string select;
     std::string origin;  // "FILE:LINE:COLUMN" of select in a rules file, else empty
+    bool inRulesFile = false;  // read from a rules file (not an expression given alone)
     Action action = Action::Redact;
     std::optional<bool> deep;        // unset: as --deep
     std::optional<bool> attributes;  // unset: as --attributes

@@ -273,21 +273,89 @@ bool SourceSplicer::NoteElementText(const pugi::xml_node& element) {
     return true;
 }
 
-void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
-                                  const pugi::xml_node& element) {
-    // Attributes carry no offset of their own; the value's address in the
-    // parse buffer gives it, the buffer's start being the element name's
-    // address less the name's offset.
+// Attributes carry no offset of their own; the address of their text in the
+// parse buffer gives it, the buffer's start being the element name's address
+// less the name's offset. -1 for text outside the buffer (a value set since).
+std::ptrdiff_t SourceSplicer::AttributeOffset(const char* text,
+                                              const pugi::xml_node& element) const {
     const std::ptrdiff_t name = OffsetOf(element);
-    const auto value = reinterpret_cast<std::uintptr_t>(attribute.value());
+    const auto value = reinterpret_cast<std::uintptr_t>(text);
     const auto base =
         reinterpret_cast<std::uintptr_t>(element.name()) - static_cast<std::uintptr_t>(name);
-    // A value set since lies outside the buffer.
     if (name < 0 || value < base || value - base >= bufferSize_) {
+        return -1;
+    }
+    return static_cast<std::ptrdiff_t>(value - base);
+}
+
+void SourceSplicer::NoteAttribute(const pugi::xml_attribute& attribute,
+                                  const pugi::xml_node& element) {
+    const std::ptrdiff_t offset = AttributeOffset(attribute.value(), element);
+    if (offset < 0) {
         unplaced_.emplace_back(attribute.internal_object(), true);
         return;
     }
-    notes_.push_back({value - base, attribute.internal_object(), 0, Kind::Attribute});
+    notes_.push_back(
+        {static_cast<std::size_t>(offset), attribute.internal_object(), 0, Kind::Attribute});
+}
+
+void SourceSplicer::SetCommentRewriter(CommentRewriter rewriter) {
+    rewriter_ = std::move(rewriter);
+}
+
+void SourceSplicer::NoteDeepElement(const pugi::xml_node& element, std::size_t expression) {
+    if (NoteElement(element)) {
+        deepMarks_.emplace_back(elements_.back().name, expression);
+    }
+}
+
+void SourceSplicer::NoteKeptElement(const pugi::xml_node& element, std::size_t expression) {
+    if (NoteElement(element)) {
+        keepMarks_.emplace_back(elements_.back().name, expression);
+    }
+}
+
+void SourceSplicer::NoteDropElement(const pugi::xml_node& element) {
+    if (NoteElement(element)) {
+        elements_.back().drop = true;
+        notes_.push_back({elements_.back().name, element.internal_object(), 0, Kind::DropElement});
+    }
+}
+
+void SourceSplicer::NoteDropAttribute(const pugi::xml_attribute& attribute,
+                                      const pugi::xml_node& element) {
+    // By its name, which stays in the buffer when the value was set before.
+    const std::ptrdiff_t offset = AttributeOffset(attribute.name(), element);
+    if (offset < 0) {
+        Fail("a dropped attribute has no position in the input");
+        return;
+    }
+    notes_.push_back(
+        {static_cast<std::size_t>(offset), attribute.internal_object(), 0, Kind::DropAttribute});
+}
+
+void SourceSplicer::NoteDropText(const pugi::xml_node& text) {
+    std::ptrdiff_t offset = OffsetOf(text);
+    if (offset < 0) {
+        // A value set before lies outside the buffer: the text's first note
+        // knows where it was.
+        if (textPlaces_.count(text.internal_object()) == 0 && placesFrom_ < notes_.size()) {
+            for (; placesFrom_ < notes_.size(); ++placesFrom_) {
+                const Note& note = notes_[placesFrom_];
+                if (note.kind == Kind::Text || note.kind == Kind::CData) {
+                    textPlaces_.emplace(note.item, note.begin);
+                }
+            }
+        }
+        const auto found = textPlaces_.find(text.internal_object());
+        if (found == textPlaces_.end()) {
+            Fail("a dropped text has no position in the input");
+            return;
+        }
+        offset = static_cast<std::ptrdiff_t>(found->second);
+    }
+    notes_.push_back({static_cast<std::size_t>(offset), text.internal_object(), 0,
+                      text.type() == pugi::node_cdata ? Kind::DropCData : Kind::DropText});
 }
 
 const char* SourceSplicer::CurrentValue(const Note& note) const {
@@ -305,9 +373,17 @@ void SourceSplicer::Settle() {
     // "redacted" is looked up on its own, so that Intern()'s shortcut for the
     // last element name interned keeps working between the notes.
     for (; settled_ < notes_.size(); ++settled_) {
+        if (notes_[settled_].kind >= Kind::DropText) {
+            notes_[settled_].text = redactedIndex_;  // nothing to read: it goes
+            continue;
+        }
         const char* value = CurrentValue(notes_[settled_]);
-        notes_[settled_].text =
-            std::strcmp(value, redactedText.data()) == 0 ? redactedIndex_ : Intern(value);
+        if (std::strcmp(value, redactedText.data()) == 0) {
+            notes_[settled_].text = redactedIndex_;
+        } else {
+            notes_[settled_].text = Intern(value);
+            rewritten_ = true;
+        }
     }
 }
 
@@ -349,6 +425,64 @@ std::vector<std::size_t> SourceSplicer::ElementsWithOtherComments(std::size_t ex
     return counts;
 }
 
+struct SourceSplicer::Open {
+    std::size_t element;  // index into elements_
+    std::size_t depth;    // nesting depth at which it was opened
+    std::size_t extent;   // index into extents_, or none
+};
+
+namespace {
+
+// A comment may not hold "--" nor end with '-'.
+std::string CommentSafe(std::string value) {
+    for (std::size_t at = value.find("--"); at != none; at = value.find("--", at)) {
+        value.insert(at + 1, 1, ' ');
+    }
+    if (!value.empty() && value.back() == '-') {
+        value += ' ';
+    }
+    return value;
+}
+
+}  // namespace
+
+// The actions of the deep expressions around a comment, in order, as far as
+// no element around it was kept before them.
+bool SourceSplicer::RewriteComment(const std::vector<Open>& open, std::string_view comment,
+                                   std::string& out) const {
+    std::size_t keptFrom = none;
+    std::vector<std::size_t> expressions;
+    const auto marksOf = [](const std::vector<std::pair<std::size_t, std::size_t>>& marks,
+                            std::size_t name) {
+        return std::equal_range(marks.begin(), marks.end(), std::make_pair(name, std::size_t{0}),
+                                [](const auto& a, const auto& b) { return a.first < b.first; });
+    };
+    for (const Open& entry : open) {
+        const std::size_t name = elements_[entry.element].name;
+        for (auto [at, end] = marksOf(keepMarks_, name); at != end; ++at) {
+            keptFrom = std::min(keptFrom, at->second);
+        }
+        for (auto [at, end] = marksOf(deepMarks_, name); at != end; ++at) {
+            expressions.push_back(at->second);
+        }
+    }
+    std::sort(expressions.begin(), expressions.end());
+    expressions.erase(std::unique(expressions.begin(), expressions.end()), expressions.end());
+    std::string value(comment);
+    std::string next;
+    bool changed = false;
+    for (const std::size_t expression : expressions) {
+        if (expression < keptFrom && rewriter_(expression, value, next)) {
+            value.swap(next);
+            changed = true;
+        }
+    }
+    if (changed) {
+        out = CommentSafe(std::move(value));
+    }
+    return changed;
+}
+
 // One forward pass over the selected elements' extents (jumping over what
 // lies between them) that finds where each start tag ends, where its end tag
 // begins, and the comments inside. Nested selections share the pass, so no
@@ -357,11 +491,6 @@ bool SourceSplicer::ScanElements(std::vector<SourceEdit>& comments, std::string&
     const auto fail = [&problem](const char* why) {
         problem = why;
         return false;
-    };
-    struct Open {
-        std::size_t element;  // index into elements_
-        std::size_t depth;    // nesting depth at which it was opened
-        std::size_t extent;   // index into extents_, or none
     };
     extents_.clear();
     std::vector<Open> open;
@@ -391,7 +520,15 @@ bool SourceSplicer::ScanElements(std::vector<SourceEdit>& comments, std::string&
                 return fail("a comment in the input has no end");
             }
             const std::string_view comment = text.substr(lt + 4, end - lt - 4);
-            if (comment != redactedText) {
+            std::string rewritten;
+            if (rewriter_ && RewriteComment(open, comment, rewritten)) {
+                if (rewritten != comment) {
+                    comments.push_back({lt + 4, end, std::move(rewritten)});
+                }
+            } else if (rewriter_ && comment != redactedText) {
+                elements_[open.back().element].otherComment = true;
+                anyOtherComment_ = true;
+            } else if (comment != redactedText) {
                 if (deep_) {
                     comments.push_back({lt + 4, end, std::string(redactedText)});
                 } else {
@@ -419,6 +556,7 @@ bool SourceSplicer::ScanElements(std::vector<SourceEdit>& comments, std::string&
                 if (open.back().extent != none) {
                     extents_[open.back().extent].endTag = lt;
                     extents_[open.back().extent].gapBegin = markupEnd;
+                    extents_[open.back().extent].close = end == none ? 0 : end + 1;
                 }
                 const bool other = closed.otherComment;
                 open.pop_back();
@@ -452,9 +590,10 @@ bool SourceSplicer::ScanElements(std::vector<SourceEdit>& comments, std::string&
             const bool empty = text[scan - 1] == '/';
             const bool selected = next < elements_.size() && elements_[next].name == lt + 1;
             std::size_t extent = none;
-            if (selected && elements_[next].insert) {
+            if (selected && (elements_[next].insert || elements_[next].drop)) {
                 extent = extents_.size();
-                extents_.push_back({lt + 1, empty ? scan - 1 : scan, 0, 0, empty});
+                extents_.push_back(
+                    {lt + 1, empty ? scan - 1 : scan, 0, 0, empty ? scan + 1 : 0, empty});
             }
             if (!empty) {
                 ++depth;
@@ -496,6 +635,50 @@ const std::string& SourceSplicer::Escaped(std::uint32_t text, char context) {
 
 bool SourceSplicer::AddEdit(const Note& note, std::vector<SourceEdit>& edits) {
     const std::string_view text = source_;
+    if (note.kind == Kind::DropAttribute) {
+        // From the blanks before the name to the closing quote.
+        std::size_t at = note.begin;
+        while (at < text.size() && !IsBlank(text[at]) && text[at] != '=') {
+            ++at;
+        }
+        while (at < text.size() && IsBlank(text[at])) {
+            ++at;
+        }
+        at += at < text.size() && text[at] == '=' ? 1 : text.size();
+        while (at < text.size() && IsBlank(text[at])) {
+            ++at;
+        }
+        const std::size_t end = at < text.size() && (text[at] == '"' || text[at] == '\'')
+                                    ? text.find(text[at], at + 1)
+                                    : none;
+        std::size_t begin = note.begin;
+        while (begin > 0 && IsBlank(text[begin - 1])) {
+            --begin;
+        }
+        if (end == none || begin == note.begin) {
+            return Fail("a dropped attribute was not found where the parser put it");
+        }
+        edits.push_back({begin, end + 1, {}, true});
+        return true;
+    }
+    if (note.kind == Kind::DropText) {
+        const std::size_t end = text.find('<', note.begin);
+        if (note.begin == 0 || text[note.begin - 1] != '>' || end == none) {
+            return Fail("a dropped text was not found where the parser put it");
+        }
+        edits.push_back({note.begin, end, {}, true});
+        return true;
+    }
+    if (note.kind == Kind::DropCData) {
+        const std::size_t end = text.find("]]>", note.begin);
+        if (note.begin < cdataOpen.size() ||
+            text.compare(note.begin - cdataOpen.size(), cdataOpen.size(), cdataOpen) != 0 ||
+            end == none) {
+            return Fail("a dropped CDATA section was not found where the parser put it");
+        }
+        edits.push_back({note.begin - cdataOpen.size(), end + 3, {}, true});
+        return true;
+    }
     if (note.kind == Kind::Attribute) {
         const char quote = note.begin > 0 ? text[note.begin - 1] : 0;
         const std::size_t end = text.find(quote, note.begin);
@@ -525,12 +708,20 @@ bool SourceSplicer::AddEdit(const Note& note, std::vector<SourceEdit>& edits) {
         edits.push_back({note.begin, end, Escaped(note.text, 'C')});
         return true;
     }
-    // Insert: the element had no text; the text added to it goes where its
-    // content ends, in place of the blanks before the end tag.
     const Element* element = FindElement(note.begin);
     const auto extent = std::lower_bound(
         extents_.begin(), extents_.end(), note.begin,
         [](const Extent& found, std::size_t offset) { return found.name < offset; });
+    if (note.kind == Kind::DropElement) {
+        if (element == nullptr || extent == extents_.end() || extent->name != note.begin ||
+            extent->close == 0) {
+            return Fail("a dropped element was not found in the input");
+        }
+        edits.push_back({note.begin - 1, extent->close, {}, true});
+        return true;
+    }
+    // Insert: the element had no text; the text added to it goes where its
+    // content ends, in place of the blanks before the end tag.
     if (element == nullptr || extent == extents_.end() || extent->name != note.begin ||
         extent->tagEnd == 0) {
         return Fail("an element without text was not found in the input");
@@ -558,8 +749,9 @@ bool SourceSplicer::Capture() {
     SortRuns(elements_, [](const Element& element) { return element.name; });
     // An element selected more than once needs an insertion if any selection did.
     for (std::size_t index = elements_.size(); index-- > 1;) {
-        if (elements_[index].name == elements_[index - 1].name && elements_[index].insert) {
-            elements_[index - 1].insert = true;
+        if (elements_[index].name == elements_[index - 1].name) {
+            elements_[index - 1].insert = elements_[index - 1].insert || elements_[index].insert;
+            elements_[index - 1].drop = elements_[index - 1].drop || elements_[index].drop;
         }
     }
     elements_.erase(
@@ -568,11 +760,13 @@ bool SourceSplicer::Capture() {
         elements_.end());
 
     // A value taken right after its change is final once it reads
-    // "redacted": the tool sets nothing else. Any other (a change that failed)
-    // may have been changed again since, so it is read again.
+    // "redacted", when the tool set nothing else. Any other (a change that
+    // failed, or a rule's own value) may have been changed again since, so it
+    // is read again.
     Settle();
+    const bool readAll = rewritten_ || !unplaced_.empty();
     for (Note& note : notes_) {
-        if (note.text != redactedIndex_) {
+        if ((readAll || note.text != redactedIndex_) && note.kind < Kind::DropText) {
             note.text = Intern(CurrentValue(note));
         }
     }
@@ -627,6 +821,8 @@ bool SourceSplicer::Resolve(std::string_view source) {
     }
     // The selected elements are scanned on another thread while the other
     // notes become edits here; insertions need what the scan finds.
+    std::sort(deepMarks_.begin(), deepMarks_.end());
+    std::sort(keepMarks_.begin(), keepMarks_.end());
     std::vector<SourceEdit> comments;
     std::string scanProblem;
     bool scanned = false;
@@ -649,8 +845,11 @@ bool SourceSplicer::Resolve(std::string_view source) {
     edits_.clear();
     edits_.reserve(notes_.size());
     bool placed = true;
+    const auto afterScan = [](const Note& note) {
+        return note.kind == Kind::Insert || note.kind == Kind::DropElement;
+    };
     for (const Note& note : notes_) {
-        if (note.kind != Kind::Insert && !AddEdit(note, edits_)) {
+        if (!afterScan(note) && !AddEdit(note, edits_)) {
             placed = false;
             break;
         }
@@ -667,12 +866,16 @@ bool SourceSplicer::Resolve(std::string_view source) {
     }
     const auto plain = static_cast<std::ptrdiff_t>(edits_.size());
     for (const Note& note : notes_) {
-        if (note.kind == Kind::Insert && !AddEdit(note, edits_)) {
+        if (afterScan(note) && !AddEdit(note, edits_)) {
             return false;
         }
     }
+    // A removal comes before any other edit of the same span, so that it is
+    // the one kept.
     const auto order = [](const SourceEdit& a, const SourceEdit& b) {
-        return a.begin != b.begin ? a.begin < b.begin : a.end < b.end;
+        return a.begin != b.begin ? a.begin < b.begin
+               : a.end != b.end   ? a.end < b.end
+                                  : a.drop > b.drop;
     };
     // Insertions sit at their element's end, after the other edits here, and
     // the scan made the comment edits in order: merge all three.
@@ -692,6 +895,22 @@ bool SourceSplicer::Resolve(std::string_view source) {
                                  return a.begin == b.begin && a.end == b.end;
                              }),
                  edits_.end());
+    // Edits inside a removed span go with it.
+    std::size_t removedEnd = 0;
+    std::size_t kept = 0;
+    for (std::size_t index = 0; index < edits_.size(); ++index) {
+        if (edits_[index].begin < removedEnd && edits_[index].end <= removedEnd && kept > 0) {
+            continue;
+        }
+        if (edits_[index].drop) {
+            removedEnd = std::max(removedEnd, edits_[index].end);
+        }
+        if (kept != index) {
+            edits_[kept] = std::move(edits_[index]);
+        }
+        ++kept;
+    }
+    edits_.resize(kept);
     for (std::size_t index = 1; index < edits_.size(); ++index) {
         if (edits_[index].begin < edits_[index - 1].end) {
             return Fail("two changes overlap in the input");

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -18,7 +19,13 @@ struct SourceEdit {
     std::size_t begin = 0;
     std::size_t end = 0;
     std::string replacement;
+    bool drop = false;  // removes an item: edits inside it are dropped with it
 };
+
+/// Rewrites a comment inside an element that expression selected with its
+/// whole content: false when the comment stays as it is.
+using CommentRewriter =
+    std::function<bool(std::size_t expression, std::string_view comment, std::string& out)>;
 
 /// The encoding pugixml converts the input from ("UTF-16LE", "Latin-1", ...),
 /// or empty when it parses the bytes as they are, so that positions in the
@@ -66,6 +73,19 @@ public:
     /// As Settle(), where the caller knows that every noted item now reads
     /// "redacted".
     void SettleRedacted();
+    /// From now on, comments inside elements noted with NoteDeepElement are
+    /// rewritten by their expressions (instead of all comments inside selected
+    /// elements becoming "redacted" when deep is set).
+    void SetCommentRewriter(CommentRewriter rewriter);
+    /// An element whose whole content expression changes: so do its comments.
+    void NoteDeepElement(const pugi::xml_node& element, std::size_t expression);
+    /// An element kept by expression: later expressions leave its comments alone.
+    void NoteKeptElement(const pugi::xml_node& element, std::size_t expression);
+    /// An element, attribute (with the blanks before it) or text removed from
+    /// the output.
+    void NoteDropElement(const pugi::xml_node& element);
+    void NoteDropAttribute(const pugi::xml_attribute& attribute, const pugi::xml_node& element);
+    void NoteDropText(const pugi::xml_node& text);
     /// A selected element whose text is all "redacted": whether a comment in it
     /// is left over is known only after Resolve().
     void NoteCommentCheck(std::size_t expression, const pugi::xml_node& element);
@@ -93,7 +113,16 @@ public:
     void Write(std::ostream& out) const;
 
 private:
-    enum class Kind : unsigned char { Text, CData, Attribute, Insert };
+    enum class Kind : unsigned char {
+        Text,
+        CData,
+        Attribute,
+        Insert,
+        DropText,
+        DropCData,
+        DropAttribute,  // begin: the attribute's name
+        DropElement     // begin: the element's name
+    };
     struct Note {
         std::size_t begin;   // value start; for Insert, the element's name
         const void* item;    // the pugixml node or attribute structure
@@ -104,6 +133,7 @@ private:
         std::size_t name = 0;        // offset of the name in the start tag
         std::uint32_t nameText = 0;  // index of the name in texts_
         bool insert = false;         // gets text where its content ends
+        bool drop = false;           // removed with all it holds
         bool otherComment = false;   // holds a comment other than "redacted"
     };
     // Where the content of an element that gets text inserted ends.
@@ -112,8 +142,10 @@ private:
         std::size_t tagEnd = 0;    // the start tag's '>' (its "/>" when empty)
         std::size_t gapBegin = 0;  // blanks before the end tag start here
         std::size_t endTag = 0;    // "</" of the end tag
+        std::size_t close = 0;     // just past the end tag (or "/>")
         bool empty = false;        // written as <e/>
     };
+    struct Open;
 
     bool Fail(std::string problem);
     std::ptrdiff_t OffsetOf(const pugi::xml_node& node) const;
@@ -124,6 +156,9 @@ private:
     const Element* FindElement(std::size_t name) const;
     const std::string& Escaped(std::uint32_t text, char context);
     bool AddEdit(const Note& note, std::vector<SourceEdit>& edits);
+    bool RewriteComment(const std::vector<Open>& open, std::string_view comment,
+                        std::string& out) const;
+    std::ptrdiff_t AttributeOffset(const char* text, const pugi::xml_node& element) const;
 
     bool deep_;
     std::size_t bufferSize_;
@@ -133,7 +168,12 @@ private:
     // Changed items without a source position, and whether each is an attribute.
     std::vector<std::pair<const void*, bool>> unplaced_;
     std::vector<Element> elements_;
-    std::vector<Extent> extents_;  // of the elements with insert, in order
+    std::vector<Extent> extents_;  // of the elements with insert or drop, in order
+    CommentRewriter rewriter_;
+    // Elements' name offsets and the expressions that changed their whole
+    // content (deep) or kept them.
+    std::vector<std::pair<std::size_t, std::size_t>> deepMarks_;
+    std::vector<std::pair<std::size_t, std::size_t>> keepMarks_;
     std::vector<std::pair<std::size_t, std::size_t>> commentChecks_;  // expression, name
     std::vector<std::string> texts_;  // distinct values and element names
     std::unordered_map<std::string, std::uint32_t> textIndex_;
@@ -142,6 +182,10 @@ private:
     std::vector<std::string> escaped_;  // see Escaped()
     std::vector<bool> escapedReady_;
     bool anyOtherComment_ = false;
+    bool rewritten_ = false;  // a value other than "redacted" was set
+    // Where the texts noted so far begin, for one dropped after its value was set.
+    std::unordered_map<const void*, std::size_t> textPlaces_;
+    std::size_t placesFrom_ = 0;  // notes_ before this one are in textPlaces_
     std::vector<SourceEdit> edits_;
     std::string problem_;
 };

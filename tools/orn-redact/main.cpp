@@ -9,22 +9,29 @@
 // Several files are redacted on worker threads, each on its own (Batch.h).
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "Actions.h"
 #include "Batch.h"
 #include "FileRedaction.h"
 #include "Options.h"
 #include "OutputFile.h"
 #include "Processors.h"
+#include "RecordClass.h"
 #include "Redaction.h"
+#include "Report.h"
+#include "Rules.h"
 #include "Workers.h"
 
 namespace {
@@ -116,6 +123,79 @@ bool PlanBatch(const std::vector<std::string>& inputs, const Options& options,
     return true;
 }
 
+// --check: per rule, its action and whether it can run record by record.
+void PrintRulePaths(const std::vector<Rule>& rules, std::ostream& out) {
+    for (std::size_t index = 0; index < rules.size(); ++index) {
+        const Rule& rule = rules[index];
+        const std::string problem = RecordModeProblem(rule.select, {});
+        out << "rule " << index + 1 << " (" << (rule.origin.empty() ? "command line" : rule.origin)
+            << "): " << ActionName(rule.action) << " '" << rule.select
+            << "': " << (problem.empty() ? "record by record" : "whole document, " + problem)
+            << '\n';
+    }
+    out.flush();
+}
+
+// --check with inputs: per file, the path taken and what each rule would do.
+int PrintCheck(const std::vector<Rule>& rules, const std::vector<ReportedFile>& files,
+               bool requireMatch, std::ostream& out) {
+    bool unmatched = false;
+    bool failed = false;
+    for (const ReportedFile& file : files) {
+        const std::string name = file.input.value_or("standard input");
+        const FileResult& result = file.result;
+        if (result.status != ExitOk && result.status != ExitNothingMatched) {
+            out << name << ": cannot be redacted (see the messages above)\n";
+            failed = true;
+            continue;
+        }
+        out << name << ": " << (result.route.empty() ? "not redacted" : result.route)
+            << (result.reason.empty() ? "" : " (" + result.reason + ")") << '\n';
+        for (std::size_t index = 0; index < result.outcomes.size(); ++index) {
+            const ExpressionOutcome& outcome = result.outcomes[index];
+            const Action action = index < rules.size() ? rules[index].action : Action::Redact;
+            out << name << ": rule " << index + 1 << " selects " << outcome.selected;
+            if (action == Action::Keep) {
+                out << ", would keep " << outcome.selected - outcome.skipped;
+            } else {
+                out << ", would " << (action == Action::Drop ? "drop " : "change ")
+                    << outcome.redacted;
+            }
+            if (outcome.skipped > 0) {
+                out << ", leaves " << outcome.skipped << " alone (kept or dropped before)";
+            }
+            out << '\n';
+            unmatched = unmatched || outcome.selected == 0;
+        }
+    }
+    out.flush();
+    return failed ? ExitFailure : requireMatch && unmatched ? ExitNothingMatched : ExitOk;
+}
+
+// Ends the run: the --check lines and the JSON report, when asked for.
+int Finish(const Options& options, const std::vector<Rule>& rules,
+           const std::vector<ReportedFile>& reported, int status, std::streambuf* standardOutput) {
+    if (options.check) {
+        std::ostream out(standardOutput);
+        status = PrintCheck(rules, reported, options.requireMatch, out);
+    }
+    if (options.reportJson) {
+        if (*options.reportJson == "-") {
+            WriteReport(std::cerr, rules, reported);
+        } else {
+            std::ofstream file(*options.reportJson, std::ios::binary | std::ios::trunc);
+            WriteReport(file, rules, reported);
+            file.close();
+            if (!file) {
+                Message("cannot write the report " + *options.reportJson + ": " +
+                        std::strerror(errno));
+                return ExitFailure;
+            }
+        }
+    }
+    return status;
+}
+
 int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutput) {
     const ParsedOptions parsed = ParseOptions(arguments);
     if (!parsed.error.empty()) {
@@ -132,8 +212,25 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         return ExitOk;
     }
 
-    // Expressions: the command line's first, then each file's in order.
+    // Rules: each rules file's in order, then the command line's expressions,
+    // then each expression file's, which redact.
+    std::vector<Rule> rules;
+    for (const std::string& file : options.rulesFiles) {
+        std::string error;
+        if (!ReadRulesFile(file, rules, error)) {
+            Message(error);
+            Message("nothing written");
+            return ExitUsage;
+        }
+    }
+    const std::size_t fromRulesFiles = rules.size();
+    for (Rule& rule : rules) {
+        rule.inRulesFile = true;
+    }
     std::vector<SourcedExpression> sourced;
+    for (const Rule& rule : rules) {
+        sourced.push_back({rule.select, rule.origin});
+    }
     for (const std::string& expression : options.expressions) {
         sourced.push_back({expression, {}});
     }
@@ -145,6 +242,12 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     }
     if (sourced.empty()) {
         return UsageError("no XPath expression given (the expression files hold none)");
+    }
+    for (std::size_t index = fromRulesFiles; index < sourced.size(); ++index) {
+        Rule rule;
+        rule.select = sourced[index].text;
+        rule.origin = sourced[index].origin;
+        rules.push_back(std::move(rule));
     }
     std::vector<std::string> expressions;
     bool allUsable = true;
@@ -166,6 +269,34 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
     if (!allUsable) {
         Message("nothing written");
         return ExitUsage;
+    }
+
+    // With a rules file, each expression has its action; the key is read
+    // only when a rule needs it.
+    RedactionPlan plan(expressions);
+    std::vector<std::unique_ptr<RuleAction>> actions;
+    if (fromRulesFiles > 0) {
+        std::string key;
+        const bool keyed = std::any_of(rules.begin(), rules.end(), [](const Rule& rule) {
+            return rule.action == Action::Pseudonym;
+        });
+        if (keyed) {
+            std::string warning, error;
+            if (!ReadKey(options.keyFile, key, warning, error)) {
+                return UsageError(error);
+            }
+            if (!warning.empty()) {
+                Message("warning: " + warning);
+            }
+        } else if (options.keyFile) {
+            Message("note: --key-file is used only by pseudonym rules, and there are none");
+        }
+        for (const Rule& rule : rules) {
+            actions.push_back(std::make_unique<RuleAction>(rule, key));
+            plan.plans.push_back({actions.back().get(), rule.deep.value_or(options.deep),
+                                  rule.attributes.value_or(options.attributes)});
+        }
+        std::fill(key.begin(), key.end(), '\0');
     }
 
     // One pool of workers for everything: the processors this process may
@@ -200,8 +331,17 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
             }
         }
     }
-    const bool batch = inputs.size() > 1 || options.filesFrom || options.outputDir;
-    const MessageSink message = [](const std::string& text) { Message(text); };
+    if (options.check) {
+        std::ostream out(standardOutput);
+        PrintRulePaths(rules, out);
+        if (inputs.empty()) {
+            return ExitOk;
+        }
+    }
+    const bool batch = inputs.size() > 1 || options.filesFrom || options.outputDir || options.check;
+    std::vector<ReportedFile> reported;
+    const bool reporting = options.reportJson.has_value() || options.check;
+    int status = ExitOk;
     if (!batch) {
         FileTask task;
         if (!inputs.empty()) {
@@ -210,14 +350,38 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         task.output = options.outputPath;
         task.inPlace = options.inPlace;
         task.progress = true;
+        task.digests = options.reportJson.has_value();
+        std::vector<std::string> said;
+        const MessageSink message = [&said, reporting](const std::string& text) {
+            if (reporting && text.rfind("timings:", 0) != 0) {
+                said.push_back(text);
+            }
+            Message(text);
+        };
         const unsigned int threads = AvailableProcessors();
-        return RedactFile(task, options, expressions, threads, message, standardOutput).status;
+        FileResult result = RedactFile(task, options, plan, threads, message, standardOutput);
+        status = result.status;
+        reported.push_back(
+            {task.input, task.output, task.inPlace, std::move(result), std::move(said)});
+        return Finish(options, rules, reported, status, standardOutput);
     }
 
     std::vector<FileTask> tasks;
     std::string error;
-    if (!PlanBatch(inputs, options, tasks, error)) {
+    if (options.check) {
+        for (const std::string& input : inputs) {
+            FileTask task;
+            task.input = input;
+            task.discard = true;
+            task.digests = options.reportJson.has_value();
+            tasks.push_back(std::move(task));
+        }
+    } else if (!PlanBatch(inputs, options, tasks, error)) {
         return UsageError(error);
+    } else if (options.reportJson) {
+        for (FileTask& task : tasks) {
+            task.digests = true;
+        }
     }
     if (options.outputDir) {
         std::error_code failure;
@@ -228,7 +392,10 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
             return ExitFailure;
         }
     }
-    return RunBatch(tasks, options, expressions);
+    Options batchOptions = options;
+    batchOptions.quiet = options.quiet || options.check;  // no summary of what was not written
+    status = RunBatch(tasks, batchOptions, plan, reporting ? &reported : nullptr);
+    return Finish(options, rules, reported, status, standardOutput);
 }
 
 }  // namespace
