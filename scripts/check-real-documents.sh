@@ -7,7 +7,11 @@
 #   - the default run (record by record where the expressions allow it) writes
 #     byte for byte what --whole writes, and which path it took is shown;
 #   - a batch of all the documents (one thread each) gives the same bytes as
-#     one run per file (all threads).
+#     one run per file (all threads);
+#   - with a rules file of every action (keep, pseudonym, mask, replace, drop,
+#     redact), the output parses to the document with those changes, record
+#     mode writes what --whole writes, and two runs give the same bytes and the
+#     same JSON report.
 # Documents that are not installed are skipped with a note; none at all is an
 # error. Usage: scripts/check-real-documents.sh [ORN_REDACT]
 # (default build/default/tools/orn-redact/orn-redact).
@@ -118,6 +122,63 @@ if [ "${#documents[@]}" -gt 1 ]; then
   done
   echo "ok: batch of ${#documents[@]} documents equals single runs"
 fi
+
+# Rules with every action, per document (YAML written here, one per case).
+export ORN_REDACT_KEY="real documents check"
+rules_cases=(
+  "/usr/share/mime/packages/freedesktop.org.xml|keep //mime-type[@type='text/plain']/comment;pseudonym //mime-type/@type;mask //glob/@pattern;drop //mime-type/comment[@xml:lang];replace //expanded-acronym;redact //alias/@type"
+  "/usr/share/X11/xkb/rules/evdev.xml|keep //layout/configItem/name;pseudonym //variant//name;mask //description;drop //configItem/shortDescription;replace //iso639Id"
+  "/usr/share/xml/iso-codes/iso_3166-1.xml|keep //@alpha_2;pseudonym //@name;mask //@official_name;drop //@common_name"
+  "/usr/share/xml/iso-codes/iso_639-3.xml|drop //iso_639_3_entry[@scope='S'];mask //@name;pseudonym //@inverted_name"
+)
+for entry in "${rules_cases[@]}"; do
+  document=${entry%%|*}
+  [ -r "$document" ] || continue
+  rules="$work/rules.yaml"
+  echo "rules:" >"$rules"
+  IFS=';' read -r -a rule_list <<<"${entry#*|}"
+  for rule in "${rule_list[@]}"; do
+    action=${rule%% *}
+    {
+      echo "  - select: \"${rule#* }\""
+      echo "    action: $action"
+      echo "    attributes: true"
+      case $action in
+        mask) printf '    keep_first: 2\n    keep_separators: true\n' ;;
+        replace) printf '    with: "<x & y>"\n    deep: true\n' ;;
+        pseudonym) printf '    prefix: "p-"\n' ;;
+      esac
+    } >>"$rules"
+  done
+  label="$(basename "$document") rules: ${entry#*|}"
+  # Both runs write out.xml, so that their reports can be compared whole.
+  if ! "$tool" -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report1.json" \
+    2>"$work/stderr" || ! mv "$work/out.xml" "$work/spliced.xml"; then
+    echo "FAILED: $label: the run failed:"
+    cat "$work/stderr"
+    failed=$((failed + 1))
+    continue
+  fi
+  "$tool" -i "$document" -o "$work/reformatted.xml" --reformat --rules "$rules" 2>/dev/null
+  "$tool" -i "$work/spliced.xml" -o "$work/again.xml" --reformat //orn-selects-nothing 2>/dev/null
+  "$tool" -i "$document" -o "$work/whole.xml" --whole --jobs 1 --rules "$rules" 2>/dev/null
+  "$tool" -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report2.json" 2>/dev/null
+  if ! cmp -s "$work/again.xml" "$work/reformatted.xml"; then
+    echo "FAILED: $label: the output is not the document with the rules applied"
+    failed=$((failed + 1))
+  elif ! cmp -s "$work/whole.xml" "$work/spliced.xml" || ! cmp -s "$work/out.xml" "$work/spliced.xml"; then
+    echo "FAILED: $label: record mode, --whole or a second run wrote other bytes"
+    failed=$((failed + 1))
+  elif ! cmp -s "$work/report1.json" "$work/report2.json"; then
+    echo "FAILED: $label: two runs gave different reports"
+    failed=$((failed + 1))
+  else
+    changed=$( (diff -d "$document" "$work/spliced.xml" || true) | grep -c '^[<>]' || true)
+    path=$(sed -n 's/.*"path": "\([^"]*\)".*/\1/p' "$work/report1.json" | head -n 1)
+    echo "ok: $label ($changed lines differ; $path)"
+    checked=$((checked + 1))
+  fi
+done
 
 if [ "$checked" -eq 0 ] && [ "$failed" -eq 0 ]; then
   echo "check-real-documents: none of the documents is installed" >&2

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -27,6 +28,7 @@ public:
 
 private:
     Rule rule_;
+    std::uint64_t serial_;
     std::unique_ptr<Pseudonymizer> pseudonymizer_;
 };
 

@@ -1,5 +1,7 @@
 #include "Mask.h"
 
+#include <algorithm>
+
 namespace qiv::redact {
 
 namespace {
@@ -54,6 +56,23 @@ bool IsSeparator(char byte) { return byte == '-' || byte == ' ' || byte == '@' |
 }  // namespace
 
 std::string Masked(std::string_view value, const MaskSettings& settings) {
+    // ASCII values (the usual ids, numbers and addresses): a character is a
+    // byte, and without separators to keep the masked run is written at once.
+    bool ascii = true;
+    for (const char byte : value) {
+        ascii = ascii && static_cast<unsigned char>(byte) < 0x80;
+    }
+    if (ascii && !settings.keepSeparators && settings.character.size() == 1) {
+        const std::size_t count = value.size();
+        if (settings.keepFirst >= count || settings.keepLast >= count - settings.keepFirst) {
+            return std::string(value);
+        }
+        std::string out(value);
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(settings.keepFirst),
+                  out.end() - static_cast<std::ptrdiff_t>(settings.keepLast),
+                  settings.character[0]);
+        return out;
+    }
     // The characters are counted first: which ones are the last keepLast is
     // known only at the end. Where the first keepFirst end is noted on the way.
     std::size_t count = 0;
@@ -75,14 +94,21 @@ std::string Masked(std::string_view value, const MaskSettings& settings) {
     out.reserve(value.size() + masked * settings.character.size());
     out.append(value.substr(0, keptStart));
     std::size_t at = keptStart;
+    // A one-byte mask character (the usual '*') is written without a call.
+    const bool oneByte = settings.character.size() == 1;
+    const char byte = oneByte ? settings.character[0] : '\0';
     for (std::size_t index = 0; index < masked; ++index) {
         if (settings.keepSeparators && IsSeparator(value[at])) {
             out.push_back(value[at]);
             ++at;
+            continue;
+        }
+        if (oneByte) {
+            out.push_back(byte);
         } else {
             out.append(settings.character);
-            at += SequenceLength(value, at);
         }
+        at += static_cast<unsigned char>(value[at]) < 0x80 ? 1 : SequenceLength(value, at);
     }
     out.append(value.substr(at));
     return out;

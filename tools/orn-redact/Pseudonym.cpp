@@ -174,11 +174,11 @@ std::array<unsigned char, 32> Pseudonymizer::Mac(std::string_view value) const {
     EVP_MAC_CTX* context = impl_->Take();
     std::array<unsigned char, 32> mac{};
     std::size_t length = 0;
-    const bool done =
-        EVP_MAC_init(context, nullptr, 0, nullptr) == 1 &&
-        EVP_MAC_update(context, reinterpret_cast<const unsigned char*>(value.data()),
-                       value.size()) == 1 &&
-        EVP_MAC_final(context, mac.data(), &length, mac.size()) == 1 && length == mac.size();
+    const bool done = EVP_MAC_init(context, nullptr, 0, nullptr) == 1 &&
+                      EVP_MAC_update(context, reinterpret_cast<const unsigned char*>(value.data()),
+                                     value.size()) == 1 &&
+                      EVP_MAC_final(context, mac.data(), &length, mac.size()) == 1 &&
+                      length == mac.size();
     impl_->Give(context);
     if (!done) {
         throw std::runtime_error("HMAC-SHA-256 failed");
@@ -187,9 +187,14 @@ std::array<unsigned char, 32> Pseudonymizer::Mac(std::string_view value) const {
 }
 
 std::string Pseudonymizer::Token(std::string_view value) const {
-    const std::array<unsigned char, 32> mac = Mac(value);
     std::string token;
-    token.reserve(settings_.prefix.size() + settings_.length);
+    AppendToken(value, token);
+    return token;
+}
+
+void Pseudonymizer::AppendToken(std::string_view value, std::string& token) const {
+    const std::array<unsigned char, 32> mac = Mac(value);
+    token.reserve(token.size() + settings_.prefix.size() + settings_.length);
     token.append(settings_.prefix);
     if (settings_.alphabet == Alphabet::Hex) {
         constexpr char digits[] = "0123456789abcdef";
@@ -209,7 +214,6 @@ std::string Pseudonymizer::Token(std::string_view value) const {
             token.push_back(digits[(window >> (11 - bit % 8)) & 0x1F]);
         }
     }
-    return token;
 }
 
 std::size_t MaxPseudonymLength(Alphabet alphabet) {

@@ -42,6 +42,8 @@ public:
     /// prefix + length characters of the encoded Mac(value); value is taken
     /// byte for byte, with no trimming.
     std::string Token(std::string_view value) const;
+    /// Token(value), appended to out.
+    void AppendToken(std::string_view value, std::string& out) const;
 
 private:
     struct Impl;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -84,13 +85,60 @@ private:
     std::vector<pugi::xpath_node> drops_;
 };
 
+// Text nodes a rule gave a value other than "redacted" (or left as they were
+// because there was nothing to hide), for the check for text left behind.
+class WrittenTexts {
+public:
+    void Add(const void* text) {
+        items_.push_back(text);
+        table_.clear();
+    }
+    bool Empty() const { return items_.empty(); }
+    // Once every rule has run: an open-addressing table of the items, so that
+    // a lookup costs about one cache miss.
+    bool Has(const void* text) {
+        if (table_.empty()) {
+            std::size_t size = 16;
+            while (size < 2 * items_.size()) {
+                size *= 2;
+            }
+            table_.assign(size, nullptr);
+            for (const void* item : items_) {
+                for (std::size_t slot = Slot(item);; slot = (slot + 1) & (table_.size() - 1)) {
+                    if (table_[slot] == nullptr || table_[slot] == item) {
+                        table_[slot] = item;
+                        break;
+                    }
+                }
+            }
+        }
+        for (std::size_t slot = Slot(text);; slot = (slot + 1) & (table_.size() - 1)) {
+            if (table_[slot] == text) {
+                return true;
+            }
+            if (table_[slot] == nullptr) {
+                return false;
+            }
+        }
+    }
+
+private:
+    std::size_t Slot(const void* item) const {
+        const auto bits = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(item));
+        return static_cast<std::size_t>((bits >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
+               (table_.size() - 1);
+    }
+
+    std::vector<const void*> items_;
+    std::vector<const void*> table_;
+};
+
 // Writes one expression's values: "redacted", or what its action makes of
 // the value read.
 struct ValueWriter {
     const RuleAction* action = nullptr;  // null: "redacted"
     SourceSplicer* splicer = nullptr;
-    // Text nodes given a value other than "redacted", for the leftover check.
-    std::unordered_set<const void*>* written = nullptr;
+    WrittenTexts* written = nullptr;
     std::string value;
 
     // Works out the new value of an item that reads current: false when it
@@ -102,9 +150,9 @@ struct ValueWriter {
 };
 
 // Whether a text node reads as changed by some expression.
-bool Written(const pugi::xml_node& text, const std::unordered_set<const void*>& written) {
+bool Written(const pugi::xml_node& text, WrittenTexts& written) {
     return std::strcmp(text.value(), redactedText) == 0 ||
-           (!written.empty() && written.count(text.internal_object()) != 0);
+           (!written.Empty() && written.Has(text.internal_object()));
 }
 
 const char* XPathTypeName(pugi::xpath_value_type type) {
@@ -129,8 +177,7 @@ const char* XPathTypeName(pugi::xpath_value_type type) {
 // element already known is not entered again. Every node is visited at most
 // once, however deep the nesting. It runs on the pugixml items themselves:
 // wrappers would cost an allocation per step.
-std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements,
-                                const std::unordered_set<const void*>& written,
+std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements, WrittenTexts& written,
                                 const Guard& guard) {
     constexpr signed char unknown = -1;
     std::unordered_map<const void*, signed char> state;
@@ -192,14 +239,15 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements,
 // or its one child is a text that reads "redacted". This looks only at what
 // the change has just brought into the cache; anything else is left to
 // HoldsOtherText, after the last expression.
-bool SurelyClean(const pugi::xml_node& element, const std::unordered_set<const void*>& written) {
+// just: the text the expression has just written in it, if any.
+bool SurelyClean(const pugi::xml_node& element, const void* just) {
     const pugi::xml_node only = element.first_child();
     if (!only) {
         return true;
     }
     const pugi::xml_node_type type = only.type();
     return !only.next_sibling() && (type == pugi::node_pcdata || type == pugi::node_cdata) &&
-           Written(only, written);
+           (only.internal_object() == just || std::strcmp(only.value(), redactedText) == 0);
 }
 
 // Sets an item to the writer's value (computed beforehand) through the
@@ -234,8 +282,11 @@ bool Within(const pugi::xpath_node& item, const pugi::xml_node& node) {
 // walk meets them (a selection is in document order): next is moved past
 // them, so that the caller knows they are covered and does not walk them
 // again, which on nested elements would cost the square of the depth.
+// done: a text already set for this element (its first text run), which a
+// value other than "redacted" must not be computed from again.
 void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,
-                   const pugi::xpath_node*& next, const pugi::xpath_node* end) {
+                   const pugi::xpath_node*& next, const pugi::xpath_node* end,
+                   const void* done = nullptr) {
     SourceSplicer* splicer = writer.splicer;
     const auto pass = [&next, end](const pugi::xml_node& node) {
         if (next != end && !next->attribute() && next->node() == node) {
@@ -257,13 +308,13 @@ void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Gua
                 ++next;
             }
         } else if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
-                   writer.Compute(current.value())) {
+                   current.internal_object() != done && writer.Compute(current.value())) {
             if (splicer != nullptr) {
                 splicer->NoteText(current);
             }
             SetValue<PugiNode>(current, writer);
             if (writer.action != nullptr) {
-                writer.written->insert(current.internal_object());
+                writer.written->Add(current.internal_object());
             }
         }
         if (!stopped && type == pugi::node_element && current.first_child()) {
@@ -467,7 +518,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     }
 
     Guard guard;
-    std::unordered_set<const void*> written;
+    WrittenTexts written;
     std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
@@ -584,8 +635,10 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             }
             // A deep walk of this expression has set the element's text runs
             // already; a value other than "redacted" is not written twice.
+            const void* just = nullptr;  // the text setElement wrote or left
             const auto setElement = [&](const pugi::xml_node& element, bool inside) {
                 ++outcome.elements;
+                just = nullptr;
                 const pugi::xml_node first = element.text().data();
                 if (first && guard.Active() && guard.Stops(first.internal_object())) {
                     return false;
@@ -595,7 +648,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     !writer.Compute(first ? first.value() : "") ||
                     (!first && writer.action != nullptr && writer.value.empty())) {
                     if (first) {
-                        written.insert(first.internal_object());
+                        just = first.internal_object();
+                        written.Add(just);
                     }
                     return false;
                 }
@@ -603,7 +657,8 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 const bool noted = splicer != nullptr && splicer->NoteElementText(element);
                 SetValue<PugiNode>(element, writer);
                 if (writer.action != nullptr) {
-                    written.insert(element.text().data().internal_object());
+                    just = element.text().data().internal_object();
+                    written.Add(just);
                 }
                 return noted;
             };
@@ -611,7 +666,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 if (plan.deep && splicer != nullptr && !settings.plans.empty()) {
                     splicer->NoteDeepElement(element, index);
                 }
-                if (!SurelyClean(element, written)) {
+                if (!SurelyClean(element, just)) {
                     recheck.emplace_back(outcomes.size(), element);
                 } else if (noted) {
                     splicer->NoteCommentCheck(outcomes.size());
@@ -624,7 +679,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 const bool noted = setElement(node, inside);
                 if (plan.deep && !inside) {
                     covered = item + 1;
-                    RedactAllText(node, writer, guard, covered, selected->End());
+                    RedactAllText(node, writer, guard, covered, selected->End(), just);
                 }
                 checkElement(node, noted);
             } else if (type == pugi::node_document) {
@@ -639,14 +694,14 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     if (top.type() == pugi::node_element) {
                         const bool noted = setElement(top, false);
                         if (walk) {
-                            RedactAllText(top, writer, guard, covered, selected->End());
+                            RedactAllText(top, writer, guard, covered, selected->End(), just);
                         }
                         checkElement(top, noted);
                     }
                 }
             } else if ((type == pugi::node_pcdata || type == pugi::node_cdata)) {
                 if (!writer.Compute(node.value())) {
-                    written.insert(node.internal_object());
+                    written.Add(node.internal_object());
                     continue;
                 }
                 ++outcome.redacted;
@@ -655,7 +710,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 SetValue<PugiNode>(node, writer);
                 if (writer.action != nullptr) {
-                    written.insert(node.internal_object());
+                    written.Add(node.internal_object());
                 }
             }
         }

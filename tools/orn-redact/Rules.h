@@ -18,8 +18,8 @@ const char* ActionName(Action action);
 enum class Alphabet { Base32, Hex };
 
 struct MaskSettings {
-    std::size_t keepFirst = 0;  // characters kept at the start
-    std::size_t keepLast = 0;   // characters kept at the end
+    std::size_t keepFirst = 0;    // characters kept at the start
+    std::size_t keepLast = 0;     // characters kept at the end
     std::string character = "*";  // one UTF-8 character put in place of each other one
     bool keepSeparators = false;  // '-', ' ', '@' and '.' stay as they are
 };
@@ -35,7 +35,7 @@ struct PseudonymSettings {
 /// Redact.
 struct Rule {
     std::string select;
-    std::string origin;  // "FILE:LINE:COLUMN" of select in a rules file, else empty
+    std::string origin;        // "FILE:LINE:COLUMN" of select in a rules file, else empty
     bool inRulesFile = false;  // read from a rules file (not an expression given alone)
     Action action = Action::Redact;
     std::optional<bool> deep;        // unset: as --deep

@@ -73,37 +73,58 @@ std::string_view DeclaredEncoding(std::string_view source) {
 
 namespace {
 
+void AppendEscapedCharacter(std::string& out, char character, char quote);
+
 void AppendEscaped(std::string& out, std::string_view value, char quote) {
-    for (const char character : value) {
-        switch (character) {
-            case '&':
-                out += "&amp;";
-                break;
-            case '<':
-                out += "&lt;";
-                break;
-            case '>':
-                out += "&gt;";
-                break;
-            case '"':
-                out += quote == '"' ? "&quot;" : "\"";
-                break;
-            case '\'':
-                out += quote == '\'' ? "&apos;" : "'";
-                break;
-            case '\t':
-            case '\n':
-            case '\r':
-                // Attribute values would read these back as spaces.
-                if (quote != 0) {
-                    out += "&#" + std::to_string(static_cast<int>(character)) + ";";
-                } else {
-                    out += character;
-                }
-                break;
-            default:
-                out += character;
+    // Runs that need no escape are copied whole.
+    const auto special = [quote](char character) {
+        return character == '&' || character == '<' || character == '>' || character == '"' ||
+               character == '\'' ||
+               (quote != 0 && (character == '\t' || character == '\n' || character == '\r'));
+    };
+    for (std::size_t at = 0; at < value.size();) {
+        std::size_t next = at;
+        while (next < value.size() && !special(value[next])) {
+            ++next;
         }
+        out.append(value.substr(at, next - at));
+        if (next == value.size()) {
+            break;
+        }
+        AppendEscapedCharacter(out, value[next], quote);
+        at = next + 1;
+    }
+}
+
+void AppendEscapedCharacter(std::string& out, char character, char quote) {
+    switch (character) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += quote == '"' ? "&quot;" : "\"";
+            break;
+        case '\'':
+            out += quote == '\'' ? "&apos;" : "'";
+            break;
+        case '\t':
+        case '\n':
+        case '\r':
+            // Attribute values would read these back as spaces.
+            if (quote != 0) {
+                out += "&#" + std::to_string(static_cast<int>(character)) + ";";
+            } else {
+                out += character;
+            }
+            break;
+        default:
+            out += character;
     }
 }
 
@@ -120,7 +141,8 @@ void SortRuns(std::vector<Item>& items, Key key) {
         }
     }
     if (runs.size() > 64) {
-        std::sort(items.begin(), items.end(), less);
+        // Stable, as the merges are: a later note of the same item stays later.
+        std::stable_sort(items.begin(), items.end(), less);
         return;
     }
     runs.push_back(items.size());
@@ -377,14 +399,24 @@ void SourceSplicer::Settle() {
             notes_[settled_].text = redactedIndex_;  // nothing to read: it goes
             continue;
         }
-        const char* value = CurrentValue(notes_[settled_]);
-        if (std::strcmp(value, redactedText.data()) == 0) {
-            notes_[settled_].text = redactedIndex_;
-        } else {
-            notes_[settled_].text = Intern(value);
-            rewritten_ = true;
-        }
+        notes_[settled_].text = Store(CurrentValue(notes_[settled_]));
     }
+}
+
+std::uint32_t SourceSplicer::Store(const char* value) {
+    if (std::strcmp(value, redactedText.data()) == 0) {
+        return redactedIndex_;
+    }
+    rewritten_ = true;
+    // A constant (replace) comes again and again: kept once.
+    const std::uint32_t last = static_cast<std::uint32_t>(values_.size() - 1) | valueFlag;
+    if (!values_.empty() && TextOf(last) == value) {
+        return last;
+    }
+    const std::size_t size = std::strlen(value);
+    values_.emplace_back(valueBytes_.size(), size);
+    valueBytes_.append(value, size);
+    return static_cast<std::uint32_t>(values_.size() - 1) | valueFlag;
 }
 
 void SourceSplicer::SettleRedacted() {
@@ -614,7 +646,22 @@ bool SourceSplicer::ScanElements(std::vector<SourceEdit>& comments, std::string&
 
 // A value as written in one context: text (0), an attribute in either quote,
 // or CDATA ('C'). Values repeat, so each is escaped once.
-const std::string& SourceSplicer::Escaped(std::uint32_t text, char context) {
+std::string SourceSplicer::Escaped(std::uint32_t text, char context) {
+    if ((text & valueFlag) != 0) {
+        // Mostly written once: only the last one is kept, for a constant.
+        if (text != lastValue_ || context != lastContext_) {
+            const std::string_view value = TextOf(text);
+            lastEscaped_.clear();
+            if (context == 'C') {
+                lastEscaped_ = CDataReplacement(value);
+            } else {
+                AppendEscaped(lastEscaped_, value, context);
+            }
+            lastValue_ = text;
+            lastContext_ = context;
+        }
+        return lastEscaped_;
+    }
     const std::size_t slot = text * 4 + (context == 0      ? 0
                                          : context == '"'  ? 1
                                          : context == '\'' ? 2
@@ -727,8 +774,9 @@ bool SourceSplicer::AddEdit(const Note& note, std::vector<SourceEdit>& edits) {
         return Fail("an element without text was not found in the input");
     }
     if (extent->empty) {
-        edits.push_back({extent->tagEnd, extent->tagEnd + 2,
-                         ">" + Escaped(note.text, 0) + "</" + texts_[element->nameText] + ">"});
+        edits.push_back(
+            {extent->tagEnd, extent->tagEnd + 2,
+             ">" + Escaped(note.text, 0) + "</" + std::string(TextOf(element->nameText)) + ">"});
         return true;
     }
     if (extent->endTag < extent->gapBegin) {
@@ -759,15 +807,29 @@ bool SourceSplicer::Capture() {
                     [](const Element& a, const Element& b) { return a.name == b.name; }),
         elements_.end());
 
-    // A value taken right after its change is final once it reads
-    // "redacted", when the tool set nothing else. Any other (a change that
-    // failed, or a rule's own value) may have been changed again since, so it
-    // is read again.
+    // Each value was taken right after its change. An item changed again
+    // with its place known has a later note, which wins (see Resolve). One
+    // changed again without a place (its value moved out of the buffer, or
+    // text added to an element) is read again here. Where only "redacted" is
+    // written, any other value (a change that failed) is read again as well.
     Settle();
-    const bool readAll = rewritten_ || !unplaced_.empty();
+    std::vector<const void*> changedAgain;
+    for (const auto& [item, isAttribute] : unplaced_) {
+        changedAgain.push_back(item);
+        if (!isAttribute) {
+            changedAgain.push_back(
+                pugi::xml_node(static_cast<pugi::xml_node_struct*>(const_cast<void*>(item)))
+                    .parent()
+                    .internal_object());
+        }
+    }
+    std::sort(changedAgain.begin(), changedAgain.end());
     for (Note& note : notes_) {
-        if ((readAll || note.text != redactedIndex_) && note.kind < Kind::DropText) {
-            note.text = Intern(CurrentValue(note));
+        if (note.kind < Kind::DropText &&
+            ((!rewritten_ && note.text != redactedIndex_) ||
+             (!changedAgain.empty() &&
+              std::binary_search(changedAgain.begin(), changedAgain.end(), note.item)))) {
+            note.text = Store(CurrentValue(note));
         }
     }
 
@@ -808,7 +870,7 @@ bool SourceSplicer::Resolve(std::string_view source) {
     source_ = source;
     // Check the positions pugixml gave against the input before trusting them.
     for (const Element& element : elements_) {
-        const std::string& name = texts_[element.nameText];
+        const std::string_view name = TextOf(element.nameText);
         if (element.name >= source_.size() || source_[element.name - 1] != '<' ||
             source_.compare(element.name, name.size(), name) != 0) {
             return Fail("a selected element was not found where the parser put it");
@@ -880,9 +942,9 @@ bool SourceSplicer::Resolve(std::string_view source) {
     // Insertions sit at their element's end, after the other edits here, and
     // the scan made the comment edits in order: merge all three.
     if (!std::is_sorted(edits_.begin(), edits_.begin() + plain, order)) {
-        std::sort(edits_.begin(), edits_.begin() + plain, order);
+        std::stable_sort(edits_.begin(), edits_.begin() + plain, order);
     }
-    std::sort(edits_.begin() + plain, edits_.end(), order);
+    std::stable_sort(edits_.begin() + plain, edits_.end(), order);
     std::inplace_merge(edits_.begin(), edits_.begin() + plain, edits_.end(), order);
     if (!comments.empty()) {
         const auto notes = static_cast<std::ptrdiff_t>(edits_.size());
@@ -890,11 +952,23 @@ bool SourceSplicer::Resolve(std::string_view source) {
                       std::make_move_iterator(comments.end()));
         std::inplace_merge(edits_.begin(), edits_.begin() + notes, edits_.end(), order);
     }
-    edits_.erase(std::unique(edits_.begin(), edits_.end(),
-                             [](const SourceEdit& a, const SourceEdit& b) {
-                                 return a.begin == b.begin && a.end == b.end;
-                             }),
-                 edits_.end());
+    // One span edited twice (an item changed by two expressions): the later
+    // change is the final one, and a removal outranks both.
+    std::size_t distinct = 0;
+    for (std::size_t index = 0; index < edits_.size(); ++index) {
+        if (distinct > 0 && edits_[distinct - 1].begin == edits_[index].begin &&
+            edits_[distinct - 1].end == edits_[index].end) {
+            if (!edits_[distinct - 1].drop) {
+                edits_[distinct - 1] = std::move(edits_[index]);
+            }
+            continue;
+        }
+        if (distinct != index) {
+            edits_[distinct] = std::move(edits_[index]);
+        }
+        ++distinct;
+    }
+    edits_.resize(distinct);
     // Edits inside a removed span go with it.
     std::size_t removedEnd = 0;
     std::size_t kept = 0;

@@ -154,7 +154,17 @@ private:
     bool NoteElement(const pugi::xml_node& element);
     bool ScanElements(std::vector<SourceEdit>& comments, std::string& problem);
     const Element* FindElement(std::size_t name) const;
-    const std::string& Escaped(std::uint32_t text, char context);
+    std::string Escaped(std::uint32_t text, char context);
+    // A value read from the document: "redacted" is shared, any other is kept
+    // on its own (rules write a different value for nearly every item).
+    std::uint32_t Store(const char* value);
+    std::string_view TextOf(std::uint32_t text) const {
+        if ((text & valueFlag) == 0) {
+            return texts_[text];
+        }
+        const auto [begin, size] = values_[text & ~valueFlag];
+        return std::string_view(valueBytes_).substr(begin, size);
+    }
     bool AddEdit(const Note& note, std::vector<SourceEdit>& edits);
     bool RewriteComment(const std::vector<Open>& open, std::string_view comment,
                         std::string& out) const;
@@ -175,12 +185,20 @@ private:
     std::vector<std::pair<std::size_t, std::size_t>> deepMarks_;
     std::vector<std::pair<std::size_t, std::size_t>> keepMarks_;
     std::vector<std::pair<std::size_t, std::size_t>> commentChecks_;  // expression, name
-    std::vector<std::string> texts_;  // distinct values and element names
+    static constexpr std::uint32_t valueFlag = 0x80000000u;           // text indexes values_
+    std::vector<std::string> texts_;  // "redacted" and element names, each once
+    // The other values read, in order: where each lies in valueBytes_, one
+    // block rather than an allocation per value.
+    std::vector<std::pair<std::size_t, std::size_t>> values_;
+    std::string valueBytes_;
     std::unordered_map<std::string, std::uint32_t> textIndex_;
     std::uint32_t lastText_ = 0;
     std::uint32_t redactedIndex_ = 0;   // of "redacted" in texts_
     std::vector<std::string> escaped_;  // see Escaped()
     std::vector<bool> escapedReady_;
+    std::uint32_t lastValue_ = 0;  // the value last escaped (an index into values_)
+    char lastContext_ = 0;
+    std::string lastEscaped_;
     bool anyOtherComment_ = false;
     bool rewritten_ = false;  // a value other than "redacted" was set
     // Where the texts noted so far begin, for one dropped after its value was set.

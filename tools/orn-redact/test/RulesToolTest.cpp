@@ -104,6 +104,27 @@ TEST_F(RulesTool, EveryActionChangesOnlyItsValues) {
     EXPECT_EQ(Count(out, "123-45"), 0u);
 }
 
+// A value gives one token wherever it stands: a first text run, a deep
+// rule's further runs, a CDATA section, an attribute.
+TEST_F(RulesTool, PseudonymsAreTheSameForTheSameValueEverywhere) {
+    WriteFile(Path("same.xml"), "<r><a k='x'>x</a><b>x<i>x</i><![CDATA[x]]></b><c>x</c></r>");
+    WriteFile(Path("same.yaml"),
+              "rules:\n  - select: //a | //a/@k\n    action: pseudonym\n    attributes: true\n"
+              "  - select: //b\n    action: pseudonym\n    deep: true\n"
+              "  - select: //c/text()\n    action: pseudonym\n");
+    for (const char* mode : {"--records", "--whole"}) {
+        const Outcome result = Run({"-i", Path("same.xml"), "--rules", Path("same.yaml"),
+                                    "--key-file", Path("key"), mode});
+        ExpectExit(result, 0);
+        const std::size_t at = result.out.find("<a k='") + 6;
+        const std::string token = result.out.substr(at, 16);
+        EXPECT_EQ(result.out, "<r><a k='" + token + "'>" + token + "</a><b>" + token + "<i>" +
+                                  token + "</i><![CDATA[" + token + "]]></b><c>" + token +
+                                  "</c></r>")
+            << mode;
+    }
+}
+
 TEST_F(RulesTool, SameOutputOnEveryPathAndThreadCount) {
     // A copy of the records many times over, so that record mode cuts batches.
     const std::size_t head = customers.find("  <customer ");
