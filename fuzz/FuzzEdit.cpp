@@ -60,7 +60,7 @@ const char* const documents[] = {
 };
 
 class Input {
-  public:
+public:
     Input(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     bool Empty() const { return size_ == 0; }
     std::uint8_t Byte() {
@@ -81,7 +81,7 @@ class Input {
         return value;
     }
 
-  private:
+private:
     const std::uint8_t* data_;
     std::size_t size_;
 };
@@ -151,7 +151,7 @@ Value MakeValue(Input& in) {
 }
 
 class Session {
-  public:
+public:
     explicit Session(Input& in)
         : in_(in), parser_(qiv::InterfaceFactory::Create<DataParserIF>("XML")) {
         xml_ = dynamic_cast<qiv::PugiXMLParser*>(parser_.get());
@@ -165,7 +165,7 @@ class Session {
         CheckSavesAndReloads();
     }
 
-  private:
+private:
     const std::unique_ptr<Node>& PickNode() {
         if (nodes_.empty() || in_.Byte() % 8 == 0) {
             return noNode_;

@@ -59,7 +59,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string problem =
         qiv::redact::CompareRecordsWithWhole(document, expressions, settings, {1, 64, 1 << 20});
     if (!problem.empty()) {
-        qiv::fuzz::Fail(problem);
+        std::string rules;
+        for (std::size_t index = 0; index < expressions.size(); ++index) {
+            rules += "\n" + expressions[index];
+            if (index < settings.plans.size()) {
+                const qiv::redact::ExpressionPlan& plan = settings.plans[index];
+                rules += std::string(" -> ") + qiv::redact::ActionName(plan.action->Kind()) +
+                         (plan.deep ? " deep" : "") + (plan.attributes ? " attributes" : "");
+            }
+        }
+        qiv::fuzz::Fail(problem + "\ndocument:\n" + document + "\nexpressions:" + rules);
     }
     return 0;
 }

@@ -53,8 +53,8 @@
 #include "FileRedaction.h"
 #include "FuzzSupport.h"
 #include "Options.h"
-#include "Redaction.h"
 #include "RedactOracle.h"
+#include "Redaction.h"
 
 extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);
 
@@ -73,21 +73,14 @@ struct Prolog {
 };
 
 const Prolog prologs[16] = {
-    {"", nullptr, false, Wide::No},
-    {"", nullptr, true, Wide::No},
-    {"", "UTF-8", true, Wide::No},
-    {"\xEF\xBB\xBF", "UTF-8", true, Wide::No},
-    {"", "ISO-8859-1", true, Wide::No},
-    {"", "latin1", true, Wide::No},
-    {"", "windows-1252", true, Wide::No},
-    {"", "ISO-8859-15", true, Wide::No},
-    {"", "ISO-8859-2", true, Wide::No},
-    {"", "ISO_8859-1", true, Wide::No},
-    {"\xFF\xFE", "UTF-16", true, Wide::Le},
-    {"\xFE\xFF", "UTF-16", true, Wide::Be},
+    {"", nullptr, false, Wide::No},         {"", nullptr, true, Wide::No},
+    {"", "UTF-8", true, Wide::No},          {"\xEF\xBB\xBF", "UTF-8", true, Wide::No},
+    {"", "ISO-8859-1", true, Wide::No},     {"", "latin1", true, Wide::No},
+    {"", "windows-1252", true, Wide::No},   {"", "ISO-8859-15", true, Wide::No},
+    {"", "ISO-8859-2", true, Wide::No},     {"", "ISO_8859-1", true, Wide::No},
+    {"\xFF\xFE", "UTF-16", true, Wide::Le}, {"\xFE\xFF", "UTF-16", true, Wide::Be},
     {"", "UTF-16", true, Wide::Le},  // no byte order mark: known by "<?" in UTF-16LE
-    {"", "US-ASCII", true, Wide::No},
-    {"\xEF\xBB\xBF", nullptr, false, Wide::No},
+    {"", "US-ASCII", true, Wide::No},       {"\xEF\xBB\xBF", nullptr, false, Wide::No},
     {"", "iso-8859-1", true, Wide::No},
 };
 
@@ -159,8 +152,8 @@ Case Decode(const std::uint8_t* data, std::size_t size) {
         if (rest.empty()) {
             return std::string_view();
         }
-        const std::size_t length = std::min<std::size_t>(static_cast<unsigned char>(rest[0]),
-                                                         rest.size() - 1);
+        const std::size_t length =
+            std::min<std::size_t>(static_cast<unsigned char>(rest[0]), rest.size() - 1);
         const std::string_view taken = rest.substr(1, length);
         rest.remove_prefix(1 + length);
         return taken;
@@ -236,8 +229,8 @@ Case Decode(const std::uint8_t* data, std::size_t size) {
         text += close;
     }
     text += trailing;
-    decoded.document = std::string(prolog.bom) +
-                       (prolog.wide == Wide::No ? text : Widen(text, prolog.wide));
+    decoded.document =
+        std::string(prolog.bom) + (prolog.wide == Wide::No ? text : Widen(text, prolog.wide));
     return decoded;
 }
 
@@ -340,8 +333,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::signal(SIGPIPE, SIG_IGN);  // the pipe's writer sees a reader that gave up
     // Memory-backed when there is such a folder: every run writes two files.
     struct stat info {};
-    const bool shm = ::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) &&
-                     ::access("/dev/shm", W_OK) == 0;
+    const bool shm =
+        ::stat("/dev/shm", &info) == 0 && S_ISDIR(info.st_mode) && ::access("/dev/shm", W_OK) == 0;
     std::string pattern = std::string(shm ? "/dev/shm" : "/tmp") + "/orn-fuzz-redact.XXXXXX";
     if (::mkdtemp(pattern.data()) == nullptr) {
         Fail("cannot make a temporary folder " + pattern);
@@ -390,8 +383,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         task.output ? ReadFile(outputPath, output) : (output = standardOutput.str(), true);
     if (result.status != qiv::redact::ExitOk) {
         // Nothing written: no output file, no partial one, the input as it was.
-        Check(!task.output || !haveOutput, "a failed run wrote its output file\n" +
-                                               Describe(run, messages));
+        Check(!task.output || !haveOutput,
+              "a failed run wrote its output file\n" + Describe(run, messages));
         Check(task.output || task.inPlace || output.empty(),
               "a failed run wrote to standard output\n" + Describe(run, messages));
         std::string input;
@@ -411,9 +404,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         Check(haveOutput, "a successful run wrote no output file\n" + Describe(run, messages));
     }
-    const std::string problem = qiv::fuzz::OutputProblem(
-        run.document, output, {run.expressions, run.options.deep, run.options.attributes, run.options.reformat,
-                       strictTopLevel});
+    const std::string problem =
+        qiv::fuzz::OutputProblem(run.document, output,
+                                 {run.expressions, run.options.deep, run.options.attributes,
+                                  run.options.reformat, strictTopLevel});
     if (!problem.empty()) {
         Fail(problem + "\n" + Describe(run, messages) + "\noutput (first 2000 bytes):\n" +
              output.substr(0, 2000));

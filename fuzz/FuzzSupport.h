@@ -21,7 +21,7 @@ namespace qiv::fuzz {
 /// Swallows everything; std::cout is pointed here so that the parse-error
 /// reports of the library do not flood the fuzzer's log.
 class NullBuffer : public std::streambuf {
-  protected:
+protected:
     int overflow(int ch) override { return traits_type::not_eof(ch); }
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };

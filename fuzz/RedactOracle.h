@@ -41,8 +41,7 @@ struct Sniffed {
 };
 
 inline bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -203,7 +202,8 @@ inline Tokens TokensOf(std::string_view text) {
 inline std::size_t Occurrences(const Tokens& tokens, std::string_view part) {
     std::size_t count = 0;
     for (const auto& [run, times] : tokens) {
-        for (std::size_t at = run.find(part); at != std::string::npos; at = run.find(part, at + 1)) {
+        for (std::size_t at = run.find(part); at != std::string::npos;
+             at = run.find(part, at + 1)) {
             count += times;
         }
     }
@@ -218,8 +218,7 @@ inline bool Boilerplate(std::string_view token) {
         "US-ASCII";
     const auto lower = [](char c) { return static_cast<char>(std::tolower(c)); };
     return std::search(written.begin(), written.end(), token.begin(), token.end(),
-                       [&lower](char a, char b) { return lower(a) == lower(b); }) !=
-           written.end();
+                       [&lower](char a, char b) { return lower(a) == lower(b); }) != written.end();
 }
 
 /// How many times each "&amp;NAME;" occurs: an entity reference the writer
@@ -230,9 +229,9 @@ inline std::unordered_map<std::string, std::size_t> EscapedReferences(std::strin
     for (std::size_t at = text.find(amp); at != std::string_view::npos;
          at = text.find(amp, at + 1)) {
         std::size_t end = at + amp.size();
-        while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) != 0 ||
-                                     text[end] == '_' || text[end] == '-' || text[end] == '.' ||
-                                     text[end] == ':')) {
+        while (end < text.size() &&
+               (std::isalnum(static_cast<unsigned char>(text[end])) != 0 || text[end] == '_' ||
+                text[end] == '-' || text[end] == '.' || text[end] == ':')) {
             ++end;
         }
         if (end > at + amp.size() && end < text.size() && text[end] == ';') {
@@ -247,14 +246,14 @@ inline std::unordered_map<std::string, std::size_t> EscapedReferences(std::strin
 /// Empty when it is; else what is wrong.
 inline std::string TopLevelProblem(std::string_view output) {
     pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_buffer(
-        output.data(), output.size(),
-        pugi::parse_default | pugi::parse_fragment | pugi::parse_comments | pugi::parse_pi |
-            pugi::parse_declaration | pugi::parse_doctype,
-        pugi::encoding_auto);
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(output.data(), output.size(),
+                             pugi::parse_default | pugi::parse_fragment | pugi::parse_comments |
+                                 pugi::parse_pi | pugi::parse_declaration | pugi::parse_doctype,
+                             pugi::encoding_auto);
     if (!parsed) {
-        return std::string("the output does not parse: ") + parsed.description() +
-               " at offset " + std::to_string(parsed.offset);
+        return std::string("the output does not parse: ") + parsed.description() + " at offset " +
+               std::to_string(parsed.offset);
     }
     std::size_t elements = 0;
     for (pugi::xml_node node = document.first_child(); node; node = node.next_sibling()) {
@@ -371,8 +370,7 @@ inline bool ByNamesOnly(std::string_view expression) {
                   before >= 0x80)) {
                 return false;
             }
-        } else if (!name && c != '/' && c != '*' && c != '@' && c != ':' && c != ' ' &&
-                   c != '\t') {
+        } else if (!name && c != '/' && c != '*' && c != '@' && c != ':' && c != ' ' && c != '\t') {
             return false;
         }
     }
@@ -422,8 +420,8 @@ inline std::string OutputProblem(std::string_view source, std::string_view outpu
 
     // Encoding: the output must say how to read its bytes.
     const bool outputUtf8 = !out.wide && (out.declared.empty() || IsUtf8Name(out.declared));
-    if (IsPassThrough8Bit(in) && (out.declared.empty() || IsUtf8Name(out.declared) ||
-                                  IsWideName(out.declared))) {
+    if (IsPassThrough8Bit(in) &&
+        (out.declared.empty() || IsUtf8Name(out.declared) || IsWideName(out.declared))) {
         return "the input is declared " + in.declared + ", but the output declares " +
                (out.declared.empty() ? std::string("no encoding") : out.declared);
     }
@@ -510,7 +508,8 @@ inline std::string OutputProblem(std::string_view source, std::string_view outpu
                           redacted.count(attribute.internal_object()) != 0 ? secret : other);
             }
             if (detail::IsText(node)) {
-                AddTokens(node.value(), redacted.count(node.internal_object()) != 0 ? secret : other);
+                AddTokens(node.value(),
+                          redacted.count(node.internal_object()) != 0 ? secret : other);
             }
         });
     }

@@ -139,7 +139,15 @@ struct ValueWriter {
     const RuleAction* action = nullptr;  // null: "redacted"
     SourceSplicer* splicer = nullptr;
     WrittenTexts* written = nullptr;
+    // For an action whose value cannot be computed from its own result again
+    // (a pseudonym of a pseudonym is another token): the texts this expression
+    // has written, so that none is written twice, whatever order its items
+    // come in and however they nest.
+    std::unordered_set<const void*>* once = nullptr;
     std::string value;
+
+    // Whether this expression may write text now (and, if so, marks it).
+    bool FirstTime(const void* text) { return once == nullptr || once->insert(text).second; }
 
     // Works out the new value of an item that reads current: false when it
     // stays as it is.
@@ -308,7 +316,8 @@ void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Gua
                 ++next;
             }
         } else if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
-                   current.internal_object() != done && writer.Compute(current.value())) {
+                   current.internal_object() != done &&
+                   writer.FirstTime(current.internal_object()) && writer.Compute(current.value())) {
             if (splicer != nullptr) {
                 splicer->NoteText(current);
             }
@@ -538,6 +547,10 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         writer.action = action == Action::Redact ? nullptr : plan.action;
         writer.splicer = splicer;
         writer.written = &written;
+        std::unordered_set<const void*> once;
+        if (action == Action::Pseudonym) {
+            writer.once = &once;
+        }
 
         ExpressionOutcome outcome;
         outcome.expression = expression;
@@ -633,19 +646,21 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 continue;
             }
-            // A deep walk of this expression has set the element's text runs
-            // already; a value other than "redacted" is not written twice.
             const void* just = nullptr;  // the text setElement wrote or left
-            const auto setElement = [&](const pugi::xml_node& element, bool inside) {
+            const auto setElement = [&](const pugi::xml_node& element) {
                 ++outcome.elements;
                 just = nullptr;
                 const pugi::xml_node first = element.text().data();
                 if (first && guard.Active() && guard.Stops(first.internal_object())) {
                     return false;
                 }
+                if (first && !writer.FirstTime(first.internal_object())) {
+                    ++outcome.redacted;  // by this expression, through another item
+                    just = first.internal_object();
+                    return false;
+                }
                 // An empty value for an element without text changes nothing.
-                if ((inside && writer.action != nullptr && first) ||
-                    !writer.Compute(first ? first.value() : "") ||
+                if (!writer.Compute(first ? first.value() : "") ||
                     (!first && writer.action != nullptr && writer.value.empty())) {
                     if (first) {
                         just = first.internal_object();
@@ -676,7 +691,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             };
             if (type == pugi::node_element) {
                 const bool inside = item < covered;
-                const bool noted = setElement(node, inside);
+                const bool noted = setElement(node);
                 if (plan.deep && !inside) {
                     covered = item + 1;
                     RedactAllText(node, writer, guard, covered, selected->End(), just);
@@ -692,7 +707,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 for (const pugi::xml_node& top : node.children()) {
                     if (top.type() == pugi::node_element) {
-                        const bool noted = setElement(top, false);
+                        const bool noted = setElement(top);
                         if (walk) {
                             RedactAllText(top, writer, guard, covered, selected->End(), just);
                         }
@@ -700,6 +715,10 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     }
                 }
             } else if ((type == pugi::node_pcdata || type == pugi::node_cdata)) {
+                if (!writer.FirstTime(node.internal_object())) {
+                    ++outcome.redacted;  // by this expression, through another item
+                    continue;
+                }
                 if (!writer.Compute(node.value())) {
                     written.Add(node.internal_object());
                     continue;

@@ -168,6 +168,25 @@ TEST(RecordMode, ActionsWriteWhatTheWholeDocumentPathWrites) {
     EXPECT_GT(ran, 400u);
 }
 
+// Found by the records fuzz target: a deep pseudonym rule whose items nest
+// (a record and its children), in batches of one record.
+TEST(RecordMode, NestedItemsOfADeepRuleGetOneTokenEach) {
+    const std::string document =
+        "<?xml version=\"1.0\"?>\n<rec a='1'>\n  <rec id=\"0\"/>\n"
+        "  <rec id=\"1\"><?pi 0?><![CDATA[Ada<b>]]><notes id='f'>a]]&gt;b<name/></notes>"
+        "<b id='f'>&#65;&#x42;<b></b>Ada</b></rec>\n"
+        "  <p:rec xmlns:p='u'><rec>a]]&gt;b</rec><email>Bob &amp; Co</email></p:rec>\n</rec>\n";
+    qiv::redact::Rule rule;
+    rule.action = qiv::redact::Action::Pseudonym;
+    const qiv::redact::RuleAction action(rule, "key");
+    RedactionSettings settings;
+    settings.plans = {{&action, true, false}};
+    std::size_t ran = 0;
+    EXPECT_EQ(CompareRecordsWithWhole(document, {"(//rec/node())"}, settings, {1, 1 << 20}, &ran),
+              "");
+    EXPECT_EQ(ran, 2u);
+}
+
 RecordRun RunOn(const std::string& text, std::string& output, std::size_t batchBytes = 1) {
     TextSource input(text, 3);
     RecordSettings settings;

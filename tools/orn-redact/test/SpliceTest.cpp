@@ -241,6 +241,43 @@ TEST(Splice, GeneratedDocumentsKeepTheSplicePropertyUnderEveryAction) {
     EXPECT_LT(fallbacks, 300u);
 }
 
+// Kept items stay as they were, comments inside them included, whatever a
+// later deep rule does around them; a rule before the keep still applies.
+TEST(Splice, KeptItemsAndTheirCommentsAreLeftAlone) {
+    const std::string document =
+        "<r><n>a<k z='1'>b<!--secret--></k><!--c--></n><m>d<k>e<!--f--></k></m></r>";
+    const struct {
+        std::vector<std::string> expressions;
+        std::vector<qiv::redact::Action> actions;
+        const char* output;
+    } cases[] = {
+        {{"//k", "//n | //m"},
+         {qiv::redact::Action::Keep, qiv::redact::Action::Replace},
+         "<r><n>x<k z='1'>b<!--secret--></k><!--x--></n><m>x<k>e<!--f--></k></m></r>"},
+        {{"//m", "//k", "/r/*"},
+         {qiv::redact::Action::Replace, qiv::redact::Action::Keep, qiv::redact::Action::Drop},
+         "<r><n>a<k z='1'>b<!--secret--></k><!--c--></n><m>x<k>x<!--x--></k></m></r>"},
+        {{"//k/@z", "//k", "//@*"},
+         {qiv::redact::Action::Keep, qiv::redact::Action::Replace, qiv::redact::Action::Drop},
+         "<r><n>a<k z='1'>x<!--x--></k><!--c--></n><m>d<k>x<!--x--></k></m></r>"},
+    };
+    for (const auto& test : cases) {
+        std::vector<std::unique_ptr<qiv::redact::RuleAction>> actions;
+        RedactionSettings settings{false, true, 1};
+        for (const qiv::redact::Action action : test.actions) {
+            qiv::redact::Rule rule;
+            rule.action = action;
+            rule.replacement = "x";
+            actions.push_back(std::make_unique<qiv::redact::RuleAction>(rule, ""));
+            settings.plans.push_back({actions.back().get(), true, true});
+        }
+        const auto run = RunSplice(document, test.expressions, settings);
+        EXPECT_EQ(run.fallback, "");
+        EXPECT_EQ(run.problem, "");
+        EXPECT_EQ(run.output, test.output) << testing::PrintToString(test.expressions);
+    }
+}
+
 // Large enough that the early selection, the checks for text left behind and
 // the scan of the selected elements run on threads; every record the same, so
 // every record's line must come out the same.
