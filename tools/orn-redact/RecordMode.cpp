@@ -247,7 +247,12 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             slot.parser->Reset();
             return;
         }
-        slot.splicer.emplace(settings.deep, slot.text.size());
+        // The tables' memory is kept from batch to batch.
+        if (slot.splicer) {
+            slot.splicer->Reset(settings.deep, slot.text.size());
+        } else {
+            slot.splicer.emplace(settings.deep, slot.text.size());
+        }
         std::string error;
         if (!Redact(*slot.parser, expressions, settings, slot.outcomes, error, &*slot.splicer)) {
             const bool outside =

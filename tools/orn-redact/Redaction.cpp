@@ -87,38 +87,45 @@ private:
 
 // Text nodes a rule gave a value other than "redacted" (or left as they were
 // because there was nothing to hide), for the check for text left behind.
-class WrittenTexts {
+// A set of pointers in one open-addressing table: an insert or a lookup costs
+// about one cache miss and no allocation of its own.
+class PointerSet {
 public:
-    void Add(const void* text) {
-        items_.push_back(text);
-        table_.clear();
-    }
-    bool Empty() const { return items_.empty(); }
-    // Once every rule has run: an open-addressing table of the items, so that
-    // a lookup costs about one cache miss.
-    bool Has(const void* text) {
-        if (table_.empty()) {
-            std::size_t size = 16;
-            while (size < 2 * items_.size()) {
-                size *= 2;
-            }
-            table_.assign(size, nullptr);
-            for (const void* item : items_) {
-                for (std::size_t slot = Slot(item);; slot = (slot + 1) & (table_.size() - 1)) {
-                    if (table_[slot] == nullptr || table_[slot] == item) {
-                        table_[slot] = item;
-                        break;
-                    }
-                }
-            }
+    // False when item was there already.
+    bool Insert(const void* item) {
+        if (2 * (size_ + 1) > table_.size()) {
+            Grow();
         }
-        for (std::size_t slot = Slot(text);; slot = (slot + 1) & (table_.size() - 1)) {
-            if (table_[slot] == text) {
+        std::size_t slot = Slot(item);
+        while (table_[slot] != nullptr) {
+            if (table_[slot] == item) {
+                return false;
+            }
+            slot = (slot + 1) & (table_.size() - 1);
+        }
+        table_[slot] = item;
+        ++size_;
+        return true;
+    }
+    bool Has(const void* item) const {
+        if (table_.empty()) {
+            return false;
+        }
+        for (std::size_t slot = Slot(item);; slot = (slot + 1) & (table_.size() - 1)) {
+            if (table_[slot] == item) {
                 return true;
             }
             if (table_[slot] == nullptr) {
                 return false;
             }
+        }
+    }
+    bool Empty() const { return size_ == 0; }
+    // Empties the set, keeping its table for the next use.
+    void Clear() {
+        if (size_ > 0) {
+            std::fill(table_.begin(), table_.end(), nullptr);
+            size_ = 0;
         }
     }
 
@@ -128,10 +135,24 @@ private:
         return static_cast<std::size_t>((bits >> 3) * 0x9E3779B97F4A7C15ull >> 20) &
                (table_.size() - 1);
     }
+    void Grow() {
+        std::vector<const void*> old(std::max<std::size_t>(64, 2 * table_.size()), nullptr);
+        old.swap(table_);
+        size_ = 0;
+        for (const void* item : old) {
+            if (item != nullptr) {
+                Insert(item);
+            }
+        }
+    }
 
-    std::vector<const void*> items_;
     std::vector<const void*> table_;
+    std::size_t size_ = 0;
 };
+
+// Text nodes a rule gave a value other than "redacted" (or left as they were
+// because there was nothing to hide), for the check for text left behind.
+using WrittenTexts = PointerSet;
 
 // Writes one expression's values: "redacted", or what its action makes of
 // the value read.
@@ -143,11 +164,11 @@ struct ValueWriter {
     // (a pseudonym of a pseudonym is another token): the texts this expression
     // has written, so that none is written twice, whatever order its items
     // come in and however they nest.
-    std::unordered_set<const void*>* once = nullptr;
+    PointerSet* once = nullptr;
     std::string value;
 
     // Whether this expression may write text now (and, if so, marks it).
-    bool FirstTime(const void* text) { return once == nullptr || once->insert(text).second; }
+    bool FirstTime(const void* text) { return once == nullptr || once->Insert(text); }
 
     // Works out the new value of an item that reads current: false when it
     // stays as it is.
@@ -158,7 +179,7 @@ struct ValueWriter {
 };
 
 // Whether a text node reads as changed by some expression.
-bool Written(const pugi::xml_node& text, WrittenTexts& written) {
+bool Written(const pugi::xml_node& text, const WrittenTexts& written) {
     return std::strcmp(text.value(), redactedText) == 0 ||
            (!written.Empty() && written.Has(text.internal_object()));
 }
@@ -323,7 +344,7 @@ void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Gua
             }
             SetValue<PugiNode>(current, writer);
             if (writer.action != nullptr) {
-                writer.written->Add(current.internal_object());
+                writer.written->Insert(current.internal_object());
             }
         }
         if (!stopped && type == pugi::node_element && current.first_child()) {
@@ -527,7 +548,11 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     }
 
     Guard guard;
-    WrittenTexts written;
+    // Record batches come one after the other on each thread: the tables are
+    // kept, so that each batch does not fault in fresh pages for them.
+    thread_local WrittenTexts written;
+    thread_local PointerSet once;
+    written.Clear();
     std::vector<std::pair<std::size_t, pugi::xml_node>> recheck;  // may hold other text
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
@@ -547,7 +572,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         writer.action = action == Action::Redact ? nullptr : plan.action;
         writer.splicer = splicer;
         writer.written = &written;
-        std::unordered_set<const void*> once;
+        once.Clear();
         if (action == Action::Pseudonym) {
             writer.once = &once;
         }
@@ -664,7 +689,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     (!first && writer.action != nullptr && writer.value.empty())) {
                     if (first) {
                         just = first.internal_object();
-                        written.Add(just);
+                        written.Insert(just);
                     }
                     return false;
                 }
@@ -673,7 +698,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 SetValue<PugiNode>(element, writer);
                 if (writer.action != nullptr) {
                     just = element.text().data().internal_object();
-                    written.Add(just);
+                    written.Insert(just);
                 }
                 return noted;
             };
@@ -720,7 +745,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                     continue;
                 }
                 if (!writer.Compute(node.value())) {
-                    written.Add(node.internal_object());
+                    written.Insert(node.internal_object());
                     continue;
                 }
                 ++outcome.redacted;
@@ -729,7 +754,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
                 }
                 SetValue<PugiNode>(node, writer);
                 if (writer.action != nullptr) {
-                    written.Add(node.internal_object());
+                    written.Insert(node.internal_object());
                 }
             }
         }

@@ -214,6 +214,23 @@ SourceSplicer::SourceSplicer(bool deep, std::size_t inputSize)
     redactedIndex_ = Intern(redactedText);
 }
 
+void SourceSplicer::Reset(bool deep, std::size_t inputSize) {
+    SourceSplicer fresh(deep, inputSize);
+    const auto keep = [](auto& from, auto& to) {
+        from.clear();
+        to.swap(from);
+    };
+    keep(notes_, fresh.notes_);
+    keep(unplaced_, fresh.unplaced_);
+    keep(elements_, fresh.elements_);
+    keep(extents_, fresh.extents_);
+    keep(commentChecks_, fresh.commentChecks_);
+    keep(values_, fresh.values_);
+    keep(valueBytes_, fresh.valueBytes_);
+    keep(edits_, fresh.edits_);
+    *this = std::move(fresh);
+}
+
 bool SourceSplicer::Fail(std::string problem) {
     if (problem_.empty()) {
         problem_ = std::move(problem);

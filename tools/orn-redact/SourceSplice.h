@@ -55,6 +55,9 @@ public:
     /// deep: comments inside selected elements are blanked too; inputSize: the
     /// number of bytes the document was parsed from.
     SourceSplicer(bool deep, std::size_t inputSize);
+    /// As a new splicer, keeping the memory of the tables, for the next of
+    /// many small documents (record batches).
+    void Reset(bool deep, std::size_t inputSize);
 
     /// Makes room for notes on items more items, so that the records are not
     /// moved while they grow.
