@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "Mask.h"
+
 namespace qiv::redact {
 
 namespace {
@@ -323,17 +325,6 @@ std::string UnknownKey(const std::string& key) {
     return message;
 }
 
-// Whether text is one UTF-8 character. libyaml has checked the encoding, so
-// the length of the leading byte's sequence is all there is to compare.
-bool OneCharacter(std::string_view text) {
-    if (text.empty()) {
-        return false;
-    }
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    return text.size() == length;
-}
-
 // Turns the tree into rules; every message points at the key or value at fault.
 class Interpreter {
 public:
@@ -469,7 +460,7 @@ private:
                 if (!String(value, "char", rule.mask.character)) {
                     return false;
                 }
-                return OneCharacter(rule.mask.character) ||
+                return IsOneCharacter(rule.mask.character) ||
                        Fail(value, "'char' must be one character");
             case Key::KeepSeparators:
                 return Boolean(value, "keep_separators", rule.mask.keepSeparators);

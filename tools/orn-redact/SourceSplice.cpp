@@ -725,24 +725,6 @@ bool SourceSplicer::AddEdit(const Note& note, std::vector<SourceEdit>& edits) {
         edits.push_back({begin, end + 1, {}, true});
         return true;
     }
-    if (note.kind == Kind::DropText) {
-        const std::size_t end = text.find('<', note.begin);
-        if (note.begin == 0 || text[note.begin - 1] != '>' || end == none) {
-            return Fail("a dropped text was not found where the parser put it");
-        }
-        edits.push_back({note.begin, end, {}, true});
-        return true;
-    }
-    if (note.kind == Kind::DropCData) {
-        const std::size_t end = text.find("]]>", note.begin);
-        if (note.begin < cdataOpen.size() ||
-            text.compare(note.begin - cdataOpen.size(), cdataOpen.size(), cdataOpen) != 0 ||
-            end == none) {
-            return Fail("a dropped CDATA section was not found where the parser put it");
-        }
-        edits.push_back({note.begin - cdataOpen.size(), end + 3, {}, true});
-        return true;
-    }
     if (note.kind == Kind::Attribute) {
         const char quote = note.begin > 0 ? text[note.begin - 1] : 0;
         const std::size_t end = text.find(quote, note.begin);
@@ -754,22 +736,30 @@ bool SourceSplicer::AddEdit(const Note& note, std::vector<SourceEdit>& edits) {
         edits.push_back(std::move(edit));
         return true;
     }
-    if (note.kind == Kind::Text) {
+    // A text's new value replaces its content; a dropped text goes whole (a
+    // CDATA section with its delimiters).
+    if (note.kind == Kind::Text || note.kind == Kind::DropText) {
+        const bool drop = note.kind == Kind::DropText;
         const std::size_t end = text.find('<', note.begin);
         if (note.begin == 0 || text[note.begin - 1] != '>' || end == none) {
-            return Fail("a text was not found where the parser put it");
+            return Fail(drop ? "a dropped text was not found where the parser put it"
+                             : "a text was not found where the parser put it");
         }
-        edits.push_back({note.begin, end, Escaped(note.text, 0)});
+        edits.push_back(drop ? SourceEdit{note.begin, end, {}, true}
+                             : SourceEdit{note.begin, end, Escaped(note.text, 0)});
         return true;
     }
-    if (note.kind == Kind::CData) {
+    if (note.kind == Kind::CData || note.kind == Kind::DropCData) {
+        const bool drop = note.kind == Kind::DropCData;
         const std::size_t end = text.find("]]>", note.begin);
         if (note.begin < cdataOpen.size() ||
             text.compare(note.begin - cdataOpen.size(), cdataOpen.size(), cdataOpen) != 0 ||
             end == none) {
-            return Fail("a CDATA section was not found where the parser put it");
+            return Fail(drop ? "a dropped CDATA section was not found where the parser put it"
+                             : "a CDATA section was not found where the parser put it");
         }
-        edits.push_back({note.begin, end, Escaped(note.text, 'C')});
+        edits.push_back(drop ? SourceEdit{note.begin - cdataOpen.size(), end + 3, {}, true}
+                             : SourceEdit{note.begin, end, Escaped(note.text, 'C')});
         return true;
     }
     const Element* element = FindElement(note.begin);

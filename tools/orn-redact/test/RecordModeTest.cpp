@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -108,6 +109,21 @@ std::string RandomBytes(std::mt19937& random, std::size_t count) {
     return bytes;
 }
 
+// A generated document of records and one to three usable expressions.
+std::pair<std::string, std::vector<std::string>> GeneratedCase(std::mt19937& random) {
+    const std::string bytes = RandomBytes(random, 256);
+    Choices choose(bytes);
+    std::string document = GenerateRecords(choose);
+    std::vector<std::string> expressions;
+    for (std::size_t count = 1 + choose.Below(3); expressions.size() < count;) {
+        std::string expression = GenerateExpression(choose);
+        if (ExpressionProblem(expression).empty()) {
+            expressions.push_back(std::move(expression));
+        }
+    }
+    return {std::move(document), std::move(expressions)};
+}
+
 // Generated documents and expressions, every batch size down to one record,
 // with and without --deep and --attributes.
 TEST(RecordMode, WritesWhatTheWholeDocumentPathWrites) {
@@ -117,16 +133,7 @@ TEST(RecordMode, WritesWhatTheWholeDocumentPathWrites) {
         {false, false}, {true, false}, {false, true}, {true, true}};
     std::size_t ran = 0;
     for (int round = 0; round < 600; ++round) {
-        const std::string bytes = RandomBytes(random, 256);
-        Choices choose(bytes);
-        const std::string document = GenerateRecords(choose);
-        std::vector<std::string> expressions;
-        for (std::size_t count = 1 + choose.Below(3); expressions.size() < count;) {
-            std::string expression = GenerateExpression(choose);
-            if (ExpressionProblem(expression).empty()) {
-                expressions.push_back(std::move(expression));
-            }
-        }
+        const auto [document, expressions] = GeneratedCase(random);
         const std::string problem =
             CompareRecordsWithWhole(document, expressions, settings[round % 4], batchSizes, &ran);
         ASSERT_EQ(problem, "") << "document:\n"
@@ -145,16 +152,7 @@ TEST(RecordMode, ActionsWriteWhatTheWholeDocumentPathWrites) {
     const std::vector<std::size_t> batchSizes = {1, 200, 1 << 20};
     std::size_t ran = 0;
     for (int round = 0; round < 400; ++round) {
-        const std::string bytes = RandomBytes(random, 256);
-        Choices choose(bytes);
-        const std::string document = GenerateRecords(choose);
-        std::vector<std::string> expressions;
-        for (std::size_t count = 1 + choose.Below(3); expressions.size() < count;) {
-            std::string expression = GenerateExpression(choose);
-            if (ExpressionProblem(expression).empty()) {
-                expressions.push_back(std::move(expression));
-            }
-        }
+        const auto [document, expressions] = GeneratedCase(random);
         std::vector<std::unique_ptr<qiv::redact::RuleAction>> actions;
         RedactionSettings settings;
         settings.plans =
