@@ -287,7 +287,9 @@ bool SetValue(const Item& item, const ValueWriter& writer) {
     const bool set = Wrapper(Item(item)).SetValue(writer.Value());
     if (writer.splicer != nullptr) {
         // What was set reads "redacted"; what could not be set is read back.
-        if (set && writer.action == nullptr) {
+        if (writer.action != nullptr) {
+            writer.splicer->SettleRewritten();
+        } else if (set) {
             writer.splicer->SettleRedacted();
         } else {
             writer.splicer->Settle();

@@ -424,7 +424,6 @@ std::uint32_t SourceSplicer::Store(const char* value) {
     if (std::strcmp(value, redactedText.data()) == 0) {
         return redactedIndex_;
     }
-    rewritten_ = true;
     // A constant (replace) comes again and again: kept once.
     const std::uint32_t last = static_cast<std::uint32_t>(values_.size() - 1) | valueFlag;
     if (!values_.empty() && TextOf(last) == value) {
@@ -434,6 +433,11 @@ std::uint32_t SourceSplicer::Store(const char* value) {
     values_.emplace_back(valueBytes_.size(), size);
     valueBytes_.append(value, size);
     return static_cast<std::uint32_t>(values_.size() - 1) | valueFlag;
+}
+
+void SourceSplicer::SettleRewritten() {
+    rewritten_ = true;
+    Settle();
 }
 
 void SourceSplicer::SettleRedacted() {

@@ -73,6 +73,10 @@ public:
     /// Right after the noted items were changed: takes their values while they
     /// are at hand (Capture() would otherwise read them all again).
     void Settle();
+    /// As Settle(), after a rule wrote values of its own: from then on an
+    /// item changed again is told by its later note (see Capture()), not by
+    /// reading every value again.
+    void SettleRewritten();
     /// As Settle(), where the caller knows that every noted item now reads
     /// "redacted".
     void SettleRedacted();
@@ -203,7 +207,7 @@ private:
     char lastContext_ = 0;
     std::string lastEscaped_;
     bool anyOtherComment_ = false;
-    bool rewritten_ = false;  // a value other than "redacted" was set
+    bool rewritten_ = false;  // a rule wrote a value other than "redacted"
     // Where the texts noted so far begin, for one dropped after its value was set.
     std::unordered_map<const void*, std::size_t> textPlaces_;
     std::size_t placesFrom_ = 0;  // notes_ before this one are in textPlaces_
