@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+#include <pugixml.hpp>
+
 #include "DataParserIF.h"
 #include "DocumentInput.h"
 #include "InterfaceFactory.h"
@@ -578,8 +580,8 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
     // would in the whole document (an unclosed comment, a malformed end tag).
     const std::string opened = "<" + name + ">";
     std::string tail = opened + epilog;
+    const std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
     {
-        const std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
         TextBuffer buffer(tail);
         std::istream stream(&buffer);
         const LoadResult loaded = parser->LoadStream(stream);
@@ -597,6 +599,22 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
         const std::size_t at = extraAt - opened.size();
         return fail("cannot parse " + sourceName + ": it holds " + extra +
                     At(Advance(position, epilog, at), offset + at) + "; nothing written");
+    }
+    {
+        // A second element of the document element's own name looks like its
+        // end from the back: the parse shows it.
+        const pugi::xml_node document = DocumentNode(*parser);
+        std::size_t elements = 0;
+        for (pugi::xml_node top = document.first_child(); top; top = top.next_sibling()) {
+            if (top.type() == pugi::node_element && ++elements == 2) {
+                const auto name = static_cast<std::size_t>(std::max<std::ptrdiff_t>(
+                    top.offset_debug(), static_cast<std::ptrdiff_t>(opened.size())));
+                const std::size_t at = std::min(name - opened.size(), epilog.size());
+                return fail("cannot parse " + sourceName +
+                            ": it holds a second element after the document element" +
+                            At(Advance(position, epilog, at), offset + at) + "; nothing written");
+            }
+        }
     }
     out.write(epilog.data(), static_cast<std::streamsize>(epilog.size()));
     if (settings.progress) {

@@ -211,6 +211,10 @@ TEST(RecordMode, MalformedInputSaysWhereAndWhat) {
          "column 3 (offset 54)"},
         {head + "</r>\ntext\n", "it holds text after the document element at line 5, column 1"},
         {head + "</r>\n<r/>", "it holds markup after the document element at line 5"},
+        // Of the document element's own name, so that it ends like the
+        // document element (found by the redact fuzz target).
+        {head + "</r>\t<r><rec/></r>",
+         "it holds a second element after the document element at line"},
         {head + "<rec><!-- open",
          "Error parsing comment (status BadComment, 7) at line 4, "
          "column 14 (offset 65)"},
