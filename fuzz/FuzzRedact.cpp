@@ -52,7 +52,7 @@
 
 #include "FileRedaction.h"
 #include "FuzzSupport.h"
-#include "Options.h"
+#include "CommandLine.h"
 #include "RedactOracle.h"
 #include "Redaction.h"
 

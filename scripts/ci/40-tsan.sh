@@ -10,7 +10,7 @@ cd "$(dirname "$0")/../.."
 start=$(date +%s)
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan -j "$(nproc)" --target orn_DataParser_tests orn_Logger_tests \
-  orn-redact orn-redact_splice_tests
+  orn-redact orn-redact_edit_tests orn-redact_route_tests
 # setarch -R: ThreadSanitizer cannot map its shadow memory under the high
 # address-space randomisation of newer kernels.
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \

@@ -33,9 +33,10 @@ run() {
 run "$build/common/lib/Logger/test/orn_Logger_tests" --gtest_brief=1
 run "$build/common/lib/DataParser/test/orn_DataParser_interface_only_test" --gtest_brief=1
 run "$build/common/lib/DataParser/test/orn_DataParser_tests" --gtest_brief=1
-if [ -x "$build/tools/orn-redact/test/orn-redact_splice_tests" ]; then
-  run "$build/tools/orn-redact/test/orn-redact_splice_tests" --gtest_brief=1
-fi
+# The tool's in-process tests, one executable per folder of the tool.
+for tests in "$build"/tools/orn-redact/test/orn-redact_*_tests; do
+  [ "$(basename "$tests")" = orn-redact_tool_tests ] || run "$tests" --gtest_brief=1
+done
 
 redact=$(find "$build" -type f -name orn-redact -perm -u+x 2>/dev/null | head -n 1 || true)
 if [ -n "$redact" ]; then

@@ -1,0 +1,382 @@
+#include "CommandLine.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string_view>
+
+namespace qiv::redact {
+
+namespace {
+
+std::string Trim(std::string_view text) {
+    const std::string_view blanks = " \t\r\n\v\f";
+    const auto first = text.find_first_not_of(blanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = text.find_last_not_of(blanks);
+    return std::string(text.substr(first, last - first + 1));
+}
+
+// Splits "--name=value" into name and value; value stays empty without '='.
+bool SplitLongOption(std::string_view argument, std::string_view& name, std::string_view& value) {
+    const auto equals = argument.find('=');
+    if (equals == std::string_view::npos) {
+        name = argument;
+        return false;
+    }
+    name = argument.substr(0, equals);
+    value = argument.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
+    ParsedOptions parsed;
+    Options& options = parsed.options;
+    bool optionsEnded = false;
+
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            // A lone "-" is not an option either; it is taken as an expression
+            // and rejected later like any other malformed one.
+            options.expressions.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+
+        // Options that take a file: -i FILE, -iFILE, --input FILE, --input=FILE.
+        std::string_view name;
+        std::string_view inlineValue;
+        bool hasInlineValue = false;
+        if (argument.compare(0, 2, "--") == 0) {
+            hasInlineValue = SplitLongOption(argument, name, inlineValue);
+        } else {
+            name = std::string_view(argument).substr(0, 2);
+            if (argument.size() > 2) {
+                inlineValue = std::string_view(argument).substr(2);
+                hasInlineValue = true;
+            }
+        }
+
+        std::optional<std::string>* single = nullptr;
+        std::vector<std::string>* repeated = nullptr;
+        bool isJobs = false;
+        if (name == "-i" || name == "--input") {
+            repeated = &options.inputPaths;
+        } else if (name == "-o" || name == "--output") {
+            single = &options.outputPath;
+        } else if (name == "-e" || name == "--expressions") {
+            repeated = &options.expressionFiles;
+        } else if (name == "--files-from") {
+            single = &options.filesFrom;
+        } else if (name == "--rules") {
+            repeated = &options.rulesFiles;
+        } else if (name == "--key-file") {
+            single = &options.keyFile;
+        } else if (name == "--report-json") {
+            single = &options.reportJson;
+        } else if (name == "--output-dir") {
+            single = &options.outputDir;
+        } else if (name == "--compress") {
+            single = &options.compress;
+        } else if (name == "-j" || name == "--jobs") {
+            isJobs = true;
+        }
+
+        if (isJobs || single != nullptr || repeated != nullptr) {
+            std::string value;
+            if (hasInlineValue) {
+                value = std::string(inlineValue);
+            } else if (index + 1 < arguments.size()) {
+                value = arguments[++index];
+            }
+            if (isJobs) {
+                char* end = nullptr;
+                errno = 0;
+                const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
+                if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' ||
+                    errno != 0 || jobs < 1 || jobs > 1024) {
+                    parsed.error = "option " + std::string(name) + " needs a number from 1 to 1024";
+                    return parsed;
+                }
+                options.jobs = static_cast<unsigned int>(jobs);
+            } else if (value.empty()) {
+                parsed.error = "option " + std::string(name) + " needs a file name";
+                return parsed;
+            } else if (repeated != nullptr) {
+                repeated->push_back(value);
+            } else if (single->has_value()) {
+                parsed.error = "option " + std::string(name) + " given more than once";
+                return parsed;
+            } else {
+                *single = value;
+            }
+            continue;
+        }
+
+        if (hasInlineValue && argument.compare(0, 2, "--") == 0) {
+            parsed.error = "option " + std::string(name) + " takes no value";
+            return parsed;
+        }
+        if (argument == "--in-place") {
+            options.inPlace = true;
+        } else if (argument == "--indent" || argument == "--raw") {
+            options.raw = argument == "--raw";
+            options.layoutGiven = true;
+        } else if (argument == "--reformat") {
+            options.reformat = true;
+        } else if (argument == "--records") {
+            options.records = true;
+        } else if (argument == "--whole") {
+            options.whole = true;
+        } else if (argument == "--break-links") {
+            options.breakLinks = true;
+        } else if (argument == "--deep") {
+            options.deep = true;
+        } else if (argument == "--attributes") {
+            options.attributes = true;
+        } else if (argument == "--report") {
+            options.report = true;
+        } else if (argument == "--check") {
+            options.check = true;
+        } else if (argument == "--require-match") {
+            options.requireMatch = true;
+        } else if (argument == "--timings") {
+            options.timings = true;
+        } else if (argument == "-q" || argument == "--quiet") {
+            options.quiet = true;
+        } else if (argument == "-h" || argument == "--help") {
+            options.help = true;
+        } else if (argument == "--version") {
+            options.version = true;
+        } else {
+            parsed.error = "unknown option " + argument;
+            return parsed;
+        }
+    }
+
+    if (options.help || options.version) {
+        return parsed;
+    }
+    const bool hasInput = !options.inputPaths.empty() || options.filesFrom;
+    if (options.inPlace && !hasInput) {
+        parsed.error = "--in-place needs an input file (-i FILE)";
+    } else if (options.inPlace && options.outputPath) {
+        parsed.error = "--in-place and -o cannot be combined";
+    } else if (options.outputDir && (options.outputPath || options.inPlace)) {
+        parsed.error = "--output-dir cannot be combined with -o or --in-place";
+    } else if (options.outputDir && !hasInput) {
+        parsed.error = "--output-dir needs input files (-i FILE or --files-from LIST)";
+    } else if (options.outputPath && (options.inputPaths.size() > 1 || options.filesFrom)) {
+        parsed.error = "-o takes one input file; for several, use --output-dir DIR or --in-place";
+    } else if (options.compress && *options.compress != "none" && *options.compress != "gzip" &&
+               *options.compress != "bzip2" && *options.compress != "xz" &&
+               *options.compress != "zstd") {
+        parsed.error = "option --compress needs one of none, gzip, bzip2, xz, zstd";
+    } else if (options.records && options.whole) {
+        parsed.error = "--records and --whole cannot be combined";
+    } else if (options.records && options.reformat) {
+        parsed.error =
+            "--records and --reformat cannot be combined: a document written anew "
+            "is redacted whole";
+    } else if (options.expressions.empty() && options.expressionFiles.empty() &&
+               options.rulesFiles.empty()) {
+        parsed.error = "no XPath expression given";
+    } else if (options.check && (options.inPlace || options.outputPath || options.outputDir)) {
+        parsed.error =
+            "--check writes nothing: it cannot be combined with -o, --output-dir or "
+            "--in-place";
+    }
+    return parsed;
+}
+
+bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>& expressions,
+                        std::string& error) {
+    std::ifstream file(path);
+    if (!file) {
+        error = std::strerror(errno);
+        return false;
+    }
+    std::string line;
+    for (std::size_t number = 1; std::getline(file, line); ++number) {
+        std::string expression = Trim(line);
+        if (!expression.empty() && expression[0] != '#') {
+            expressions.push_back({std::move(expression), path + ":" + std::to_string(number)});
+        }
+    }
+    if (file.bad()) {
+        // A directory opens but cannot be read.
+        error = errno != 0 ? std::strerror(errno) : "read error";
+        return false;
+    }
+    return true;
+}
+
+bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std::string& error) {
+    std::ifstream file;
+    if (path != "-") {
+        file.open(path);
+        if (!file) {
+            error = std::strerror(errno);
+            return false;
+        }
+    }
+    std::istream& in = path == "-" ? std::cin : file;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        if (!line.empty()) {
+            paths.push_back(line);
+        }
+    }
+    if (in.bad()) {
+        error = errno != 0 ? std::strerror(errno) : "read error";
+        return false;
+    }
+    return true;
+}
+
+const char* UsageText() {
+    return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
+           "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
+           "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
+           "                  [--records | --whole | --reformat [--indent | --raw]]\n"
+           "                  [--compress FORMAT]\n"
+           "                  [--deep] [--attributes]\n"
+           "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
+           "                  [--timings] [--jobs N] [--quiet] [XPATH]...\n"
+           "Try 'orn-redact --help' for more information.\n";
+}
+
+const char* HelpText() {
+    return R"(usage: orn-redact [OPTIONS] XPATH...
+
+Replaces the text of every element selected by the XPath expressions with
+"redacted" and writes the document. The output is the input itself with only
+the selected values replaced: declaration, DOCTYPE, entity and character
+references, comments, processing instructions, whitespace, line ends, quotes
+and attribute order stay byte for byte. Standard output carries only the
+document; messages go to standard error.
+
+A rules file (--rules) gives each expression an action of its own: redact,
+replace with a text, mask all but some characters, pseudonym (a keyed
+HMAC-SHA-256 token, the same for the same value everywhere), drop or keep;
+the manual describes each one and its parameters.
+
+Options:
+  -i, --input FILE        read the document from FILE (default: standard input);
+                          give it several times to redact several files
+      --files-from LIST   also redact the files named in LIST, one per line
+                          ("-": read the list from standard input)
+  -o, --output FILE       write the document to FILE (default: standard output);
+                          the file is replaced atomically and keeps its permissions;
+                          a symbolic link is followed, as by the shell's '>'
+      --output-dir DIR    write each document to DIR under its own file name
+                          (DIR is created when missing)
+  -e, --expressions FILE  read further expressions from FILE, one per line;
+                          blank lines and lines starting with '#' are ignored
+      --rules FILE        apply the rules in FILE (YAML or JSON): per rule an
+                          expression and an action - redact, replace, mask,
+                          pseudonym, drop or keep (see the manual)
+      --key-file FILE     the secret key of pseudonym rules (else the
+                          environment variable ORN_REDACT_KEY)
+      --in-place          rewrite the input file (needs -i, excludes -o)
+      --break-links       with --in-place, replace the file even when it has
+                          further hard links (they keep the original content)
+      --reformat          write the document anew with the parser instead of
+                          keeping the input's bytes (comments, DOCTYPE and
+                          processing instructions are then not kept; the tool
+                          says which the input had)
+      --indent            when written anew, indent with one TAB per level
+                          (default); deep nesting makes that grow with the
+                          square of the depth, and an indented document far
+                          larger than the input is refused (use --raw)
+      --raw               when written anew, no indentation or line breaks
+      --compress FORMAT   write the output compressed as FORMAT: none, gzip,
+                          bzip2, xz or zstd (default: as an output file's name
+                          says - .gz, .bz2, .xz, .zst - and otherwise, on
+                          standard output or in place, as the input was)
+      --records           redact record by record (the default where the
+                          expressions allow it); an expression that needs the
+                          whole document is then a usage error
+      --whole             redact the whole document at once, never record by
+                          record
+      --deep              also set every text, CDATA section and comment inside
+                          each selected element to "redacted"
+      --attributes        also set the value of every selected attribute to
+                          "redacted"
+      --report            print, per expression, how many items it selected and
+                          how many of them were redacted
+      --report-json FILE  write a JSON report per input file (sizes, SHA-256
+                          digests, path taken, counts per rule) to FILE
+                          ("-": standard error)
+      --check             say per rule which path it takes and, for the input
+                          files, how many items it would change; write nothing
+      --require-match     treat an expression that selects nothing as an error
+      --timings           print how long loading, selecting, redacting,
+                          splicing and writing took
+  -j, --jobs N            redact up to N files at once (default: one per
+                          processor)
+  -q, --quiet             with several files, no progress line and no summary
+  -h, --help              show this help and exit
+      --version           show the version and exit
+
+Every expression is checked before the document is read; nothing is written
+when any step fails. An element without text gets "redacted" before its end
+tag (<e/> becomes <e>redacted</e>). An expression that selects the document
+node itself (/, //.) selects its document element, so the output stays one
+document. Input in UTF-16 or UTF-32 makes the tool write the document anew, as
+with --reformat; it says so on standard error. Latin-1 and other 8-bit
+encodings keep their bytes; written anew, they keep their declared encoding.
+A document that holds a NUL character is refused: the parser reads nothing
+after one. Input compressed with gzip, bzip2, xz or zstd is read as it is
+(recognised by its content, not its name).
+
+A document is redacted record by record (the children of its document element,
+in batches, on all processors, in memory bounded by the batches in flight)
+when the expressions select within one record: paths from the root along the
+child, descendant, self and attribute axes, with predicates that look only
+inside the item they test (//rec[@id='7']/ssn, /list/rec/phone[1]). Positions
+among records (//rec[1]), the parent, ancestor, preceding and following axes,
+id() and absolute paths in predicates make the tool redact the document whole
+instead, and say so. On a terminal a single large input shows a progress line.
+
+Several files (-i given more than once, --files-from, or --output-dir) need
+--output-dir DIR or --in-place. Each file is done or not done on its own: one
+that cannot be read, parsed or written is reported with its name, gets no
+output, and the others go on. Messages are prefixed by the file's name; on a
+terminal a progress line shows files and bytes done and the time left, and a
+summary line ends the run.
+
+By default only the first text run of a selected element is replaced, so mixed
+content keeps its later text; the tool says, per expression, how many selected
+elements still hold other text (comments included).
+  <notes>Call <b>Ada</b> at home</notes>    with //notes gives
+  <notes>redacted<b>Ada</b> at home</notes>
+With --deep:
+  <notes>redacted<b>redacted</b>redacted</notes>
+
+Attributes are left unchanged by default, with a warning. With --attributes:
+  <customer id='c-1001'>                    with //customer/@id gives
+  <customer id='redacted'>
+
+Exit status: 0 done, 1 document not readable, not parseable or not written
+(or --in-place on a file with several hard links; with several files: any
+file), 2 usage error, rejected expression or --in-place on what is not a
+regular file, 3 an expression matched nothing
+(--require-match; with several files: in any file).
+)";
+}
+
+}  // namespace qiv::redact

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <pugixml.hpp>
+
+#include "DataParserIF.h"
+#include "Plan.h"
+#include "Seam.h"
+
+namespace qiv::redact {
+
+class SourceSplicer;
+
+struct RedactionSettings {
+    bool deep = false;         // every text, CDATA and comment inside a selected element
+    bool attributes = false;   // the values of selected attributes
+    unsigned int threads = 1;  // expressions selected at once, where the order allows
+    /// The document is one batch of records (the children of the document
+    /// element): an expression that selects anything outside them stops the
+    /// redaction before it changes that expression's items.
+    bool recordsOnly = false;
+    /// Per expression, in order; when empty, every expression redacts with
+    /// deep and attributes above.
+    std::vector<ExpressionPlan> plans{};
+};
+
+/// Told the name of each step as it ends (for --timings).
+using StepDone = std::function<void(const char*)>;
+
+/// What one expression selected and what became of it.
+struct ExpressionOutcome {
+    std::string expression;
+    std::size_t selected = 0;    // items of any kind
+    std::size_t attributes = 0;  // attribute items among them
+    std::size_t redacted = 0;    // items changed: given a new text or value, or dropped
+    std::size_t skipped = 0;     // items left alone: kept or dropped by an earlier expression
+    std::size_t elements = 0;    // element (or document) items among them
+    /// Elements that, after all expressions were applied, still hold text no
+    /// expression changed in a further text run, a child element or a comment.
+    std::size_t elementsWithOtherText = 0;
+    /// With recordsOnly: what the expression selected outside the records
+    /// ("the document element", ...), when it did.
+    std::string outsideRecords;
+};
+
+/// Selects each expression once, in order, and sets what it selected the way
+/// the library's redaction does, plus what the settings ask for; then checks
+/// every selected element for text that survived. False (with a reason) when an expression cannot
+/// be run. With a splicer, every change is also noted there and captured at the end; elements whose
+/// comments are still to be checked are noted there too (see AddCommentLeftovers).
+/// stepDone, if set, hears "select" once the expressions that can be selected
+/// before any change are, and "redact" at the end. With settings.recordsOnly,
+/// an expression that selects outside the records makes it return false with
+/// outcomes.back().outsideRecords set.
+///
+/// With plans, each expression's items get its action: a new value (written
+/// like "redacted"), keep (left alone by every later expression, with all
+/// they hold) or drop (removed from the document once every expression has
+/// run, so later expressions still see them in their conditions but change
+/// nothing in them; an element holding a kept item is not dropped).
+bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
+            const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
+            std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {});
+
+/// After the splicer resolved its edits: counts the selected elements whose
+/// only leftover is a comment.
+void AddCommentLeftovers(const SourceSplicer& splicer, std::vector<ExpressionOutcome>& outcomes);
+
+}  // namespace qiv::redact

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qiv::redact {
+
+/// Exit statuses of the tool.
+enum ExitStatus : int {
+    ExitOk = 0,
+    ExitFailure = 1,        // the document could not be read, parsed or written
+    ExitUsage = 2,          // bad command line or a rejected expression
+    ExitNothingMatched = 3  // --require-match and an expression selected nothing
+};
+
+/// The command line, parsed.
+struct Options {
+    std::vector<std::string> inputPaths;    // -i, in order; standard input when none
+    std::optional<std::string> filesFrom;   // further inputs, one per line ("-": standard input)
+    std::optional<std::string> outputPath;  // standard output when empty
+    std::optional<std::string> outputDir;   // several inputs: each output goes here
+    std::optional<std::string> compress;    // --compress: the output's format, by name
+    unsigned int jobs = 0;                  // files at once; 0: one per processor
+    std::vector<std::string> expressionFiles;
+    std::vector<std::string> expressions;   // from the command line, in order
+    std::vector<std::string> rulesFiles;    // --rules, in order
+    std::optional<std::string> keyFile;     // --key-file: the pseudonym key
+    std::optional<std::string> reportJson;  // --report-json: a file, or "-" for standard error
+    bool check = false;                     // --check: say what the rules would do, write nothing
+    bool inPlace = false;
+    bool reformat = false;     // write the document anew instead of splicing the input
+    bool records = false;      // --records: record by record, or a usage error
+    bool whole = false;        // --whole: never record by record
+    bool raw = false;          // --raw: one line; otherwise indented with TAB (when written anew)
+    bool layoutGiven = false;  // --raw or --indent was given
+    bool breakLinks = false;   // --in-place may replace one name of a hard-linked file
+    bool deep = false;
+    bool attributes = false;
+    bool report = false;
+    bool requireMatch = false;
+    bool timings = false;  // print how long each step took
+    bool quiet = false;    // no progress line or summary for several files
+    bool help = false;
+    bool version = false;
+};
+
+}  // namespace qiv::redact

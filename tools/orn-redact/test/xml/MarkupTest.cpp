@@ -1,0 +1,120 @@
+// The markup scanner every route shares, and positions in messages.
+#include <cstddef>
+#include <random>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "Encoding.h"
+#include "Markup.h"
+#include "Position.h"
+
+namespace {
+
+using namespace qiv::redact;
+
+TEST(Position, EndOfCountsAsPositionOfDoes) {
+    // Lines and UTF-8 characters across the word boundaries of the fast count.
+    const std::string pieces[] = {"a", "\n", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "<b>",
+                                  "\r\n"};
+    std::mt19937 random(7);
+    for (int round = 0; round < 400; ++round) {
+        std::string text;
+        const int count = static_cast<int>(random() % 40);
+        for (int index = 0; index < count; ++index) {
+            text += pieces[random() % std::size(pieces)];
+        }
+        const TextPosition slow = PositionOf(text, text.size());
+        const TextPosition fast = EndOf(text);
+        ASSERT_EQ(fast.line, slow.line) << text;
+        ASSERT_EQ(fast.column, slow.column) << text;
+        // Advancing over two parts gives the position over the whole.
+        const std::size_t split = text.empty() ? 0 : random() % text.size();
+        const TextPosition joined = Advance(EndOf(text.substr(0, split)), EndOf(text.substr(split)));
+        ASSERT_EQ(joined.line, slow.line) << text << " split at " << split;
+        ASSERT_EQ(joined.column, slow.column) << text << " split at " << split;
+    }
+    EXPECT_EQ(At("ab\n\xC3\xA9x", 6), " at line 2, column 3 (offset 6)");
+}
+
+TEST(Markup, WhatStandsOutsideTheDocumentElement) {
+    struct Case {
+        const char* text;
+        const char* what;  // empty: nothing
+        std::size_t offset;
+    } const cases[] = {
+        {"<r/>", "", 0},
+        {"\xEF\xBB\xBF<?xml version='1.0'?>\n<!-- c --><r>x</r>\n<?pi?>\n", "", 0},
+        {"<!DOCTYPE r [<!ENTITY e '>'><!-- ] > --><?pi ]> ?>]><r/>", "", 0},
+        {"x<r/>", "text before the document element", 0},
+        {"<r/>x", "text after the document element", 4},
+        {"<r a='>'>t</r> <![CDATA[c]]>", "a CDATA section after the document element", 15},
+        {"<r><r/></r><r/>", "markup after the document element", 11},
+        {"<r>x</r><!-- c --> y", "text after the document element", 19},
+        {"<r><a>x</a></r></b>", "markup after the document element", 15},
+        {"<r><!-- </r> --></r>", "", 0},
+        {"<r>unclosed", "", 0},
+    };
+    for (const Case& c : cases) {
+        std::size_t offset = 0;
+        EXPECT_EQ(TopLevelExtra(c.text, offset), c.what) << c.text;
+        if (*c.what != '\0') {
+            EXPECT_EQ(offset, c.offset) << c.text;
+        }
+    }
+}
+
+TEST(Markup, DocumentStartIsFoundOnlyWhenWhole) {
+    struct Case {
+        const char* text;
+        Prolog expected;
+        const char* name;
+    } const cases[] = {
+        {"<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e '<x>'>]><r a='/>'>", Prolog::Found, "r"},
+        {"<!DOCTYPE r [<?pi ]> ?>]><rec:s/>\n<!-- end -->", Prolog::Found, "rec:s"},
+        {"<r/>", Prolog::More, ""},  // too short to tell yet
+        {"<!-- not closed", Prolog::More, ""},
+        {"<!DOCT", Prolog::More, ""},
+        {"<r a='>", Prolog::More, ""},
+        {"text <r/>", Prolog::Other, ""},
+        {"</r>      ", Prolog::Other, ""},
+    };
+    for (const Case& c : cases) {
+        std::size_t end = 0;
+        std::string name;
+        bool empty = false;
+        EXPECT_EQ(FindDocumentStart(c.text, end, name, empty), c.expected) << c.text;
+        if (c.expected == Prolog::Found) {
+            EXPECT_EQ(name, c.name);
+            EXPECT_EQ(std::string(c.text).substr(end - 1, 1), ">");
+        }
+    }
+}
+
+TEST(Markup, ContentIsCutOnlyBetweenRecords) {
+    const std::string text = "<a x='</r>'>1</a><!-- <b> --><a><![CDATA[</r>]]></a><?p </r>?></r>";
+    std::size_t at = 0, depth = 0;
+    // Each cut lands after a whole record, never inside a quoted value,
+    // comment, CDATA section or PI.
+    EXPECT_EQ(ScanContent(text, at, depth, 1, "r", true), Scan::Cut);
+    EXPECT_EQ(text.substr(0, at), "<a x='</r>'>1</a>");
+    EXPECT_EQ(ScanContent(text, at, depth, 1, "r", true), Scan::Cut);
+    EXPECT_EQ(text.substr(at - 12, 12), "<!-- <b> -->");
+    EXPECT_EQ(ScanContent(text, at, depth, 1, "r", true), Scan::Cut);
+    EXPECT_EQ(ScanContent(text, at, depth, 1, "r", true), Scan::Cut);
+    EXPECT_EQ(ScanContent(text, at, depth, 1, "r", true), Scan::End);
+    EXPECT_EQ(text.substr(at), "</r>");
+    std::size_t from = 0;
+    EXPECT_EQ(ScanContent("<a>1</a", from, depth, 100, "r", false), Scan::More);
+}
+
+TEST(Markup, NulIsFoundByCodeUnit) {
+    EXPECT_EQ(NulOffset(std::string("ab\0c", 4)), 2u);
+    // UTF-16: a zero byte is half of most characters; only a zero unit counts.
+    EXPECT_EQ(NulOffset(std::string("<\0a\0\0\0", 6), 2), 4u);
+    EXPECT_EQ(NulOffset(std::string("<\0a\0", 4), 2), none);
+    EXPECT_EQ(CodeUnit(std::string("<\0r\0", 4)), 2u);
+    EXPECT_EQ(CodeUnit("<?xml version='1.0' encoding='ISO-8859-1'?>"), 1u);
+}
+
+}  // namespace

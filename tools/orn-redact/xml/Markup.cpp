@@ -1,0 +1,270 @@
+#include "Markup.h"
+
+#include <cstring>
+
+#include "Characters.h"
+
+namespace qiv::redact {
+
+namespace {
+
+bool StartsWithBom(std::string_view text) {
+    return text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+}
+
+std::size_t OrEnd(std::string_view text, std::size_t at) {
+    return at == none ? text.size() : at;
+}
+
+// The name of the tag whose name starts at from and whose tag ends at close.
+std::string_view TagName(std::string_view text, std::size_t from, std::size_t close) {
+    std::size_t end = from;
+    while (end < close && !IsBlank(text[end]) && text[end] != '/') {
+        ++end;
+    }
+    return text.substr(from, end - from);
+}
+
+}  // namespace
+
+std::size_t Past(std::string_view text, std::size_t at, std::string_view close) {
+    const std::size_t end = text.find(close, at);
+    return end == none ? none : end + close.size();
+}
+
+std::size_t StartTagEnd(std::string_view text, std::size_t lt) {
+    for (std::size_t at = lt + 1; at < text.size(); ++at) {
+        const char character = text[at];
+        if (character == '>') {
+            return at;
+        }
+        if (character == '"' || character == '\'') {
+            at = text.find(character, at + 1);
+            if (at == none) {
+                return none;
+            }
+        }
+    }
+    return none;
+}
+
+std::size_t DoctypeEnd(std::string_view text, std::size_t at) {
+    bool subset = false;
+    for (at += 9; at < text.size() && (subset || text[at] != '>');) {
+        const char character = text[at];
+        if (character == '"' || character == '\'') {
+            at = OrEnd(text, Past(text, at + 1, std::string_view(&text[at], 1)));
+        } else if (subset && text.compare(at, 4, "<!--") == 0) {
+            at = OrEnd(text, Past(text, at + 4, "-->"));
+        } else if (subset && text.compare(at, 2, "<?") == 0) {
+            at = OrEnd(text, Past(text, at + 2, "?>"));
+        } else {
+            subset = character == '[' || (subset && character != ']');
+            ++at;
+        }
+    }
+    return at < text.size() ? at + 1 : at;
+}
+
+std::size_t SkipMisc(std::string_view text, std::size_t at, bool doctype) {
+    for (;;) {
+        while (at < text.size() && IsBlank(text[at])) {
+            ++at;
+        }
+        if (text.compare(at, 4, "<!--") == 0) {
+            at = Past(text, at + 4, "-->");
+        } else if (text.compare(at, 2, "<?") == 0) {
+            at = Past(text, at + 2, "?>");
+        } else if (doctype && text.compare(at, 9, "<!DOCTYPE") == 0) {
+            at = DoctypeEnd(text, at);
+            at = at >= text.size() ? none : at;
+        } else {
+            return at;
+        }
+        if (at == none) {
+            return none;
+        }
+    }
+}
+
+Prolog FindDocumentStart(std::string_view text, std::size_t& end, std::string& name, bool& empty) {
+    const std::size_t at = SkipMisc(text, StartsWithBom(text) ? 3 : 0, true);
+    // Nine bytes tell "<!DOCTYPE" from the others.
+    if (at == none || text.size() - at < 9) {
+        return Prolog::More;
+    }
+    if (text[at] != '<' || text[at + 1] == '!' || text[at + 1] == '/') {
+        return Prolog::Other;
+    }
+    const std::size_t close = StartTagEnd(text, at);
+    if (close == none) {
+        return Prolog::More;
+    }
+    name.assign(TagName(text, at + 1, close));
+    empty = text[close - 1] == '/';
+    end = close + 1;
+    return name.empty() ? Prolog::Other : Prolog::Found;
+}
+
+Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std::size_t cutFrom,
+                 std::string_view name, bool atEnd) {
+    for (;;) {
+        const std::size_t lt = text.find('<', at);
+        if (lt == none) {
+            at = text.size();
+            return Scan::More;
+        }
+        at = lt;
+        if ((text.size() - lt < 9 && !atEnd) || lt + 2 > text.size()) {
+            return Scan::More;  // too short to tell "<![CDATA[" from the others
+        }
+        std::size_t end;
+        bool opens = false;
+        if (text[lt + 1] == '/') {
+            end = text.find('>', lt + 2);
+            if (end == none) {
+                return Scan::More;
+            }
+            if (depth == 0) {
+                std::size_t nameEnd = lt + 2;
+                while (nameEnd < end && !IsBlank(text[nameEnd])) {
+                    ++nameEnd;
+                }
+                if (text.substr(lt + 2, nameEnd - lt - 2) == name) {
+                    return Scan::End;
+                }
+                at = end + 1;
+                return Scan::BadEnd;
+            }
+            --depth;
+            ++end;
+        } else if (text.compare(lt, 4, "<!--") == 0) {
+            end = Past(text, lt + 4, "-->");
+        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
+            end = Past(text, lt + 9, "]]>");
+        } else if (text[lt + 1] == '?') {
+            end = Past(text, lt + 2, "?>");
+        } else if (text[lt + 1] == '!') {
+            end = Past(text, lt + 2, ">");
+        } else {
+            end = StartTagEnd(text, lt);
+            if (end != none) {
+                opens = text[end - 1] != '/';
+                ++end;
+            }
+        }
+        if (end == none) {
+            return Scan::More;
+        }
+        at = end;
+        if (opens) {
+            ++depth;
+        } else if (depth == 0 && at >= cutFrom) {
+            return Scan::Cut;
+        }
+    }
+}
+
+namespace {
+
+// Where the document element that starts with the tag [lt, tagEnd] really
+// ends, by depth; none when text ends first.
+std::size_t DocumentElementEnd(std::string_view text, std::size_t lt, std::size_t tagEnd) {
+    const std::string_view name = TagName(text, lt + 1, tagEnd);
+    std::size_t at = tagEnd + 1;
+    std::size_t depth = 0;
+    switch (ScanContent(text, at, depth, none, name, true)) {
+        case Scan::End:
+            return OrEnd(text, Past(text, at + 2, ">"));
+        case Scan::BadEnd:
+            return at;
+        default:
+            return none;
+    }
+}
+
+// Where the document element's end tag starts when it is the last markup
+// once the blanks, comments and PIs after it are passed: found from the end,
+// without a scan of the content; none when something else is there.
+std::size_t EndTagFromTheBack(std::string_view text, std::string_view name) {
+    std::size_t back = text.size();
+    for (;;) {
+        while (back > 0 && IsBlank(text[back - 1])) {
+            --back;
+        }
+        const std::string_view head = text.substr(0, back);
+        const std::size_t open =
+            head.size() >= 3 && head.substr(head.size() - 3) == "-->"  ? head.rfind("<!--")
+            : head.size() >= 2 && head.substr(head.size() - 2) == "?>" ? head.rfind("<?")
+                                                                       : none;
+        if (open == none) {
+            break;
+        }
+        back = open;
+    }
+    const std::size_t lt = back > 0 && text[back - 1] == '>' ? text.rfind('<', back - 1) : none;
+    if (lt == none || text.compare(lt, 2, "</") != 0 || text.compare(lt + 2, name.size(), name) != 0) {
+        return none;
+    }
+    std::size_t after = lt + 2 + name.size();
+    while (after < back && IsBlank(text[after])) {
+        ++after;
+    }
+    return after + 1 == back ? back : none;
+}
+
+}  // namespace
+
+std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
+    std::size_t at = OrEnd(text, SkipMisc(text, StartsWithBom(text) ? 3 : 0, true));
+    if (at >= text.size() || text[at] != '<' || text.compare(at, 2, "<!") == 0) {
+        offset = at;
+        return at >= text.size() ? std::string() : "text before the document element";
+    }
+    const std::size_t rootTagEnd = OrEnd(text, StartTagEnd(text, at));
+    if (rootTagEnd >= text.size()) {
+        return {};  // cut short: the parser has said so already
+    }
+    const bool empty = text[rootTagEnd - 1] == '/';
+    std::size_t end = empty ? rootTagEnd + 1
+                            : EndTagFromTheBack(text, TagName(text, at + 1, rootTagEnd));
+    if (end != none && OrEnd(text, SkipMisc(text, end, false)) >= text.size()) {
+        return {};
+    }
+    if (!empty) {
+        // Something other than blanks, comments and PIs after the end tag,
+        // or no end tag last: through the content to where it really ends.
+        end = DocumentElementEnd(text, at, rootTagEnd);
+        if (end == none) {
+            return {};
+        }
+    }
+    at = OrEnd(text, SkipMisc(text, end, false));
+    if (at >= text.size()) {
+        return {};
+    }
+    offset = at;
+    if (text.compare(at, 9, "<![CDATA[") == 0) {
+        return "a CDATA section after the document element";
+    }
+    return text[at] == '<' ? "markup after the document element"
+                           : "text after the document element";
+}
+
+std::size_t NulOffset(std::string_view text, std::size_t unit) {
+    for (std::size_t from = 0; from < text.size();) {
+        const void* found = std::memchr(text.data() + from, 0, text.size() - from);
+        if (found == nullptr) {
+            break;
+        }
+        const auto at = static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+        const std::size_t start = at - at % unit;  // the code unit holding it
+        if (start + unit <= text.size() && text.find_first_not_of('\0', start) >= start + unit) {
+            return start;
+        }
+        from = start + unit;
+    }
+    return none;
+}
+
+}  // namespace qiv::redact

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace qiv::redact {
+
+/// The one scanner of XML markup in the tool's own code: every place that
+/// passes over comments, CDATA sections, PIs, the DOCTYPE's internal subset
+/// and quoted attribute values goes through these. They read bytes in an
+/// encoding that keeps ASCII as it is, and never decode.
+
+inline constexpr std::size_t none = std::string_view::npos;
+
+/// Just past the first close at or after at; none when text ends first.
+std::size_t Past(std::string_view text, std::size_t at, std::string_view close);
+
+/// The '>' that ends the tag opened at lt, outside quoted values; none when
+/// text ends first.
+std::size_t StartTagEnd(std::string_view text, std::size_t lt);
+
+/// Where the DOCTYPE starting at at ("<!DOCTYPE") ends: just past its '>',
+/// beyond an internal subset whose declarations may quote any character and
+/// hold comments and PIs; the end of text when it has none.
+std::size_t DoctypeEnd(std::string_view text, std::size_t at);
+
+/// Passes the blanks, comments and PIs (and with doctype a DOCTYPE) from at:
+/// where something else starts; none when one of them is cut off by the end
+/// of text.
+std::size_t SkipMisc(std::string_view text, std::size_t at, bool doctype);
+
+enum class Prolog {
+    More,   // text ends before the document element's start tag is whole
+    Found,  // end, name and empty are set
+    Other,  // something else comes first (left for the parser to report)
+};
+
+/// Finds the document element's start tag past a byte order mark, the XML
+/// declaration, DOCTYPE, comments and PIs: end is just past its '>'.
+Prolog FindDocumentStart(std::string_view text, std::size_t& end, std::string& name, bool& empty);
+
+enum class Scan {
+    More,    // text ends inside a construct (or before a record boundary)
+    Cut,     // at is a record boundary past cutFrom
+    End,     // at is the document element's end tag
+    BadEnd,  // at is just past an end tag at the top that names another element
+};
+
+/// Scans the document element's content from at, at depth (0: between the
+/// element's children, the records), through whole constructs: text, tags,
+/// comments, CDATA sections and PIs. name: the document element's; atEnd:
+/// text holds the rest of the input.
+Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std::size_t cutFrom,
+                 std::string_view name, bool atEnd);
+
+/// The parser takes text, CDATA sections and further elements outside the
+/// document element without a trace, but a splice would copy them: what is
+/// there ("text after the document element", ...) and where it starts, or an
+/// empty text.
+std::string TopLevelExtra(std::string_view text, std::size_t& offset);
+
+/// The parser reads a document only up to its first NUL character: where that
+/// is in text, or none. unit: the size of the encoding's code unit (1 for
+/// UTF-8 and 8-bit encodings, 2 for UTF-16, 4 for UTF-32).
+std::size_t NulOffset(std::string_view text, std::size_t unit = 1);
+
+}  // namespace qiv::redact

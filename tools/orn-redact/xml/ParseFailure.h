@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "DataParserIF.h"
+#include "Position.h"
+
+namespace qiv::redact {
+
+/// Where the parser stopped in text it could not parse: parsed again with the
+/// same options, as the library does not say.
+std::size_t FailureOffset(std::string_view text);
+
+/// "cannot parse SOURCE: DESCRIPTION (status NAME, N)", with " at line L,
+/// column C (offset O)" when position is given and the status has a place.
+std::string DescribeParseFailure(const std::string& source, const LoadResult& result,
+                                 const TextPosition* position, std::size_t offset);
+
+/// A document that holds a NUL byte at offset: the parser reads nothing after
+/// it, so nothing after it may be written either.
+std::string DescribeNul(const std::string& source, const TextPosition& position,
+                        std::uint64_t offset);
+std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset);
+
+/// "cannot parse SOURCE: it holds WHAT" + where + "; nothing written", for
+/// what the parser takes but a document may not hold ("text after the
+/// document element", ...); where is At(...) or empty.
+std::string DescribeMisplaced(const std::string& source, const std::string& what,
+                              const std::string& where);
+
+}  // namespace qiv::redact
