@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,6 +34,16 @@ struct RedactionPlan {
 struct SourcedExpression {
     std::string text;
     std::string origin;  // empty for the command line, else "FILE:LINE"
+};
+
+/// One document to redact: where it comes from and where it goes.
+struct FileTask {
+    std::optional<std::string> input;   // standard input when empty
+    std::optional<std::string> output;  // standard output when empty (and not in place)
+    bool inPlace = false;
+    bool progress = false;  // a progress line for a long input, on a terminal
+    bool digests = false;   // take the SHA-256 of the input file and of the output
+    bool discard = false;   // redact but write nothing (--check)
 };
 
 }  // namespace qiv::redact

@@ -169,7 +169,62 @@ bool ReadMore(ByteSource& source, std::string& text, bool& end, double& seconds)
 
 }  // namespace
 
+bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
+                     RecordStart& start, std::string& error) {
+    start = RecordStart{};
+    std::string& head = start.head;
+    bool empty = false;
+    Prolog prolog = Prolog::More;
+    while ((prolog = FindDocumentStart(head, start.prologEnd, start.name, empty)) == Prolog::More &&
+           !start.end) {
+        if (!ReadMore(source, head, start.end, start.readSeconds)) {
+            error = source.Error();
+            return false;
+        }
+    }
+    if (prolog != Prolog::Found || empty) {
+        return true;  // the whole-document route says what is wrong, if anything
+    }
+    const std::string_view prefix = std::string_view(head).substr(0, start.prologEnd);
+    std::size_t extraAt = 0;
+    if (!ConvertedEncoding(head).empty() || prefix.find('\0') != none ||
+        !TopLevelExtra(std::string(prefix) + "</" + start.name + ">", extraAt).empty()) {
+        return true;
+    }
+    for (const std::string& expression : expressions) {
+        const std::string problem = RecordModeProblem(expression, start.name);
+        if (!problem.empty()) {
+            start.reason = "'" + expression + "': " + problem;
+            return true;
+        }
+    }
+    start.applies = true;
+    return true;
+}
+
 RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
+                        const std::vector<std::string>& expressions, const RecordSettings& settings,
+                        std::ostream& out) {
+    RecordStart start;
+    RecordRun run;
+    if (!ReadRecordStart(source, expressions, start, run.message)) {
+        run.end = RecordEnd::Failed;
+        return run;
+    }
+    if (!start.applies) {
+        run.end = RecordEnd::Whole;
+        run.reason = std::move(start.reason);
+        run.bytes = start.head.size();
+        run.seconds.read = start.readSeconds;
+        run.consumed = std::move(start.head);
+        run.consumedAll = true;
+        run.readAll = start.end;
+        return run;
+    }
+    return RedactRecords(source, std::move(start), sourceName, expressions, settings, out);
+}
+
+RecordRun RedactRecords(ByteSource& source, RecordStart start, const std::string& sourceName,
                         const std::vector<std::string>& expressions, const RecordSettings& settings,
                         std::ostream& out) {
     RecordRun run;
@@ -178,43 +233,14 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
         run.message = std::move(message);
         return run;
     };
-
-    // The prolog and the document element's start tag.
-    std::string head;
-    bool end = false;
-    std::size_t prologEnd = 0;
-    std::string name;
-    bool empty = false;
-    Prolog prolog = Prolog::More;
-    while ((prolog = FindDocumentStart(head, prologEnd, name, empty)) == Prolog::More && !end) {
-        if (!ReadMore(source, head, end, run.seconds.read)) {
-            return fail(source.Error());
-        }
-    }
+    const std::string& head = start.head;
+    const std::string& name = start.name;
+    const std::size_t prologEnd = start.prologEnd;
+    bool end = start.end;
     run.bytes = head.size();
-    const auto whole = [&](std::string reason) {
-        run.end = RecordEnd::Whole;
-        run.reason = std::move(reason);
-        run.consumed = std::move(head);
-        run.consumedAll = true;
-        run.readAll = end;
-        return run;
-    };
-    if (prolog != Prolog::Found || empty) {
-        return whole({});  // the whole-document path says what is wrong, if anything
-    }
+    run.seconds.read = start.readSeconds;
     const std::string_view prefix = std::string_view(head).substr(0, prologEnd);
     std::size_t extraAt = 0;
-    if (!ConvertedEncoding(head).empty() || prefix.find('\0') != none ||
-        !TopLevelExtra(std::string(prefix) + "</" + name + ">", extraAt).empty()) {
-        return whole({});
-    }
-    for (const std::string& expression : expressions) {
-        const std::string problem = RecordModeProblem(expression, name);
-        if (!problem.empty()) {
-            return whole("'" + expression + "': " + problem);
-        }
-    }
 
     // The records, in batches on the shared workers.
     WorkerPool& pool = WorkerPool::Shared();

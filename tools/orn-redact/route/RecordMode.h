@@ -57,16 +57,43 @@ struct RecordRun {
     } seconds;
 };
 
+/// What is read before any output exists: the prolog and the document
+/// element's start tag, and whether the record route applies to them and the
+/// expressions.
+struct RecordStart {
+    std::string head;           // every byte taken from the source so far
+    bool end = false;           // head is the whole input
+    std::size_t prologEnd = 0;  // just past the document element's start tag
+    std::string name;           // the document element's name
+    /// Else the whole-document route runs; reason says why (empty: nothing
+    /// to tell, or the whole-document route reports what is wrong).
+    bool applies = false;
+    std::string reason;
+    double readSeconds = 0;
+};
+
+/// Reads the prolog and the document element's start tag from source and
+/// checks them and the expressions against the class that gives the same
+/// selection per batch as on the whole document (RecordModeProblem). False
+/// with a message when the source cannot be read.
+bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
+                     RecordStart& start, std::string& error);
+
 /// Redacts a document record by record: the children of its document element
 /// are cut into batches of whole records by a light scan of the markup; each
 /// batch, wrapped in the prolog and the document element's own start and end
 /// tags, is parsed, selected, redacted and spliced on the shared workers; the
 /// spliced records are written to out in input order, between the input's own
-/// prolog and epilog. Before any batch is cut, the expressions are checked
-/// against the class that gives the same selection per batch as on the whole
-/// document (RecordModeProblem); an item selected outside the records stops
+/// prolog and epilog. start is what ReadRecordStart read, where it applies.
+/// An item selected outside the records (found only as the batches run) stops
 /// the run with Whole. Whatever was written to out before a run ends other than
 /// Done must be thrown away.
+RecordRun RedactRecords(ByteSource& source, RecordStart start, const std::string& sourceName,
+                        const std::vector<std::string>& expressions, const RecordSettings& settings,
+                        std::ostream& out);
+
+/// Both steps at once: a start that does not apply ends the run with Whole,
+/// with the bytes taken so far in consumed.
 RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                         const std::vector<std::string>& expressions, const RecordSettings& settings,
                         std::ostream& out);

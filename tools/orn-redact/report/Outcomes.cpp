@@ -1,0 +1,99 @@
+#include "Outcomes.h"
+
+#include <sstream>
+
+#include "Actions.h"
+
+namespace qiv::redact {
+
+namespace {
+
+// What the expression at index does, for messages.
+const RuleAction* ActionOf(const RedactionPlan& plan, std::size_t index) {
+    return index < plan.plans.size() ? plan.plans[index].action : nullptr;
+}
+
+}  // namespace
+
+void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
+                   const RedactionPlan& plan, const MessageSink& message) {
+    for (std::size_t index = 0; index < outcomes.size(); ++index) {
+        const ExpressionOutcome& outcome = outcomes[index];
+        const RuleAction* given = ActionOf(plan, index);
+        const Action kind = given != nullptr ? given->Kind() : Action::Redact;
+        // Plain redaction is reported the same way whether it came from a rule or not.
+        const RuleAction* action = kind == Action::Redact ? nullptr : given;
+        const bool hintRule = given != nullptr && given->Source().inRulesFile;
+        const bool attributes =
+            index < plan.plans.size() ? plan.plans[index].attributes : options.attributes;
+        const std::string quoted = "'" + outcome.expression + "'";
+        if (options.report) {
+            std::ostringstream line;
+            line << quoted << ": selected " << outcome.selected;
+            if (action == nullptr) {
+                line << ", redacted " << outcome.redacted;
+            } else if (kind == Action::Keep) {
+                line << ", kept " << outcome.selected - outcome.skipped;
+            } else {
+                line << ", " << (kind == Action::Drop ? "dropped " : "changed ") << outcome.redacted
+                     << " (" << ActionName(kind) << ")";
+            }
+            if (outcome.skipped > 0) {
+                line << ", " << outcome.skipped << " left alone as kept or dropped before";
+            }
+            if (outcome.attributes > 0) {
+                line << " (" << outcome.attributes << " of the selected are attributes)";
+            }
+            message(line.str());
+        }
+        if (outcome.attributes > 0 && !attributes && kind != Action::Keep && kind != Action::Drop) {
+            message("warning: " + quoted + " selected " + std::to_string(outcome.attributes) +
+                    (outcome.attributes == 1 ? " attribute" : " attributes") +
+                    (!hintRule ? "; attribute values are not redacted (use --attributes)"
+                               : "; attribute values are left as they are (give the rule "
+                                 "'attributes: true')"));
+        }
+        if (outcome.elementsWithOtherText > 0) {
+            message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
+                    " of " + std::to_string(outcome.elements) +
+                    (!hintRule
+                         ? " selected elements still hold text other than \"redacted\" in "
+                           "further text runs, child elements or comments (use --deep)"
+                         : " selected elements still hold text no rule changed in further text "
+                           "runs, child elements or comments (give the rule 'deep: true')"));
+        }
+    }
+}
+
+
+bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message) {
+    bool all = true;
+    for (const ExpressionOutcome& outcome : outcomes) {
+        if (outcome.selected == 0) {
+            message("'" + outcome.expression + "' selected nothing (--require-match)");
+            all = false;
+        }
+    }
+    if (!all) {
+        message("nothing written");
+    }
+    return all;
+}
+
+void NoteLayoutUnused(const Options& options, const MessageSink& message) {
+    if (options.layoutGiven) {
+        message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
+                " applies only when the document is written anew (--reformat)");
+    }
+}
+
+std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {
+    std::size_t total = 0;
+    for (const ExpressionOutcome& outcome : outcomes) {
+        total += outcome.redacted;
+    }
+    return total;
+}
+
+
+}  // namespace qiv::redact

@@ -1,0 +1,254 @@
+#include "RecordRoute.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "Descriptor.h"
+#include "OutputChain.h"
+#include "Outcomes.h"
+#include "Progress.h"
+#include "ReadInput.h"
+#include "RecordMode.h"
+
+namespace qiv::redact {
+
+namespace {
+
+// The input as the record route reads it: opened once, and whether (and
+// from where) it can be read a second time.
+struct OpenInput {
+    std::string name;
+    int descriptor = STDIN_FILENO;
+    struct stat info {};
+    bool regular = false;
+    off_t start = 0;     // where standard input from a file was when the run began
+    bool again = false;  // a file can be read again; standard input from a file, from start
+};
+
+// False when the whole-document route is to open the input and say what is
+// wrong with it.
+bool Open(const FileTask& task, OpenInput& input) {
+    input.name = task.input ? *task.input : "standard input";
+    if (task.input) {
+        struct stat info {};
+        if (::stat(task.input->c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
+            return false;
+        }
+        input.descriptor = ::open(task.input->c_str(), O_RDONLY | O_CLOEXEC);
+        if (input.descriptor < 0) {
+            return false;
+        }
+    }
+    input.regular = ::fstat(input.descriptor, &input.info) == 0 && S_ISREG(input.info.st_mode);
+    input.start = input.regular && !task.input ? ::lseek(input.descriptor, 0, SEEK_CUR) : 0;
+    input.again = input.regular && input.start >= 0;
+    return true;
+}
+
+// Hands the input over to the whole-document route: read again from the
+// start where it can be, else what was taken (consumed) and the rest.
+std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Compression format,
+                                   std::string consumed, bool consumedAll, bool readAll,
+                                   InputDocument& input, const MessageSink& message) {
+    FileResult failed;
+    failed.status = ExitFailure;
+    if (open.again) {
+        if (::lseek(open.descriptor, open.start, SEEK_SET) != open.start) {
+            message("cannot read " + open.name + " again: " + std::string(std::strerror(errno)));
+            return failed;
+        }
+        if (format == Compression::None) {
+            return std::nullopt;  // parsed from the file itself
+        }
+        // Compressed: its content, read whole.
+        ReaderSource again(open.descriptor, open.name);
+        input.preread = true;
+        if (!ReadRest(again, input.text, message)) {
+            return failed;
+        }
+        return std::nullopt;
+    }
+    if (!consumedAll) {
+        message("cannot redact " + open.name + " as a whole document: the records read so far " +
+                "cannot be read a second time (use --whole); nothing written");
+        return failed;
+    }
+    input.text = std::move(consumed);
+    if (!readAll && !ReadRest(source, input.text, message)) {
+        return failed;
+    }
+    input.preread = true;
+    return std::nullopt;
+}
+
+void PrintRecordTimings(const RecordRun& run, const MessageSink& message) {
+    const RecordRun::Steps& steps = run.seconds;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "timings: %llu batches; read %.3f s, scan %.3f s, write %.3f s, "
+                  "waiting for or helping the workers %.3f s; on the workers: parse "
+                  "%.3f s, select "
+                  "and redact %.3f s, splice %.3f s",
+                  static_cast<unsigned long long>(run.batches), steps.read, steps.scan, steps.write,
+                  steps.wait, steps.parse, steps.redact, steps.splice);
+    message(line);
+}
+
+// The end of a run that wrote every record.
+FileResult Written(const RecordRun& run, bool matched, bool written, const std::string& error,
+                   const Options& options, const RedactionPlan& plan, Sha256* digest,
+                   const MessageSink& message) {
+    FileResult result;
+    result.status = ExitFailure;
+    result.bytes = run.bytes;
+    result.outcomes = run.outcomes;
+    if (!matched) {
+        AllMatched(run.outcomes, message);
+        result.status = ExitNothingMatched;
+        return result;
+    }
+    if (!written) {
+        message(error);
+        return result;
+    }
+    PrintOutcomes(run.outcomes, options, plan, message);
+    result.route = "records";
+    if (digest != nullptr) {
+        result.outputBytes = digest->Bytes();
+        result.outputDigest = digest->HexDigest();
+    }
+    if (options.timings) {
+        PrintRecordTimings(run, message);
+    }
+    NoteLayoutUnused(options, message);
+    result.status = ExitOk;
+    result.redacted = Redacted(run.outcomes);
+    return result;
+}
+
+// The record route did not apply: --records makes that a usage error.
+std::optional<FileResult> NotByRecords(const std::string& name, const std::string& reason,
+                                       const Options& options, const MessageSink& message) {
+    if (options.records) {
+        message("cannot redact " + name + " record by record (--records): " +
+                (reason.empty() ? std::string("it is not a document element with records")
+                                : reason) +
+                "; nothing written");
+        FileResult result;
+        result.status = ExitUsage;
+        return result;
+    }
+    if (!reason.empty()) {
+        message("note: " + name + " is redacted as a whole document: " + reason);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
+                                          const RedactionPlan& plan, const MessageSink& message,
+                                          std::streambuf* standardOutput, InputDocument& input,
+                                          Compression& format, std::string& wholeReason) {
+    OpenInput open;
+    if (!Open(task, open)) {
+        return std::nullopt;  // the whole-document route says what is wrong
+    }
+    const OwnedDescriptor owned(open.descriptor);
+    ReaderSource source(open.descriptor, open.name);
+    format = source.Format();
+    FileResult failed;
+    failed.status = ExitFailure;
+    RecordStart start;
+    std::string error;
+    if (!source.Error().empty() || !ReadRecordStart(source, plan.expressions, start, error)) {
+        message(!source.Error().empty() ? source.Error() : error);
+        return failed;
+    }
+    // The route is chosen here, before any output exists.
+    if (!start.applies) {
+        wholeReason = start.reason;
+        const std::uint64_t bytes = start.head.size();
+        std::optional<FileResult> done = NotByRecords(open.name, start.reason, options, message);
+        if (!done) {
+            const bool readAll = start.end;
+            done = HandOver(open, source, format, std::move(start.head), true, readAll, input,
+                            message);
+        }
+        if (done) {
+            done->bytes = bytes;
+        }
+        return done;
+    }
+    RecordSettings settings;
+    settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
+    settings.redaction.plans = plan.plans;
+    std::optional<ProgressLine> progress;
+    if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
+        const off_t size = open.info.st_size - std::max<off_t>(open.start, 0);
+        progress.emplace(open.name, open.regular ? static_cast<std::uint64_t>(size) : 0);
+        settings.progress = [&progress](std::uint64_t done) { progress->Update(done); };
+    }
+    RecordRun run;
+    bool matched = true;
+    bool ran = false;
+    const ContentWriter write = [&](std::ostream& out) {
+        ran = true;
+        run = RedactRecords(source, std::move(start), open.name, plan.expressions, settings, out);
+        if (run.end == RecordEnd::Done && options.requireMatch) {
+            for (const ExpressionOutcome& outcome : run.outcomes) {
+                matched = matched && outcome.selected > 0;
+            }
+        }
+        if (run.end != RecordEnd::Done || !matched) {
+            out.setstate(std::ios::badbit);  // nothing of it may be kept
+        }
+    };
+    std::optional<Sha256> digest;
+    if (task.digests) {
+        digest.emplace();
+    }
+    const bool written = Deliver(task, write, OutputCompression(task, options, format),
+                                 digest ? &*digest : nullptr, standardOutput, true, error);
+    progress.reset();
+    failed.bytes = run.bytes;
+    failed.outcomes = run.outcomes;
+    if (!ran) {
+        message(error);  // the output could not even be started
+        return failed;
+    }
+    switch (run.end) {
+        case RecordEnd::Done:
+            return Written(run, matched, written, error, options, plan, digest ? &*digest : nullptr,
+                           message);
+        case RecordEnd::Failed:
+            message(run.message);
+            return failed;
+        case RecordEnd::Usage:
+            message(run.message);
+            failed.status = ExitUsage;
+            return failed;
+        case RecordEnd::Whole:
+            break;
+    }
+    // Found only as the batches ran: an item outside the records.
+    wholeReason = run.reason;
+    std::optional<FileResult> done = NotByRecords(open.name, run.reason, options, message);
+    if (!done) {
+        done = HandOver(open, source, format, std::move(run.consumed), run.consumedAll,
+                        run.readAll, input, message);
+    }
+    if (done) {
+        done->bytes = failed.bytes;
+        done->outcomes = failed.outcomes;
+    }
+    return done;
+}
+
+}  // namespace qiv::redact

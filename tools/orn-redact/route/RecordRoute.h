@@ -1,0 +1,27 @@
+#pragma once
+
+#include <optional>
+#include <streambuf>
+#include <string>
+
+#include "Compression.h"
+#include "DocumentInput.h"
+#include "FileResult.h"
+#include "Options.h"
+#include "Plan.h"
+
+namespace qiv::redact {
+
+/// Opens the input once and reads its prolog; when the record route applies
+/// to it and the expressions, redacts the document record by record and
+/// writes it. Otherwise, before any output exists, hands the input over to
+/// the whole-document route: nothing is returned, with format the input's
+/// compression, wholeReason why (empty: nothing to tell), and input.text the
+/// whole input when it was taken from a source that cannot be read again
+/// (input.preread set). A result is returned when the document is done with.
+std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
+                                          const RedactionPlan& plan, const MessageSink& message,
+                                          std::streambuf* standardOutput, InputDocument& input,
+                                          Compression& format, std::string& wholeReason);
+
+}  // namespace qiv::redact
