@@ -6,7 +6,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ clang make pkg-config
+  cmake g++ clang make pkg-config ccache
   libpugixml-dev libgtest-dev libgmock-dev libbenchmark-dev
   zlib1g-dev libbz2-dev liblzma-dev libzstd-dev bzip2 xz-utils zstd
   libyaml-dev libssl-dev

@@ -10,17 +10,14 @@ start=$(date +%s)
 
 ./scripts/install-deps.sh file >/dev/null
 
+# The release build (library and tools; /usr as prefix gives the multiarch
+# library folder, `--prefix` below redirects the test install).
+source scripts/ci/release-build.sh
+build=$release_build
+
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
-build=build/package
-
-# Library and tools only; /usr as prefix gives the multiarch library folder,
-# `--prefix` below redirects the test install.
-rm -rf "$build"
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DORN_WERROR=ON -DORN_BUILD_TESTS=OFF -DORN_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 echo "==> Installed files:"
 (cd "$prefix" && find . -type f -o -type l | sort)

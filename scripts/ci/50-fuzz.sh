@@ -5,6 +5,7 @@
 # that caused it is left in build/fuzz/findings.
 #   FUZZ_SECONDS  seconds per target (default 60)
 #   FUZZ_TARGETS  the targets to run (default: all)
+#   FUZZ_JOBS     targets run at once (default: the number of processors)
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
@@ -30,18 +31,47 @@ findings=build/fuzz/findings
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -p "$findings"
-status=0
-for target in ${FUZZ_TARGETS:-load xpath edit splice redact records}; do
+
+fuzz() {  # TARGET: runs it; its log and exit status go to $work/TARGET.{log,status}
+  local target=$1 result=0
   mkdir -p "$work/$target"
+  build/fuzz/fuzz/orn_fuzz_$target "$work/$target" "fuzz/corpus/$target" \
+    -dict=fuzz/xml.dict -max_total_time="$seconds" -max_len="${maxLen[$target]}" \
+    -timeout="${timeout[$target]}" -rss_limit_mb=2048 -print_final_stats=1 \
+    -artifact_prefix="$findings/$target-" >"$work/$target.log" 2>&1 || result=$?
+  echo "$result" >"$work/$target.status"
+}
+
+# A fuzzer runs on one thread: by default as many run at once as there are
+# processors, each for the full time. Their results are reported in target
+# order once all have finished.
+# shellcheck disable=SC2206
+targets=(${FUZZ_TARGETS:-load xpath edit splice redact records})
+parallel=${FUZZ_JOBS:-$(nproc)}
+for target in "${targets[@]}"; do
+  [ -n "${maxLen[$target]:-}" ] || { echo "FAILED: there is no fuzz target $target"; exit 1; }
+done
+running=0
+for target in "${targets[@]}"; do
+  if [ "$running" -ge "$parallel" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
   echo "==> fuzzing $target for ${seconds}s"
-  if ! build/fuzz/fuzz/orn_fuzz_$target "$work/$target" "fuzz/corpus/$target" \
-      -dict=fuzz/xml.dict -max_total_time="$seconds" -max_len="${maxLen[$target]}" \
-      -timeout="${timeout[$target]}" -rss_limit_mb=2048 -print_final_stats=1 \
-      -artifact_prefix="$findings/$target-" >"$work/$target.log" 2>&1; then
+  fuzz "$target" &
+  running=$((running + 1))
+done
+wait
+
+status=0
+for target in "${targets[@]}"; do
+  result=$(cat "$work/$target.status" 2>/dev/null || echo "no status")
+  if [ "$result" != 0 ]; then
     echo "FAILED: fuzz target $target found a problem:"
     tail -n 60 "$work/$target.log"
     status=1
   else
+    echo "==> $target"
     grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$work/$target.log" || true
     grep -E 'cov: ' "$work/$target.log" | tail -n 1 || true
   fi

@@ -1,16 +1,15 @@
 #!/usr/bin/env bash
-# Builds the benchmarks in Release mode and runs each of them briefly on a
-# small generated document, then the end-to-end redaction comparison on one
-# small file, to show that both still build and run. No figures are checked.
+# Runs each benchmark of the optimised release build (scripts/ci/release-build.sh,
+# which builds them) briefly on a small generated document, then the
+# end-to-end redaction comparison on one small file, to show that both still
+# build and run. No figures are checked.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
 ./scripts/install-deps.sh libbenchmark-dev time xmlstarlet python3 >/dev/null
 
-build_dir=$PWD/build/bench-smoke
-cmake -S . -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON \
-  -DORN_BUILD_TESTS=OFF -DORN_WERROR=ON >/dev/null
-cmake --build "$build_dir" -j "$(nproc)"
+source scripts/ci/release-build.sh
+build_dir=$PWD/$release_build
 
 echo "==> Benchmarks, each for a moment on a 0.1 MB document"
 timeout 600 "$build_dir/bench/orn_DataParser_bench" --doc_mb=0.1 \

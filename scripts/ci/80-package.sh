@@ -11,15 +11,9 @@ start=$(date +%s)
 
 ./scripts/install-deps.sh lintian man-db file dpkg-dev >/dev/null
 
-build=build/deb
-export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-cxxflags="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
-ldflags=$(dpkg-buildflags --get LDFLAGS)
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
-  -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
-  -DCMAKE_SHARED_LINKER_FLAGS="$ldflags" \
-  -DORN_WERROR=ON -DORN_BUILD_TESTS=OFF -DORN_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)"
+# The release build has Debian's build flags (scripts/ci/release-build.sh).
+source scripts/ci/release-build.sh
+build=$release_build
 rm -rf "$build/packages"
 # cpack's log is shown only when it fails: it warns, as expected, that the
 # stand-in maintainer scripts named in cmake/DebianPackages.cmake are missing.

@@ -25,16 +25,14 @@ esac
 
 ./scripts/install-deps.sh abigail-tools >/dev/null
 
-# The libraries alone, with debug information: abidw and abidiff read the
-# types from it. Every type that an exported function or variable reaches
-# counts, pugixml's and the standard library's included: the public classes
-# hold and derive from pugixml types, so a change there changes their layout
-# too. Source locations are left out of the baseline, so that it does not
-# change with every edit of a line.
-build=build/abi
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORN_BUILD_TESTS=OFF \
-  -DORN_BUILD_TOOLS=OFF -DORN_BUILD_EXAMPLES=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target orn_DataParser orn_Logger
+# The libraries of the release build, which has debug information: abidw and
+# abidiff read the types from it. Every type that an exported function or
+# variable reaches counts, pugixml's and the standard library's included: the
+# public classes hold and derive from pugixml types, so a change there changes
+# their layout too. Source locations are left out of the baseline, so that it
+# does not change with every edit of a line.
+source scripts/ci/release-build.sh
+build=$release_build
 
 status=0
 for library in "$build/common/lib/DataParser/liborn_DataParser.so" \

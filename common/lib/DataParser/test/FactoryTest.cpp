@@ -25,12 +25,7 @@ TEST(Factory, EveryNameYieldsADistinctXmlParser) {
     // Without the default entry an unknown name is an error.
     const auto saved = registry;
     registry.erase("DefaultIF");
-    try {
-        InterfaceFactory::Create<DataParserIF>("nothing");
-        ADD_FAILURE() << "expected std::out_of_range";
-    } catch (const std::out_of_range& error) {
-        EXPECT_STREQ(error.what(), "_Map_base::at");
-    }
+    EXPECT_THROW(InterfaceFactory::Create<DataParserIF>("nothing"), std::out_of_range);
     registry = saved;
 }
 
