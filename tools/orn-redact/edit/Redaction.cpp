@@ -183,8 +183,6 @@ bool Written(const pugi::xml_node& text, const WrittenTexts& written) {
            (!written.Empty() && written.Has(text.internal_object()));
 }
 
-
-
 // For each of elements, whether a text or CDATA node below it reads other
 // than "redacted". Elements nest (//a on nested a's), so each is not walked
 // on its own: a walk records every listed element it passes, and a listed
@@ -273,11 +271,11 @@ bool SetValue(const Item& item, const ValueWriter& writer) {
     if (writer.splicer != nullptr) {
         // What was set reads "redacted"; what could not be set is read back.
         if (writer.action != nullptr) {
-            writer.splicer->SettleRewritten();
+            writer.splicer->TakeRewrittenValues();
         } else if (set) {
-            writer.splicer->SettleRedacted();
+            writer.splicer->TakeRedactedValues();
         } else {
-            writer.splicer->Settle();
+            writer.splicer->TakeValues();
         }
     }
     return set;

@@ -61,14 +61,14 @@ public:
     void NoteAttribute(const pugi::xml_attribute& attribute, const pugi::xml_node& element);
     /// Right after the noted items were changed: takes their values while they
     /// are at hand (Capture() would otherwise read them all again).
-    void Settle();
-    /// As Settle(), after a rule wrote values of its own: from then on an
+    void TakeValues();
+    /// As TakeValues(), after a rule wrote values of its own: from then on an
     /// item changed again is told by its later note (see Capture()), not by
     /// reading every value again.
-    void SettleRewritten();
-    /// As Settle(), where the caller knows that every noted item now reads
+    void TakeRewrittenValues();
+    /// As TakeValues(), where the caller knows that every noted item now reads
     /// "redacted".
-    void SettleRedacted();
+    void TakeRedactedValues();
     /// From now on, comments inside elements noted with NoteDeepElement are
     /// rewritten by their expressions (instead of all comments inside selected
     /// elements becoming "redacted" when deep is set).
@@ -149,6 +149,15 @@ private:
     std::uint32_t Intern(std::string_view text);
     bool NoteElement(const pugi::xml_node& element);
     bool ScanElements(std::vector<SourceEdit>& comments, std::string& problem);
+    // Parts of ScanElements: a comment's content [begin, end) inside the
+    // elements open; an end tag at lt whose '>' is at end; a start tag at lt
+    // whose '>' is at tagEnd.
+    void ScanComment(const std::vector<Open>& open, std::size_t begin, std::size_t end,
+                     std::vector<SourceEdit>& comments);
+    void ScanEndTag(std::vector<Open>& open, std::size_t depth, std::size_t lt, std::size_t end,
+                    std::size_t markupEnd);
+    void ScanStartTag(std::vector<Open>& open, std::size_t& depth, std::size_t& next,
+                      std::size_t lt, std::size_t tagEnd);
     const Element* FindElement(std::size_t name) const;
     std::string Escaped(std::uint32_t text, char context);
     // A value read from the document: "redacted" is shared, any other is kept
@@ -162,6 +171,18 @@ private:
         return std::string_view(valueBytes_).substr(begin, size);
     }
     bool AddEdit(const Note& note, std::vector<SourceEdit>& edits);
+    // AddEdit for each kind of note.
+    bool AddAttributeDrop(const Note& note, std::vector<SourceEdit>& edits);
+    bool AddAttributeEdit(const Note& note, std::vector<SourceEdit>& edits);
+    bool AddTextEdit(const Note& note, std::vector<SourceEdit>& edits);
+    bool AddCDataEdit(const Note& note, std::vector<SourceEdit>& edits);
+    bool AddElementEdit(const Note& note, std::vector<SourceEdit>& edits);
+    // Parts of Resolve: the parser's positions checked against the input; the
+    // edits put in order; one edit kept of those of one span, none inside a
+    // removed span.
+    bool CheckPlaces();
+    void OrderEdits(std::ptrdiff_t plain, std::vector<SourceEdit>& comments);
+    bool KeepFinalEdits();
     bool RewriteComment(const std::vector<Open>& open, std::string_view comment,
                         std::string& out) const;
     std::ptrdiff_t AttributeOffset(const char* text, const pugi::xml_node& element) const;
@@ -170,7 +191,7 @@ private:
     std::size_t bufferSize_;
     std::string_view source_;
     std::vector<Note> notes_;
-    std::size_t settled_ = 0;  // notes_ before this one have their values
+    std::size_t valuesTaken_ = 0;  // notes_ before this one have their values
     // Changed items without a source position, and whether each is an attribute.
     std::vector<std::pair<const void*, bool>> unplaced_;
     std::vector<Element> elements_;

@@ -342,7 +342,7 @@ TEST(Splice, WritesValuesEscapedForWhereTheyGo) {
             splicer.NoteText(item.node());
             item.node().set_value(c.value);
         }
-        splicer.Settle();
+        splicer.TakeValues();
         ASSERT_TRUE(splicer.Capture());
         ASSERT_TRUE(splicer.Resolve(source)) << splicer.Problem();
         std::ostringstream out;
