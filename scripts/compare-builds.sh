@@ -32,18 +32,25 @@
 #               --whole, --records, --reformat, and rules of several actions
 #   fuzz        every file of fuzz/corpus/* as a document, several expression
 #               sets, also on standard input (redirected and through a pipe)
-#   bench       a generated document (GENERATOR, or build/*/bench/orn-bench-gen)
-#               with the README's speed-section expression sets
-#   compressed  gzip, zstd, xz and bzip2 input and output of one document,
-#               multi-member input, truncated input, in place
+#   bench       a generated document (GENERATOR, else build/*/bench/orn-bench-gen
+#               or the bench folder of either binary's build) with the
+#               README's speed-section expression sets
+#   compressed  gzip, zstd, xz and bzip2 input and output of one document
+#               (2 MB generated, else the MIME database), multi-member,
+#               truncated and corrupt input, in place
 #   batch       several files at once with --output-dir, --files-from,
 #               --in-place and --jobs 2
 #
 # Environment: JOBS (runs at once, default 2), TIMEOUT (seconds per run,
 # default 120), GENERATOR (the bench document generator), BENCH_MB (size of
-# the generated document, default 5), COMPARE_GROUPS (space-separated subset of the
-# groups above), KEEP_WORK=1 (keep the working folder and print where it is),
+# the generated document, default 5), COMPARE_GROUPS (space-separated subset of
+# the groups above), KEEP_WORK=1 (keep the working folder, with both sides'
+# outputs of every run, and name the folder of each run that differs),
 # SHOW_LINES (lines of each diff shown, default 20).
+# Each difference is printed with the run's setup and command line, where $ORN
+# stands for the binary under test and $IN for the folder of shared inputs,
+# then what differs (diffs cut to SHOW_LINES lines). The last line is
+# "compare-builds: N runs, M differ".
 # Exit status: 0 no run differs, 1 some run differs, 2 usage error.
 set -uo pipefail
 
@@ -833,6 +840,7 @@ for ((id = 0; id < count; ++id)); do
     echo "DIFFERS: run $((id + 1)) ($g):"
     [ -n "${run_setup[$id]}" ] && echo "  setup:   ${run_setup[$id]}"
     echo "  command: ${run_cmd[$id]}"
+    [ "${KEEP_WORK:-0}" = 1 ] && echo "  folder:  $dir (old.d, new.d; old.out, old.err, old.status, ...)"
     [ -s "$dir/report" ] && cat "$dir/report" || echo "    (no result: the run did not finish)"
   fi
 done
