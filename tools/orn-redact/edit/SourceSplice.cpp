@@ -353,14 +353,19 @@ bool SourceSplicer::Capture() {
     return true;
 }
 
-void SourceSplicer::Write(std::ostream& out) const {
-    std::size_t at = 0;
-    for (const SourceEdit& edit : edits_) {
-        out.write(source_.data() + at, static_cast<std::streamsize>(edit.begin - at));
+void ApplyEdits(std::string_view source, std::size_t begin, std::size_t end,
+                const std::vector<SourceEdit>& edits, std::ostream& out) {
+    std::size_t at = begin;
+    for (const SourceEdit& edit : edits) {
+        out.write(source.data() + at, static_cast<std::streamsize>(edit.begin - at));
         out.write(edit.replacement.data(), static_cast<std::streamsize>(edit.replacement.size()));
         at = edit.end;
     }
-    out.write(source_.data() + at, static_cast<std::streamsize>(source_.size() - at));
+    out.write(source.data() + at, static_cast<std::streamsize>(end - at));
+}
+
+void SourceSplicer::Write(std::ostream& out) const {
+    ApplyEdits(source_, 0, source_.size(), edits_, out);
 }
 
 }  // namespace qiv::redact

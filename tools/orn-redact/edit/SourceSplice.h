@@ -24,6 +24,12 @@ struct SourceEdit {
     bool drop = false;  // removes an item: edits inside it are dropped with it
 };
 
+/// Writes source[begin, end) with the edits applied: the one loop that
+/// applies edits to bytes, for whole documents and record batches alike.
+/// The edits are ordered, do not overlap and lie within [begin, end).
+void ApplyEdits(std::string_view source, std::size_t begin, std::size_t end,
+                const std::vector<SourceEdit>& edits, std::ostream& out);
+
 /// Rewrites a comment inside an element that expression selected with its
 /// whole content: false when the comment stays as it is.
 using CommentRewriter =

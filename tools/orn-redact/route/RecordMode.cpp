@@ -124,18 +124,6 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
     }
 }
 
-// Writes the slot's content with its edits applied.
-void WriteSlot(const Slot& slot, std::ostream& out) {
-    std::size_t from = slot.prefix;
-    for (const SourceEdit& edit : slot.splicer->Edits()) {
-        out.write(slot.text.data() + from, static_cast<std::streamsize>(edit.begin - from));
-        out.write(edit.replacement.data(), static_cast<std::streamsize>(edit.replacement.size()));
-        from = edit.end;
-    }
-    out.write(slot.text.data() + from,
-              static_cast<std::streamsize>(slot.prefix + slot.content - from));
-}
-
 void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<ExpressionOutcome>& part) {
     for (std::size_t index = 0; index < total.size() && index < part.size(); ++index) {
         total[index].selected += part[index].selected;
@@ -224,270 +212,350 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
     return RedactRecords(source, std::move(start), sourceName, expressions, settings, out);
 }
 
-RecordRun RedactRecords(ByteSource& source, RecordStart start, const std::string& sourceName,
-                        const std::vector<std::string>& expressions, const RecordSettings& settings,
-                        std::ostream& out) {
-    RecordRun run;
-    const auto fail = [&run](std::string message) {
-        run.end = RecordEnd::Failed;
-        run.message = std::move(message);
-        return run;
-    };
-    const std::string& head = start.head;
-    const std::string& name = start.name;
-    const std::size_t prologEnd = start.prologEnd;
-    bool end = start.end;
-    run.bytes = head.size();
-    run.seconds.read = start.readSeconds;
-    const std::string_view prefix = std::string_view(head).substr(0, prologEnd);
-    std::size_t extraAt = 0;
+namespace {
 
-    // The records, in batches on the shared workers.
-    WorkerPool& pool = WorkerPool::Shared();
-    const std::size_t slotCount = settings.batchesInFlight != 0
-                                      ? settings.batchesInFlight
-                                      : static_cast<std::size_t>(pool.Threads()) + 3;
+// One record-mode run: the reading thread cuts batches into the slots, the
+// workers redact them, and the reading thread writes them back in order.
+class RecordRunner {
+public:
+    RecordRunner(ByteSource& source, RecordStart& start, const std::string& sourceName,
+                 const std::vector<std::string>& expressions, const RecordSettings& settings,
+                 std::ostream& out)
+        : source_(source),
+          start_(start),
+          sourceName_(sourceName),
+          expressions_(expressions),
+          settings_(settings),
+          out_(out),
+          pool_(WorkerPool::Shared()),
+          prefix_(std::string_view(start.head).substr(0, start.prologEnd)),
+          end_(start.end),
+          offset_(start.prologEnd) {}
+    RecordRunner(const RecordRunner&) = delete;
+    RecordRunner& operator=(const RecordRunner&) = delete;
+    ~RecordRunner() {
+        Stop();
+        kept = std::move(slots_);
+    }
+
+    RecordRun Run();
+
+private:
+    void TakeSlots();
+    bool Fill(Slot& slot);
+    void Dispatch(Slot& slot);
+    bool Collect();
+    bool Failed(const Slot& slot);
+    bool ReadEpilog();
+    bool CheckEpilog();
+    RecordRun Fail(std::string message) {
+        run_.end = RecordEnd::Failed;
+        run_.message = std::move(message);
+        return run_;
+    }
+    // Where the batch being written starts: the workers count each batch's
+    // end, the prolog is counted only when a message needs it.
+    TextPosition Start() const { return Advance(PositionOf(prefix_, prefix_.size()), position_); }
+    // Ends the run early: every batch still with the workers is waited for,
+    // as they use the slots.
+    void Stop() {
+        for (Slot* slot : busy_) {
+            pool_.HelpUntil([slot]() { return slot->done.load(); });
+        }
+        busy_.clear();
+    }
+
     // The slots, their buffers and parsers are kept for the next document
     // this thread redacts: a batch of many files then takes no fresh pages
     // for each one.
-    thread_local std::vector<std::unique_ptr<Slot>> kept;
-    std::vector<std::unique_ptr<Slot>> slots = std::move(kept);
-    struct KeepSlots {
-        std::vector<std::unique_ptr<Slot>>& slots;
-        ~KeepSlots() { kept = std::move(slots); }
-    } keepSlots{slots};
-    slots.resize(std::max(slots.size(), slotCount));
-    std::vector<Slot*> idle;
+    static thread_local std::vector<std::unique_ptr<Slot>> kept;
+
+    ByteSource& source_;
+    RecordStart& start_;
+    const std::string& sourceName_;
+    const std::vector<std::string>& expressions_;
+    const RecordSettings& settings_;
+    std::ostream& out_;
+    WorkerPool& pool_;
+    RecordRun run_;
+    RedactionSettings redaction_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::vector<Slot*> idle_;
+    std::deque<Slot*> busy_;
+    std::string_view prefix_;  // the prolog and the document element's start tag
+    std::string carry_;        // read, not yet in a batch
+    std::string epilog_;       // the document element's end tag and what follows
+    bool end_;                 // the source is read to its end
+    bool cut_ = false;         // no more batches to cut
+    bool closed_ = false;      // the document element's end tag was found
+    std::uint64_t offset_;     // of the next batch's content in the input
+    TextPosition position_;    // where the next batch starts, from the content's start
+};
+
+thread_local std::vector<std::unique_ptr<Slot>> RecordRunner::kept;
+
+void RecordRunner::TakeSlots() {
+    const std::size_t slotCount = settings_.batchesInFlight != 0
+                                      ? settings_.batchesInFlight
+                                      : static_cast<std::size_t>(pool_.Threads()) + 3;
+    slots_ = std::move(kept);
+    slots_.resize(std::max(slots_.size(), slotCount));
     for (std::size_t index = 0; index < slotCount; ++index) {
-        if (!slots[index]) {
-            slots[index] = std::make_unique<Slot>();
+        if (!slots_[index]) {
+            slots_[index] = std::make_unique<Slot>();
         }
-        idle.push_back(slots[index].get());
+        idle_.push_back(slots_[index].get());
     }
-    std::deque<Slot*> busy;
-    RedactionSettings redaction = settings.redaction;
-    redaction.threads = 1;
-    redaction.recordsOnly = true;
-    run.outcomes.resize(expressions.size());
-    for (std::size_t index = 0; index < expressions.size(); ++index) {
-        run.outcomes[index].expression = expressions[index];
+}
+
+// Cuts the next batch into slot: whole records from the carry and the
+// source, up to the first record end at least batchBytes in. False when the
+// source fails.
+bool RecordRunner::Fill(Slot& slot) {
+    slot.text.assign(prefix_);
+    slot.text += carry_;
+    slot.prefix = prefix_.size();
+    bool wrapped = true;
+    std::size_t at = slot.prefix;
+    std::size_t depth = 0;
+    for (;;) {
+        Clock::time_point scanStart = Clock::now();
+        const Scan scan = ScanContent(slot.text, at, depth, slot.prefix + settings_.batchBytes,
+                                      start_.name, end_);
+        Lap(scanStart, run_.seconds.scan);
+        if (scan == Scan::Cut) {
+            carry_.assign(slot.text, at, none);
+            slot.text.resize(at);
+            break;
+        }
+        if (scan == Scan::End || scan == Scan::BadEnd) {
+            epilog_.assign(slot.text, at, none);
+            slot.text.resize(at);
+            closed_ = scan == Scan::End;
+            wrapped = closed_;
+            cut_ = true;
+            break;
+        }
+        if (end_) {
+            wrapped = false;  // cut off: the parser says where
+            cut_ = true;
+            break;
+        }
+        const std::size_t before = slot.text.size();
+        if (!ReadMore(source_, slot.text, end_, run_.seconds.read)) {
+            return false;
+        }
+        run_.bytes += slot.text.size() - before;
     }
-
-    const std::string endTag = "</" + name + ">";
-    std::string carry = head.substr(prologEnd);
-    std::string epilog;
-    bool cut = false;     // no more batches to cut
-    bool closed = false;  // the document element's end tag was found
-    std::uint64_t offset = prologEnd;
-    // Where the batch being written ends, counted from the content's start
-    // by the workers; the prolog is counted only when a message needs it.
-    TextPosition position;
-    const auto Start = [&prefix, &position]() {
-        return Advance(PositionOf(prefix, prefix.size()), position);
-    };
-    out.write(prefix.data(), static_cast<std::streamsize>(prefix.size()));
-
-    // Ends the run early: every batch still with the workers is waited for,
-    // as they use the slots.
-    const auto stop = [&]() {
-        for (Slot* slot : busy) {
-            pool.HelpUntil([slot]() { return slot->done.load(); });
-        }
-        busy.clear();
-    };
-    struct StopOnExit {
-        const decltype(stop)& atExit;
-        ~StopOnExit() { atExit(); }
-    } stopOnExit{stop};
-    while (!cut || !busy.empty()) {
-        if (!cut && !idle.empty()) {
-            Slot& slot = *idle.back();
-            idle.pop_back();
-            slot.text.assign(prefix);
-            slot.text += carry;
-            slot.prefix = prefix.size();
-            bool wrapped = true;
-            std::size_t at = slot.prefix;
-            std::size_t depth = 0;
-            for (;;) {
-                Clock::time_point scanStart = Clock::now();
-                const Scan scan =
-                    ScanContent(slot.text, at, depth, slot.prefix + settings.batchBytes, name, end);
-                Lap(scanStart, run.seconds.scan);
-                if (scan == Scan::Cut) {
-                    carry.assign(slot.text, at, none);
-                    slot.text.resize(at);
-                    break;
-                }
-                if (scan == Scan::End || scan == Scan::BadEnd) {
-                    epilog.assign(slot.text, at, none);
-                    slot.text.resize(at);
-                    closed = scan == Scan::End;
-                    wrapped = closed;
-                    cut = true;
-                    break;
-                }
-                if (end) {
-                    wrapped = false;  // cut off: the parser says where
-                    cut = true;
-                    break;
-                }
-                const std::size_t before = slot.text.size();
-                if (!ReadMore(source, slot.text, end, run.seconds.read)) {
-                    stop();
-                    idle.push_back(&slot);
-                    return fail(source.Error());
-                }
-                run.bytes += slot.text.size() - before;
-            }
-            slot.content = slot.text.size() - slot.prefix;
-            slot.offset = offset;
-            offset += slot.content;
-            if (wrapped) {
-                slot.text += endTag;
-            }
-            busy.push_back(&slot);
-            if (cut && busy.size() == 1) {
-                // The last batch, and nothing else in flight: handing it to
-                // a worker would only make this thread wait for it (and
-                // waking a sleeping worker costs more than a small batch).
-                RedactSlot(slot, expressions, redaction);
-                slot.done = true;
-                continue;
-            }
-            slot.done = false;
-            pool.Submit(
-                [&slot, &expressions, &redaction, &pool]() {
-                    RedactSlot(slot, expressions, redaction);
-                    slot.done = true;
-                    pool.Notify();
-                },
-                true);
-            continue;
-        }
-
-        Slot& slot = *busy.front();
-        Clock::time_point waitStart = Clock::now();
-        pool.HelpUntil([&slot]() { return slot.done.load(); });
-        Lap(waitStart, run.seconds.wait);
-        busy.pop_front();
-        idle.push_back(&slot);
-        const std::string_view content = slot.Content();
-        switch (slot.result) {
-            case Slot::Result::Ok:
-                break;
-            case Slot::Result::Nul: {
-                stop();
-                const std::size_t at = slot.at - slot.prefix;
-                return fail(
-                    DescribeNul(sourceName, Advance(Start(), content, at), slot.offset + at));
-            }
-            case Slot::Result::Parse: {
-                stop();
-                TextPosition where;
-                std::uint64_t at = slot.at;
-                if (slot.at < slot.prefix) {
-                    where = PositionOf(prefix, slot.at);
-                } else {
-                    const std::size_t within = std::min(slot.at - slot.prefix, slot.content);
-                    where = Advance(Start(), content, within);
-                    at = slot.offset + within;
-                }
-                return fail(DescribeParseFailure(sourceName, slot.load, &where,
-                                                 static_cast<std::size_t>(at)));
-            }
-            case Slot::Result::Outside:
-            case Slot::Result::Splice:
-                stop();
-                run.end = RecordEnd::Whole;
-                run.reason = slot.error;
-                return run;
-            case Slot::Result::Usage:
-                stop();
-                run.end = RecordEnd::Usage;
-                run.message = slot.error + "; nothing written";
-                return run;
-            case Slot::Result::Failed:
-                stop();
-                return fail(slot.error + "; nothing written");
-        }
-        WriteSlot(slot, out);
-        Lap(waitStart, run.seconds.write);
-        run.seconds.parse += slot.parse;
-        run.seconds.redact += slot.redact;
-        run.seconds.splice += slot.splice;
-        slot.splicer.reset();
-        Accumulate(run.outcomes, slot.outcomes);
-        position = Advance(position, slot.end);
-        ++run.batches;
-        if (settings.progress) {
-            settings.progress(source.SourceBytes());
-        }
+    slot.content = slot.text.size() - slot.prefix;
+    slot.offset = offset_;
+    offset_ += slot.content;
+    if (wrapped) {
+        slot.text += "</" + start_.name + ">";
     }
+    return true;
+}
 
-    if (!closed) {
+void RecordRunner::Dispatch(Slot& slot) {
+    busy_.push_back(&slot);
+    if (cut_ && busy_.size() == 1) {
+        // The last batch, and nothing else in flight: handing it to a worker
+        // would only make this thread wait for it (and waking a sleeping
+        // worker costs more than a small batch).
+        RedactSlot(slot, expressions_, redaction_);
+        slot.done = true;
+        return;
+    }
+    slot.done = false;
+    pool_.Submit(
+        [&slot, this]() {
+            RedactSlot(slot, expressions_, redaction_);
+            slot.done = true;
+            pool_.Notify();
+        },
+        true);
+}
+
+// The run ends at a batch that could not be redacted: says why in run_.
+bool RecordRunner::Failed(const Slot& slot) {
+    Stop();
+    const std::string_view content = slot.Content();
+    switch (slot.result) {
+        case Slot::Result::Ok:
+            return false;
+        case Slot::Result::Nul: {
+            const std::size_t at = slot.at - slot.prefix;
+            Fail(DescribeNul(sourceName_, Advance(Start(), content, at), slot.offset + at));
+            break;
+        }
+        case Slot::Result::Parse: {
+            TextPosition where;
+            std::uint64_t at = slot.at;
+            if (slot.at < slot.prefix) {
+                where = PositionOf(prefix_, slot.at);
+            } else {
+                const std::size_t within = std::min(slot.at - slot.prefix, slot.content);
+                where = Advance(Start(), content, within);
+                at = slot.offset + within;
+            }
+            Fail(DescribeParseFailure(sourceName_, slot.load, &where,
+                                      static_cast<std::size_t>(at)));
+            break;
+        }
+        case Slot::Result::Outside:
+        case Slot::Result::Splice:
+            run_.end = RecordEnd::Whole;
+            run_.reason = slot.error;
+            break;
+        case Slot::Result::Usage:
+            run_.end = RecordEnd::Usage;
+            run_.message = slot.error + "; nothing written";
+            break;
+        case Slot::Result::Failed:
+            Fail(slot.error + "; nothing written");
+            break;
+    }
+    return true;
+}
+
+// Waits for the oldest batch and writes it. False when the run ends there.
+bool RecordRunner::Collect() {
+    Slot& slot = *busy_.front();
+    Clock::time_point waitStart = Clock::now();
+    pool_.HelpUntil([&slot]() { return slot.done.load(); });
+    Lap(waitStart, run_.seconds.wait);
+    busy_.pop_front();
+    idle_.push_back(&slot);
+    if (slot.result != Slot::Result::Ok) {
+        Failed(slot);
+        return false;
+    }
+    ApplyEdits(slot.text, slot.prefix, slot.prefix + slot.content, slot.splicer->Edits(), out_);
+    Lap(waitStart, run_.seconds.write);
+    run_.seconds.parse += slot.parse;
+    run_.seconds.redact += slot.redact;
+    run_.seconds.splice += slot.splice;
+    slot.splicer.reset();
+    Accumulate(run_.outcomes, slot.outcomes);
+    position_ = Advance(position_, slot.end);
+    ++run_.batches;
+    if (settings_.progress) {
+        settings_.progress(source_.SourceBytes());
+    }
+    return true;
+}
+
+bool RecordRunner::ReadEpilog() {
+    if (!closed_) {
         // The parser took the last batch without the document element's end.
-        return fail("cannot parse " + sourceName +
-                    ": the document ends before the end tag of its document element" +
-                    At(Start(), offset) + "; nothing written");
+        Fail("cannot parse " + sourceName_ +
+             ": the document ends before the end tag of its document element" +
+             At(Start(), offset_) + "; nothing written");
+        return false;
     }
-    while (!end) {
-        const std::size_t before = epilog.size();
-        if (!ReadMore(source, epilog, end, run.seconds.read)) {
-            return fail(source.Error());
+    while (!end_) {
+        const std::size_t before = epilog_.size();
+        if (!ReadMore(source_, epilog_, end_, run_.seconds.read)) {
+            Fail(source_.Error());
+            return false;
         }
-        run.bytes += epilog.size() - before;
+        run_.bytes += epilog_.size() - before;
     }
-    if (const std::size_t nul = epilog.find('\0'); nul != none) {
-        return fail(DescribeNul(sourceName, Advance(Start(), epilog, nul), offset + nul));
+    if (const std::size_t nul = epilog_.find('\0'); nul != none) {
+        Fail(DescribeNul(sourceName_, Advance(Start(), epilog_, nul), offset_ + nul));
+        return false;
     }
-    // The document element's end tag and what follows it are parsed as well,
-    // after a start tag of the same name: the parser must take them as it
-    // would in the whole document (an unclosed comment, a malformed end tag).
-    const std::string opened = "<" + name + ">";
-    std::string tail = opened + epilog;
+    return true;
+}
+
+// The document element's end tag and what follows it are parsed as well,
+// after a start tag of the same name: the parser must take them as it would
+// in the whole document (an unclosed comment, a malformed end tag).
+bool RecordRunner::CheckEpilog() {
+    const std::string opened = "<" + start_.name + ">";
+    std::string tail = opened + epilog_;
+    const auto where = [&](std::size_t at) { return Advance(Start(), epilog_, at); };
     const std::unique_ptr<DataParserIF> parser = InterfaceFactory::Create<DataParserIF>("XML");
-    {
-        TextBuffer buffer(tail);
-        std::istream stream(&buffer);
-        const LoadResult loaded = parser->LoadStream(stream);
-        if (loaded.second != DataParserStatus::Ok) {
-            const std::size_t failed = FailureOffset(tail);
-            const std::size_t at =
-                std::min(failed > opened.size() ? failed - opened.size() : 0, epilog.size());
-            const TextPosition where = Advance(Start(), epilog, at);
-            return fail(DescribeParseFailure(sourceName, loaded, &where,
-                                             static_cast<std::size_t>(offset + at)));
-        }
+    TextBuffer buffer(tail);
+    std::istream stream(&buffer);
+    const LoadResult loaded = parser->LoadStream(stream);
+    if (loaded.second != DataParserStatus::Ok) {
+        const std::size_t failed = FailureOffset(tail);
+        const std::size_t at =
+            std::min(failed > opened.size() ? failed - opened.size() : 0, epilog_.size());
+        const TextPosition position = where(at);
+        Fail(DescribeParseFailure(sourceName_, loaded, &position,
+                                  static_cast<std::size_t>(offset_ + at)));
+        return false;
     }
+    std::size_t extraAt = 0;
     const std::string extra = TopLevelExtra(tail, extraAt);
     if (!extra.empty()) {
         const std::size_t at = extraAt - opened.size();
-        return fail(DescribeMisplaced(sourceName, extra,
-                                      At(Advance(Start(), epilog, at), offset + at)));
+        Fail(DescribeMisplaced(sourceName_, extra, At(where(at), offset_ + at)));
+        return false;
     }
-    {
-        // A second element of the document element's own name looks like its
-        // end from the back: the parse shows it.
-        const pugi::xml_node document = DocumentNode(*parser);
-        std::size_t elements = 0;
-        for (pugi::xml_node top = document.first_child(); top; top = top.next_sibling()) {
-            if (top.type() == pugi::node_element && ++elements == 2) {
-                const auto name = static_cast<std::size_t>(std::max<std::ptrdiff_t>(
-                    top.offset_debug(), static_cast<std::ptrdiff_t>(opened.size())));
-                const std::size_t at = std::min(name - opened.size(), epilog.size());
-                return fail(DescribeMisplaced(sourceName,
-                                              "a second element after the document element",
-                                              At(Advance(Start(), epilog, at), offset + at)));
-            }
+    // A second element of the document element's own name looks like its
+    // end from the back: the parse shows it.
+    std::size_t elements = 0;
+    for (pugi::xml_node top = DocumentNode(*parser).first_child(); top; top = top.next_sibling()) {
+        if (top.type() == pugi::node_element && ++elements == 2) {
+            const auto name = static_cast<std::size_t>(std::max<std::ptrdiff_t>(
+                top.offset_debug(), static_cast<std::ptrdiff_t>(opened.size())));
+            const std::size_t at = std::min(name - opened.size(), epilog_.size());
+            Fail(DescribeMisplaced(sourceName_, "a second element after the document element",
+                                   At(where(at), offset_ + at)));
+            return false;
         }
     }
-    out.write(epilog.data(), static_cast<std::streamsize>(epilog.size()));
-    if (settings.progress) {
-        settings.progress(source.SourceBytes());
+    return true;
+}
+
+RecordRun RecordRunner::Run() {
+    run_.bytes = start_.head.size();
+    run_.seconds.read = start_.readSeconds;
+    TakeSlots();
+    redaction_ = settings_.redaction;
+    redaction_.threads = 1;
+    redaction_.recordsOnly = true;
+    run_.outcomes.resize(expressions_.size());
+    for (std::size_t index = 0; index < expressions_.size(); ++index) {
+        run_.outcomes[index].expression = expressions_[index];
     }
-    run.end = RecordEnd::Done;
-    return run;
+    carry_ = start_.head.substr(start_.prologEnd);
+    out_.write(prefix_.data(), static_cast<std::streamsize>(prefix_.size()));
+    while (!cut_ || !busy_.empty()) {
+        if (!cut_ && !idle_.empty()) {
+            Slot& slot = *idle_.back();
+            idle_.pop_back();
+            if (!Fill(slot)) {
+                Stop();
+                idle_.push_back(&slot);
+                return Fail(source_.Error());
+            }
+            Dispatch(slot);
+        } else if (!Collect()) {
+            return run_;
+        }
+    }
+    if (!ReadEpilog() || !CheckEpilog()) {
+        return run_;
+    }
+    out_.write(epilog_.data(), static_cast<std::streamsize>(epilog_.size()));
+    if (settings_.progress) {
+        settings_.progress(source_.SourceBytes());
+    }
+    run_.end = RecordEnd::Done;
+    return run_;
+}
+
+}  // namespace
+
+RecordRun RedactRecords(ByteSource& source, RecordStart start, const std::string& sourceName,
+                        const std::vector<std::string>& expressions, const RecordSettings& settings,
+                        std::ostream& out) {
+    RecordRunner runner(source, start, sourceName, expressions, settings, out);
+    return runner.Run();
 }
 
 }  // namespace qiv::redact

@@ -150,42 +150,42 @@ std::optional<FileResult> NotByRecords(const std::string& name, const std::strin
     return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
-                                          const RedactionPlan& plan, const MessageSink& message,
-                                          std::streambuf* standardOutput, InputDocument& input,
-                                          Compression& format, std::string& wholeReason) {
-    OpenInput open;
-    if (!Open(task, open)) {
-        return std::nullopt;  // the whole-document route says what is wrong
-    }
-    const OwnedDescriptor owned(open.descriptor);
-    ReaderSource source(open.descriptor, open.name);
-    format = source.Format();
+// A run that stopped before every record was written.
+std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSource& source,
+                                Compression format, const Options& options,
+                                const MessageSink& message, InputDocument& input,
+                                std::string& wholeReason) {
     FileResult failed;
     failed.status = ExitFailure;
-    RecordStart start;
-    std::string error;
-    if (!source.Error().empty() || !ReadRecordStart(source, plan.expressions, start, error)) {
-        message(!source.Error().empty() ? source.Error() : error);
+    failed.bytes = run.bytes;
+    failed.outcomes = run.outcomes;
+    if (run.end == RecordEnd::Failed || run.end == RecordEnd::Usage) {
+        message(run.message);
+        failed.status = run.end == RecordEnd::Usage ? ExitUsage : ExitFailure;
         return failed;
     }
-    // The route is chosen here, before any output exists.
-    if (!start.applies) {
-        wholeReason = start.reason;
-        const std::uint64_t bytes = start.head.size();
-        std::optional<FileResult> done = NotByRecords(open.name, start.reason, options, message);
-        if (!done) {
-            const bool readAll = start.end;
-            done = HandOver(open, source, format, std::move(start.head), true, readAll, input,
-                            message);
-        }
-        if (done) {
-            done->bytes = bytes;
-        }
-        return done;
+    // Found only as the batches ran: an item outside the records.
+    wholeReason = run.reason;
+    std::optional<FileResult> done = NotByRecords(open.name, run.reason, options, message);
+    if (!done) {
+        done = HandOver(open, source, format, std::move(run.consumed), run.consumedAll,
+                        run.readAll, input, message);
     }
+    if (done) {
+        done->bytes = failed.bytes;
+        done->outcomes = failed.outcomes;
+    }
+    return done;
+}
+
+// The record route runs: the records are written through the output chain
+// as they are redacted.
+std::optional<FileResult> WriteRecords(const FileTask& task, const Options& options,
+                                       const RedactionPlan& plan, const OpenInput& open,
+                                       ReaderSource& source, RecordStart start,
+                                       Compression format, const MessageSink& message,
+                                       std::streambuf* standardOutput, InputDocument& input,
+                                       std::string& wholeReason) {
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     settings.redaction.plans = plan.plans;
@@ -214,41 +214,61 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     if (task.digests) {
         digest.emplace();
     }
+    std::string error;
     const bool written = Deliver(task, write, OutputCompression(task, options, format),
                                  digest ? &*digest : nullptr, standardOutput, true, error);
     progress.reset();
-    failed.bytes = run.bytes;
-    failed.outcomes = run.outcomes;
     if (!ran) {
         message(error);  // the output could not even be started
+        FileResult failed;
+        failed.status = ExitFailure;
         return failed;
     }
-    switch (run.end) {
-        case RecordEnd::Done:
-            return Written(run, matched, written, error, options, plan, digest ? &*digest : nullptr,
-                           message);
-        case RecordEnd::Failed:
-            message(run.message);
-            return failed;
-        case RecordEnd::Usage:
-            message(run.message);
-            failed.status = ExitUsage;
-            return failed;
-        case RecordEnd::Whole:
-            break;
+    if (run.end == RecordEnd::Done) {
+        return Written(run, matched, written, error, options, plan, digest ? &*digest : nullptr,
+                       message);
     }
-    // Found only as the batches ran: an item outside the records.
-    wholeReason = run.reason;
-    std::optional<FileResult> done = NotByRecords(open.name, run.reason, options, message);
-    if (!done) {
-        done = HandOver(open, source, format, std::move(run.consumed), run.consumedAll,
-                        run.readAll, input, message);
+    return Ended(run, open, source, format, options, message, input, wholeReason);
+}
+
+}  // namespace
+
+std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
+                                          const RedactionPlan& plan, const MessageSink& message,
+                                          std::streambuf* standardOutput, InputDocument& input,
+                                          Compression& format, std::string& wholeReason) {
+    OpenInput open;
+    if (!Open(task, open)) {
+        return std::nullopt;  // the whole-document route says what is wrong
     }
-    if (done) {
-        done->bytes = failed.bytes;
-        done->outcomes = failed.outcomes;
+    const OwnedDescriptor owned(open.descriptor);
+    ReaderSource source(open.descriptor, open.name);
+    format = source.Format();
+    RecordStart start;
+    std::string error;
+    if (!source.Error().empty() || !ReadRecordStart(source, plan.expressions, start, error)) {
+        message(!source.Error().empty() ? source.Error() : error);
+        FileResult failed;
+        failed.status = ExitFailure;
+        return failed;
     }
-    return done;
+    // The route is chosen here, before any output exists.
+    if (!start.applies) {
+        wholeReason = start.reason;
+        const std::uint64_t bytes = start.head.size();
+        std::optional<FileResult> done = NotByRecords(open.name, start.reason, options, message);
+        if (!done) {
+            const bool readAll = start.end;
+            done = HandOver(open, source, format, std::move(start.head), true, readAll, input,
+                            message);
+        }
+        if (done) {
+            done->bytes = bytes;
+        }
+        return done;
+    }
+    return WriteRecords(task, options, plan, open, source, std::move(start), format, message,
+                        standardOutput, input, wholeReason);
 }
 
 }  // namespace qiv::redact
