@@ -1,0 +1,175 @@
+#include "RedactionParts.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_map>
+
+#include "Workers.h"
+
+namespace qiv::redact::redaction {
+
+namespace {
+
+// Whether a text node reads as changed by some expression.
+bool Written(const pugi::xml_node& text, const WrittenTexts& written) {
+    return std::strcmp(text.value(), redactedText) == 0 ||
+           (!written.Empty() && written.Has(text.internal_object()));
+}
+
+// Whether item lies inside node (or is it).
+bool Within(const pugi::xpath_node& item, const pugi::xml_node& node) {
+    for (pugi::xml_node up = item.attribute() ? item.parent() : item.node(); up; up = up.parent()) {
+        if (up == node) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements, WrittenTexts& written,
+                                const Guard& guard) {
+    constexpr signed char unknown = -1;
+    std::unordered_map<const void*, signed char> state;
+    state.reserve(elements.size());
+    for (const pugi::xml_node& element : elements) {
+        state.emplace(element.internal_object(), unknown);
+    }
+    std::vector<char> open;  // per element on the walk's path: other text seen below it
+    for (const pugi::xml_node& element : elements) {
+        if (state[element.internal_object()] != unknown) {
+            continue;
+        }
+        open.assign(1, 0);
+        pugi::xml_node parent = element;
+        pugi::xml_node current = element.first_child();
+        for (;;) {
+            if (!current) {
+                const char other = open.back();
+                open.pop_back();
+                if (const auto found = state.find(parent.internal_object()); found != state.end()) {
+                    found->second = static_cast<signed char>(other);
+                }
+                if (parent == element) {
+                    break;
+                }
+                open.back() = static_cast<char>(open.back() | other);
+                current = parent.next_sibling();
+                parent = parent.parent();
+                continue;
+            }
+            const pugi::xml_node_type type = current.type();
+            if (guard.AnyDropped() && guard.Dropped(current.internal_object())) {
+                // Gone from the output, with all it holds.
+            } else if (type == pugi::node_pcdata || type == pugi::node_cdata) {
+                if (!Written(current, written)) {
+                    open.back() = 1;
+                }
+            } else if (type == pugi::node_element) {
+                const auto found = state.find(current.internal_object());
+                if (found == state.end() || found->second == unknown) {
+                    open.push_back(0);
+                    parent = current;
+                    current = current.first_child();
+                    continue;
+                }
+                open.back() = static_cast<char>(open.back() | found->second);
+            }
+            current = current.next_sibling();
+        }
+    }
+    std::vector<char> other(elements.size());
+    for (std::size_t index = 0; index < elements.size(); ++index) {
+        other[index] = static_cast<char>(state[elements[index].internal_object()] == 1);
+    }
+    return other;
+}
+
+void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,
+                   const pugi::xpath_node*& next, const pugi::xpath_node* end, const void* done) {
+    SourceSplicer* splicer = writer.splicer;
+    const auto pass = [&next, end](const pugi::xml_node& node) {
+        if (next != end && !next->attribute() && next->node() == node) {
+            ++next;
+        }
+        while (next != end && next->attribute() && next->parent() == node) {
+            ++next;
+        }
+    };
+    pass(element);
+    pugi::xml_node current = element.first_child();
+    while (current) {
+        pass(current);
+        const pugi::xml_node_type type = current.type();
+        const bool stopped = guard.Active() && guard.Stops(current.internal_object());
+        if (stopped) {
+            // Kept or dropped: left as it is, and so are the items inside.
+            while (next != end && Within(*next, current)) {
+                ++next;
+            }
+        } else if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
+                   current.internal_object() != done &&
+                   writer.FirstTime(current.internal_object()) && writer.Compute(current.value())) {
+            if (splicer != nullptr) {
+                splicer->NoteText(current);
+            }
+            SetValue<PugiNode>(current, writer);
+            if (writer.action != nullptr) {
+                writer.written->Insert(current.internal_object());
+            }
+        }
+        if (!stopped && type == pugi::node_element && current.first_child()) {
+            current = current.first_child();
+            continue;
+        }
+        while (!current.next_sibling() && current.parent() != element) {
+            current = current.parent();
+        }
+        current = current.next_sibling();
+    }
+}
+
+std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
+    PugiXMLParser& parser, const std::vector<std::string>& expressions,
+    const std::vector<std::size_t>& upfront, unsigned int threads) {
+    // Longest first, so that the short ones fill in around it: an expression
+    // with more steps makes more passes over the document.
+    std::vector<std::size_t> order = upfront;
+    const auto steps = [&expressions](std::size_t index) {
+        return std::count(expressions[index].begin(), expressions[index].end(), '/');
+    };
+    std::stable_sort(order.begin(), order.end(),
+                     [&steps](std::size_t a, std::size_t b) { return steps(a) > steps(b); });
+    std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
+    ForEachOnThreads(order.size(), threads, [&](std::size_t index) {
+        selected[order[index]] = parser.SelectNodes(expressions[order[index]]);
+    });
+    return selected;
+}
+
+const char* OutsideRecords(const pugi::xpath_node& item) {
+    pugi::xml_node node = item.attribute() ? item.parent() : item.node();
+    const bool attribute = static_cast<bool>(item.attribute());
+    int depth = 0;  // of node: the document is 0, the document element 1
+    for (pugi::xml_node up = node; up.parent() && depth < 3; up = up.parent()) {
+        ++depth;
+    }
+    if (depth >= 3 || (depth == 2 && (attribute || node.type() == pugi::node_element))) {
+        return nullptr;
+    }
+    if (depth == 0) {
+        return "the document node";
+    }
+    if (depth == 1) {
+        if (node.type() != pugi::node_element) {
+            return "markup beside the document element";
+        }
+        return attribute ? "an attribute of the document element" : "the document element";
+    }
+    return node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata
+               ? "text between the records"
+               : "markup between the records";
+}
+
+}  // namespace qiv::redact::redaction
