@@ -89,6 +89,9 @@ bool ByteReader::Start() {
         if (count == 0) {
             break;
         }
+        if (digest_ != nullptr) {
+            digest_->Update(head_.data.get() + head_.size, static_cast<std::size_t>(count));
+        }
         head_.size += static_cast<std::size_t>(count);
         sourceBytes_.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
     }
@@ -136,6 +139,9 @@ bool ByteReader::ReadDirect(char* buffer, std::size_t capacity, std::size_t& got
         return Fail(ErrorText(errno));
     }
     got = static_cast<std::size_t>(count);
+    if (digest_ != nullptr) {
+        digest_->Update(buffer, got);
+    }
     sourceBytes_.fetch_add(got, std::memory_order_relaxed);
     return true;
 }
@@ -216,6 +222,9 @@ ByteReader::Input ByteReader::ReadInput(ByteBlock& input, bool wait, std::string
         const ssize_t count =
             ::read(descriptor_, input.data.get() + input.size, input.capacity - input.size);
         if (count > 0) {
+            if (digest_ != nullptr) {
+                digest_->Update(input.data.get() + input.size, static_cast<std::size_t>(count));
+            }
             input.size += static_cast<std::size_t>(count);
             sourceBytes_.fetch_add(static_cast<std::uint64_t>(count), std::memory_order_relaxed);
             return Input::Data;

@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include "Digest.h"
+
 namespace qiv::redact {
 
 /// The compressed formats the tool reads and writes.
@@ -64,6 +66,9 @@ public:
     /// The format of the content; reads its first bytes if nothing was read
     /// yet. None when they cannot be read (Error() says why).
     Compression Format();
+    /// Feeds digest with the descriptor's bytes as they are read (compressed
+    /// ones when the content is compressed); call it before anything is read.
+    void DigestInto(Sha256* digest) { digest_ = digest; }
     /// "cannot read NAME: ..." after a failure, empty before.
     const std::string& Error() const { return error_; }
     /// Bytes taken from the descriptor so far (compressed ones when the
@@ -89,6 +94,7 @@ private:
     Compression format_ = Compression::None;
     std::string error_;
     std::atomic<std::uint64_t> sourceBytes_{0};
+    Sha256* digest_ = nullptr;  // fed by whichever thread reads the descriptor
     ByteBlock head_;  // the first bytes, read to learn the format
     std::size_t headOffset_ = 0;
 

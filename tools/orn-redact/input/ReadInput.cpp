@@ -30,7 +30,7 @@ bool ReadRest(ByteSource& source, std::string& text, const MessageSink& message)
 
 
 bool Decompress(const std::optional<std::string>& path, InputDocument& input, Compression& format,
-                const MessageSink& message) {
+                InputDigest& digest, const MessageSink& message) {
     struct stat info {};
     if (path && (::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
         return true;  // the whole-document path says what is wrong, or reads it as it is
@@ -49,14 +49,19 @@ bool Decompress(const std::optional<std::string>& path, InputDocument& input, Co
         return ReadRest(source, input.text, message);
     }
     const off_t start = ::lseek(descriptor, 0, SEEK_CUR);
-    ReaderSource source(descriptor, path.value_or("standard input"));
+    ReaderSource source(descriptor, path.value_or("standard input"), digest.Reading());
     format = source.Format();
     if (format == Compression::None) {
         ::lseek(descriptor, start, SEEK_SET);
+        digest.Restart();  // the file is parsed from its path and read again whole
         return true;
     }
     input.preread = true;
-    return ReadRest(source, input.text, message);
+    if (!ReadRest(source, input.text, message)) {
+        return false;
+    }
+    digest.ReadWhole(static_cast<std::uint64_t>(info.st_size));
+    return true;
 }
 
 
@@ -97,5 +102,49 @@ bool LoadAgain(DataParserIF& parser, InputDocument& input, std::string& error) {
     return true;
 }
 
+
+InputDigest::InputDigest(bool wanted, const std::optional<std::string>& path) {
+    if (wanted && path) {
+        path_ = path;
+        reading_.emplace();
+    }
+}
+
+void InputDigest::Restart() {
+    if (path_ && !taken_) {
+        reading_.emplace();
+    }
+}
+
+void InputDigest::ReadWhole(std::optional<std::uint64_t> size) {
+    if (reading_ && !taken_ && reading_->Bytes() == size.value_or(reading_->Bytes())) {
+        bytes_ = reading_->Bytes();
+        hex_ = reading_->HexDigest();
+        taken_ = true;
+    }
+    reading_.reset();
+}
+
+void InputDigest::FromBytes(std::string_view source) {
+    if (path_ && !taken_) {
+        Sha256 sha;
+        sha.Update(source.data(), source.size());
+        bytes_ = sha.Bytes();
+        hex_ = sha.HexDigest();
+        taken_ = true;
+        reading_.reset();
+    }
+}
+
+void InputDigest::Ensure() {
+    if (path_ && !taken_) {
+        taken_ = true;
+        reading_.reset();
+        if (!DigestFile(*path_, hex_, bytes_)) {
+            hex_.clear();
+            bytes_ = 0;
+        }
+    }
+}
 
 }  // namespace qiv::redact

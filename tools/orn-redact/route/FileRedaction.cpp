@@ -40,31 +40,31 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
     if (task.inPlace && !CheckLinks(*task.input, options.breakLinks, message)) {
         return result;
     }
-    std::string inputDigest;
-    std::uint64_t inputBytes = 0;
-    if (task.digests && task.input) {
-        // Before anything is written: in place, the file is about to change.
-        DigestFile(*task.input, inputDigest, inputBytes);
-    }
+    InputDigest digest(task.digests, task.input);
     Timings timings(options.timings, message);
     InputDocument input;
     input.path = task.input;
-    WholeStart start{input, Compression::None, {}};
+    WholeStart start{input, Compression::None, {}, digest};
     std::optional<FileResult> done;
     if (!options.reformat && !options.whole) {
         done = RedactByRecords(task, options, plan, message, standardOutput, input, start.format,
-                               start.reason);
+                               start.reason, digest);
         if (done) {
             timings.Lap("records");
         }
-    } else if (!Decompress(task.input, input, start.format, message)) {
+    } else if (!Decompress(task.input, input, start.format, digest, message)) {
         done = result;
     }
     if (!done) {
         done = RedactWhole(task, options, plan, threads, start, timings, message, standardOutput);
     }
-    done->inputDigest = std::move(inputDigest);
-    done->inputBytes = inputBytes;
+    // A file written in place was replaced only after its digest was taken;
+    // any other is as it was.
+    if (!(task.inPlace && done->status == ExitOk)) {
+        digest.Ensure();
+    }
+    done->inputDigest = digest.Hex();
+    done->inputBytes = digest.Bytes();
     return *done;
 }
 

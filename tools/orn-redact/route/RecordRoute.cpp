@@ -29,6 +29,14 @@ struct OpenInput {
     bool regular = false;
     off_t start = 0;     // where standard input from a file was when the run began
     bool again = false;  // a file can be read again; standard input from a file, from start
+
+    // The bytes it holds when they are known: a file's size.
+    std::optional<std::uint64_t> Size() const {
+        if (!regular) {
+            return std::nullopt;
+        }
+        return static_cast<std::uint64_t>(info.st_size);
+    }
 };
 
 // False when the whole-document route is to open the input and say what is
@@ -55,10 +63,12 @@ bool Open(const FileTask& task, OpenInput& input) {
 // start where it can be, else what was taken (consumed) and the rest.
 std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Compression format,
                                    std::string consumed, bool consumedAll, bool readAll,
-                                   InputDocument& input, const MessageSink& message) {
+                                   InputDocument& input, InputDigest& digest,
+                                   const MessageSink& message) {
     FileResult failed;
     failed.status = ExitFailure;
     if (open.again) {
+        digest.Restart();  // read again from the start
         if (::lseek(open.descriptor, open.start, SEEK_SET) != open.start) {
             message("cannot read " + open.name + " again: " + std::string(std::strerror(errno)));
             return failed;
@@ -67,11 +77,12 @@ std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Co
             return std::nullopt;  // parsed from the file itself
         }
         // Compressed: its content, read whole.
-        ReaderSource again(open.descriptor, open.name);
+        ReaderSource again(open.descriptor, open.name, digest.Reading());
         input.preread = true;
         if (!ReadRest(again, input.text, message)) {
             return failed;
         }
+        digest.ReadWhole(open.Size());
         return std::nullopt;
     }
     if (!consumedAll) {
@@ -83,6 +94,7 @@ std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Co
     if (!readAll && !ReadRest(source, input.text, message)) {
         return failed;
     }
+    digest.ReadWhole(open.Size());
     input.preread = true;
     return std::nullopt;
 }
@@ -154,7 +166,7 @@ std::optional<FileResult> NotByRecords(const std::string& name, const std::strin
 std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSource& source,
                                 Compression format, const Options& options,
                                 const MessageSink& message, InputDocument& input,
-                                std::string& wholeReason) {
+                                std::string& wholeReason, InputDigest& digest) {
     FileResult failed;
     failed.status = ExitFailure;
     failed.bytes = run.bytes;
@@ -169,7 +181,7 @@ std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSourc
     std::optional<FileResult> done = NotByRecords(open.name, run.reason, options, message);
     if (!done) {
         done = HandOver(open, source, format, std::move(run.consumed), run.consumedAll,
-                        run.readAll, input, message);
+                        run.readAll, input, digest, message);
     }
     if (done) {
         done->bytes = failed.bytes;
@@ -185,7 +197,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
                                        ReaderSource& source, RecordStart start,
                                        Compression format, const MessageSink& message,
                                        std::streambuf* standardOutput, InputDocument& input,
-                                       std::string& wholeReason) {
+                                       std::string& wholeReason, InputDigest& digest) {
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     settings.redaction.plans = plan.plans;
@@ -210,13 +222,14 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
             out.setstate(std::ios::badbit);  // nothing of it may be kept
         }
     };
-    std::optional<Sha256> digest;
+    std::optional<Sha256> outputDigest;
     if (task.digests) {
-        digest.emplace();
+        outputDigest.emplace();
     }
     std::string error;
-    const bool written = Deliver(task, write, OutputCompression(task, options, format),
-                                 digest ? &*digest : nullptr, standardOutput, true, error);
+    const bool written =
+        Deliver(task, write, OutputCompression(task, options, format),
+                outputDigest ? &*outputDigest : nullptr, standardOutput, true, error);
     progress.reset();
     if (!ran) {
         message(error);  // the output could not even be started
@@ -225,10 +238,11 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
         return failed;
     }
     if (run.end == RecordEnd::Done) {
-        return Written(run, matched, written, error, options, plan, digest ? &*digest : nullptr,
-                       message);
+        digest.ReadWhole(open.Size());
+        return Written(run, matched, written, error, options, plan,
+                       outputDigest ? &*outputDigest : nullptr, message);
     }
-    return Ended(run, open, source, format, options, message, input, wholeReason);
+    return Ended(run, open, source, format, options, message, input, wholeReason, digest);
 }
 
 }  // namespace
@@ -236,13 +250,14 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
 std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
                                           const RedactionPlan& plan, const MessageSink& message,
                                           std::streambuf* standardOutput, InputDocument& input,
-                                          Compression& format, std::string& wholeReason) {
+                                          Compression& format, std::string& wholeReason,
+                                          InputDigest& digest) {
     OpenInput open;
     if (!Open(task, open)) {
         return std::nullopt;  // the whole-document route says what is wrong
     }
     const OwnedDescriptor owned(open.descriptor);
-    ReaderSource source(open.descriptor, open.name);
+    ReaderSource source(open.descriptor, open.name, digest.Reading());
     format = source.Format();
     RecordStart start;
     std::string error;
@@ -260,7 +275,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
         if (!done) {
             const bool readAll = start.end;
             done = HandOver(open, source, format, std::move(start.head), true, readAll, input,
-                            message);
+                            digest, message);
         }
         if (done) {
             done->bytes = bytes;
@@ -268,7 +283,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
         return done;
     }
     return WriteRecords(task, options, plan, open, source, std::move(start), format, message,
-                        standardOutput, input, wholeReason);
+                        standardOutput, input, wholeReason, digest);
 }
 
 }  // namespace qiv::redact

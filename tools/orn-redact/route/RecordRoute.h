@@ -9,6 +9,7 @@
 #include "FileResult.h"
 #include "Options.h"
 #include "Plan.h"
+#include "ReadInput.h"
 
 namespace qiv::redact {
 
@@ -19,9 +20,11 @@ namespace qiv::redact {
 /// compression, wholeReason why (empty: nothing to tell), and input.text the
 /// whole input when it was taken from a source that cannot be read again
 /// (input.preread set). A result is returned when the document is done with.
+/// digest is fed with the input's bytes as they are read.
 std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
                                           const RedactionPlan& plan, const MessageSink& message,
                                           std::streambuf* standardOutput, InputDocument& input,
-                                          Compression& format, std::string& wholeReason);
+                                          Compression& format, std::string& wholeReason,
+                                          InputDigest& digest);
 
 }  // namespace qiv::redact

@@ -28,6 +28,7 @@ struct WholeRun {
     const MessageSink& message;
     Timings& timings;
     InputDocument& input;
+    InputDigest& digest;
     std::string sourceName;
     std::unique_ptr<DataParserIF> parser{};
     std::string encoding{};     // the one the parser converts from, if any
@@ -126,6 +127,9 @@ struct WholeRun {
         }
         std::string error;
         const bool read = ReadSource(input, error);
+        if (read && !input.preread) {
+            digest.FromBytes(input.source);
+        }
         timings.Lap("read");
         const bool refused = read && Refused();
         if (read && !refused) {
@@ -161,6 +165,9 @@ struct WholeRun {
         if (!ReadSource(input, error)) {
             message(error);
             return false;
+        }
+        if (!input.preread) {
+            digest.FromBytes(input.source);
         }
         if (Refused()) {
             return false;
@@ -201,7 +208,7 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
                        const MessageSink& message, std::streambuf* standardOutput) {
     FileResult result;
     result.status = ExitFailure;
-    WholeRun run{task, options, plan, message, timings, start.input,
+    WholeRun run{task, options, plan, message, timings, start.input, start.digest,
                  task.input ? *task.input : "standard input"};
     if (!run.Load(result) || !run.Redact(threads, result)) {
         return result;
@@ -254,6 +261,7 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
     if (task.digests) {
         digest.emplace();
     }
+    start.digest.Ensure();  // before an input written in place is replaced
     std::string error;
     if (!Deliver(task, save, OutputCompression(task, options, start.format),
                  digest ? &*digest : nullptr, standardOutput, false, error)) {

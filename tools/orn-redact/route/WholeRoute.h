@@ -8,6 +8,7 @@
 #include "FileResult.h"
 #include "Options.h"
 #include "Plan.h"
+#include "ReadInput.h"
 #include "Timings.h"
 
 namespace qiv::redact {
@@ -19,6 +20,7 @@ struct WholeStart {
     InputDocument& input;
     Compression format = Compression::None;
     std::string reason;
+    InputDigest& digest;  // taken from the bytes read, or from the file before it is replaced
 };
 
 /// Loads the whole document, redacts it and writes it: the input's bytes
