@@ -227,6 +227,49 @@ TEST_F(RulesTool, ReportIsTheSameForTheSameInputs) {
                                   listed.substr(listed.find('\n') + 1, 64) + "\""));
 }
 
+// The input's digest is the original's on every route: taken from the bytes
+// the route reads, or from the file before it is replaced in place.
+TEST_F(RulesTool, ReportedInputDigestIsTheOriginalsOnEveryRoute) {
+    const auto sha256 = [](const std::string& path) {
+        std::string listed;
+        if (FILE* pipe = ::popen(("sha256sum " + path).c_str(), "r")) {
+            char buffer[512];
+            while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+                listed += buffer;
+            }
+            ::pclose(pipe);
+        }
+        return listed.substr(0, 64);
+    };
+    WriteFile(Path("plain.xml"), customers);
+    ASSERT_EQ(std::system(("gzip -c " + Path("plain.xml") + " >" + Path("packed.xml.gz")).c_str()),
+              0);
+    const std::vector<std::vector<std::string>> routes = {
+        {"//email"}, {"(//email)[1]"}, {"--whole", "//email"}, {"--reformat", "//email"}};
+    for (const std::string name : {"plain.xml", "packed.xml.gz"}) {
+        const std::string original = ReadFile(Path(name));
+        const std::string expected = sha256(Path(name));
+        ASSERT_EQ(expected.size(), 64u);
+        for (const auto& route : routes) {
+            for (const bool inPlace : {false, true}) {
+                WriteFile(Path("in-" + name), original);
+                std::vector<std::string> arguments = {"--report-json", Path("r.json"), "-i",
+                                                      Path("in-" + name)};
+                if (inPlace) {
+                    arguments.push_back("--in-place");
+                } else {
+                    arguments.insert(arguments.end(), {"-o", Path("out-" + name)});
+                }
+                arguments.insert(arguments.end(), route.begin(), route.end());
+                ExpectExit(Run(arguments), 0);
+                EXPECT_THAT(ReadFile(Path("r.json")),
+                            HasSubstr("\"input_sha256\": \"" + expected + "\""))
+                    << name << " " << route.front() << (inPlace ? " in place" : "");
+            }
+        }
+    }
+}
+
 TEST_F(RulesTool, CheckSaysWhatWouldChangeAndWritesNothing) {
     WriteFile(Path("check.yaml"),
               "rules:\n  - select: //ssn\n    action: redact\n"
