@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "Batch.h"
+#include "ManyFiles.h"
 #include "Check.h"
 #include "CommandLine.h"
 #include "FileRedaction.h"
@@ -177,7 +177,7 @@ int RunMany(const Options& options, const RunPlan& plan, const std::vector<std::
     batchOptions.quiet = options.quiet || options.check;  // no summary of what was not written
     const bool reporting = options.reportJson.has_value() || options.check;
     std::vector<ReportedFile> reported;
-    const int status = RunBatch(tasks, batchOptions, plan.redaction, reporting ? &reported : nullptr);
+    const int status = RedactMany(tasks, batchOptions, plan.redaction, reporting ? &reported : nullptr);
     return Finish(options, plan.rules, reported, status, standardOutput);
 }
 

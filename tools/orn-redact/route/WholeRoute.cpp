@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "AnewWriter.h"
+#include "ReformatWriter.h"
 #include "InterfaceFactory.h"
 #include "OutputChain.h"
 #include "Outcomes.h"
@@ -183,7 +183,7 @@ struct WholeRun {
 
     // Says what the new document leaves out, and checks it is not far larger
     // than the input.
-    bool NoteAnew(AnewWriter& anew) {
+    bool NoteAnew(ReformatWriter& anew) {
         std::vector<std::string> lost = anew.Lost();
         if (!rewriteReason.empty()) {
             lost.emplace_back("its layout");
@@ -235,7 +235,7 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
         result.route = "written anew";
         result.reason = !run.rewriteReason.empty() ? run.rewriteReason : "--reformat";
     }
-    std::optional<AnewWriter> anew;
+    std::optional<ReformatWriter> anew;
     if (!run.splicer) {
         anew.emplace(run.input.source, *run.parser, options.raw);
         if (!run.NoteAnew(*anew)) {

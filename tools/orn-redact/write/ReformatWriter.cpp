@@ -1,4 +1,4 @@
-#include "AnewWriter.h"
+#include "ReformatWriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -81,7 +81,7 @@ std::string JoinedList(const std::vector<std::string>& items) {
     return joined;
 }
 
-AnewWriter::AnewWriter(std::string_view source, DataParserIF& parser, bool raw)
+ReformatWriter::ReformatWriter(std::string_view source, DataParserIF& parser, bool raw)
     : parser_(parser), raw_(raw) {
     // The parser writes UTF-8. Input it converted from UTF-16 or UTF-32 is
     // UTF-8 now, and so is input with a UTF-8 byte order mark; the bytes of
@@ -118,7 +118,7 @@ AnewWriter::AnewWriter(std::string_view source, DataParserIF& parser, bool raw)
     }
 }
 
-bool AnewWriter::CheckSize(std::size_t inputSize, std::string& error) const {
+bool ReformatWriter::CheckSize(std::size_t inputSize, std::string& error) const {
     if (raw_) {
         return true;
     }
@@ -152,7 +152,7 @@ bool AnewWriter::CheckSize(std::size_t inputSize, std::string& error) const {
     return false;
 }
 
-void AnewWriter::Write(std::ostream& out) const {
+void ReformatWriter::Write(std::ostream& out) const {
     const unsigned int format = raw_ ? pugi::format_raw : pugi::format_indent;
     if (declaredEncoding_.empty()) {
         parser_.SaveToStream(out, format);

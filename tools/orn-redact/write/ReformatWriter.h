@@ -13,11 +13,11 @@ namespace qiv::redact {
 /// Writes a redacted document anew with the parser, instead of splicing its
 /// input: with a declaration that names the encoding the bytes are written
 /// in, and able to say what of the input the new document leaves out.
-class AnewWriter {
+class ReformatWriter {
 public:
     /// source: the bytes the document was parsed from (read only here);
     /// parser: holds the redacted document; raw: no indentation.
-    AnewWriter(std::string_view source, DataParserIF& parser, bool raw);
+    ReformatWriter(std::string_view source, DataParserIF& parser, bool raw);
 
     /// What of the input the new document leaves out ("its DOCTYPE",
     /// "2 comments", ...), layout aside; empty when nothing.

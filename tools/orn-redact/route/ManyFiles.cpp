@@ -1,4 +1,4 @@
-#include "Batch.h"
+#include "ManyFiles.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -141,7 +141,7 @@ std::uint64_t SizeOf(const std::optional<std::string>& path) {
 
 }  // namespace
 
-int RunBatch(const std::vector<FileTask>& tasks, const Options& options, const RedactionPlan& plan,
+int RedactMany(const std::vector<FileTask>& tasks, const Options& options, const RedactionPlan& plan,
              std::vector<ReportedFile>* reported) {
     const unsigned int processors = AvailableProcessors();
     const unsigned int jobs = static_cast<unsigned int>(
