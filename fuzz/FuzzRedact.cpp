@@ -50,9 +50,9 @@
 #include <thread>
 #include <vector>
 
+#include "CommandLine.h"
 #include "FileRedaction.h"
 #include "FuzzSupport.h"
-#include "CommandLine.h"
 #include "RedactOracle.h"
 #include "Redaction.h"
 

@@ -6,10 +6,10 @@
 #include <fstream>
 #include <iostream>
 
-#include "ManyFiles.h"
 #include "Check.h"
 #include "CommandLine.h"
 #include "FileRedaction.h"
+#include "ManyFiles.h"
 #include "PlanMaker.h"
 #include "Processors.h"
 #include "Report.h"
@@ -52,14 +52,15 @@ int ReadPlan(const Options& options, RunPlan& plan) {
     }
     std::string usageReason;
     bool usage = false;
-    const int status = MakePlan(options, std::move(rules), alone, plan,
-                                [&usageReason](const std::string& text) {
-                                    if (!usageReason.empty()) {
-                                        Message(usageReason);
-                                    }
-                                    usageReason = text;
-                                },
-                                usage);
+    const int status = MakePlan(
+        options, std::move(rules), alone, plan,
+        [&usageReason](const std::string& text) {
+            if (!usageReason.empty()) {
+                Message(usageReason);
+            }
+            usageReason = text;
+        },
+        usage);
     if (usage) {
         return UsageError(usageReason);
     }
@@ -177,7 +178,8 @@ int RunMany(const Options& options, const RunPlan& plan, const std::vector<std::
     batchOptions.quiet = options.quiet || options.check;  // no summary of what was not written
     const bool reporting = options.reportJson.has_value() || options.check;
     std::vector<ReportedFile> reported;
-    const int status = RedactMany(tasks, batchOptions, plan.redaction, reporting ? &reported : nullptr);
+    const int status =
+        RedactMany(tasks, batchOptions, plan.redaction, reporting ? &reported : nullptr);
     return Finish(options, plan.rules, reported, status, standardOutput);
 }
 

@@ -95,7 +95,7 @@ private:
     std::string error_;
     std::atomic<std::uint64_t> sourceBytes_{0};
     Sha256* digest_ = nullptr;  // fed by whichever thread reads the descriptor
-    ByteBlock head_;  // the first bytes, read to learn the format
+    ByteBlock head_;            // the first bytes, read to learn the format
     std::size_t headOffset_ = 0;
 
     // Between the reader and the decompression thread: decompressed blocks in

@@ -28,15 +28,13 @@ bool ReadRest(ByteSource& source, std::string& text, const MessageSink& message)
     }
 }
 
-
 bool Decompress(const std::optional<std::string>& path, InputDocument& input, Compression& format,
                 InputDigest& digest, const MessageSink& message) {
     struct stat info {};
     if (path && (::stat(path->c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
         return true;  // the whole-document path says what is wrong, or reads it as it is
     }
-    const int descriptor =
-        path ? ::open(path->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
+    const int descriptor = path ? ::open(path->c_str(), O_RDONLY | O_CLOEXEC) : STDIN_FILENO;
     if (descriptor < 0) {
         return true;
     }
@@ -63,7 +61,6 @@ bool Decompress(const std::optional<std::string>& path, InputDocument& input, Co
     digest.ReadWhole(static_cast<std::uint64_t>(info.st_size));
     return true;
 }
-
 
 bool DigestFile(const std::string& path, std::string& digest, std::uint64_t& bytes) {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -92,7 +89,6 @@ bool DigestFile(const std::string& path, std::string& digest, std::uint64_t& byt
     return ok;
 }
 
-
 bool LoadAgain(DataParserIF& parser, InputDocument& input, std::string& error) {
     std::istringstream stream{std::string(input.source)};
     if (parser.LoadStream(stream).second != DataParserStatus::Ok) {
@@ -101,7 +97,6 @@ bool LoadAgain(DataParserIF& parser, InputDocument& input, std::string& error) {
     }
     return true;
 }
-
 
 InputDigest::InputDigest(bool wanted, const std::optional<std::string>& path) {
     if (wanted && path) {

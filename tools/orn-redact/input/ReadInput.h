@@ -2,8 +2,8 @@
 
 #include <cstdint>
 #include <optional>
-#include <string_view>
 #include <string>
+#include <string_view>
 
 #include "ByteSource.h"
 #include "Compression.h"

@@ -19,11 +19,11 @@ std::string Shown(std::string text) {
 
 // With a rules file, each expression gets its action; the key is read only
 // when a rule needs it.
-int MakeActions(const Options& options, RunPlan& plan, const MessageSink& message,
-                bool& usage) {
+int MakeActions(const Options& options, RunPlan& plan, const MessageSink& message, bool& usage) {
     std::string key;
-    const bool keyed = std::any_of(plan.rules.begin(), plan.rules.end(),
-                                   [](const Rule& rule) { return rule.action == Action::Pseudonym; });
+    const bool keyed = std::any_of(plan.rules.begin(), plan.rules.end(), [](const Rule& rule) {
+        return rule.action == Action::Pseudonym;
+    });
     if (keyed) {
         std::string warning, error;
         if (!ReadKey(options.keyFile, key, warning, error)) {
@@ -39,8 +39,7 @@ int MakeActions(const Options& options, RunPlan& plan, const MessageSink& messag
     }
     for (const Rule& rule : plan.rules) {
         plan.actions.push_back(std::make_unique<RuleAction>(rule, key));
-        plan.redaction.plans.push_back({plan.actions.back().get(),
-                                        rule.deep.value_or(options.deep),
+        plan.redaction.plans.push_back({plan.actions.back().get(), rule.deep.value_or(options.deep),
                                         rule.attributes.value_or(options.attributes)});
     }
     std::fill(key.begin(), key.end(), '\0');
@@ -50,8 +49,8 @@ int MakeActions(const Options& options, RunPlan& plan, const MessageSink& messag
 }  // namespace
 
 int MakePlan(const Options& options, std::vector<Rule> rulesFromFiles,
-             const std::vector<SourcedExpression>& alone, RunPlan& plan,
-             const MessageSink& message, bool& usage) {
+             const std::vector<SourcedExpression>& alone, RunPlan& plan, const MessageSink& message,
+             bool& usage) {
     usage = false;
     const bool anyRulesFile = !rulesFromFiles.empty();
     plan.rules = std::move(rulesFromFiles);

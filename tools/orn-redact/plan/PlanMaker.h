@@ -25,7 +25,7 @@ struct RunPlan {
 /// it. ExitOk, or the exit status of a usage error whose messages went to
 /// message (usage: true when the usage text should follow).
 int MakePlan(const Options& options, std::vector<Rule> rulesFromFiles,
-             const std::vector<SourcedExpression>& alone, RunPlan& plan,
-             const MessageSink& message, bool& usage);
+             const std::vector<SourcedExpression>& alone, RunPlan& plan, const MessageSink& message,
+             bool& usage);
 
 }  // namespace qiv::redact

@@ -65,7 +65,6 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
     }
 }
 
-
 bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message) {
     bool all = true;
     for (const ExpressionOutcome& outcome : outcomes) {
@@ -94,6 +93,5 @@ std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {
     }
     return total;
 }
-
 
 }  // namespace qiv::redact

@@ -41,5 +41,4 @@ private:
     std::string line_;
 };
 
-
 }  // namespace qiv::redact

@@ -141,8 +141,8 @@ std::uint64_t SizeOf(const std::optional<std::string>& path) {
 
 }  // namespace
 
-int RedactMany(const std::vector<FileTask>& tasks, const Options& options, const RedactionPlan& plan,
-             std::vector<ReportedFile>* reported) {
+int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
+               const RedactionPlan& plan, std::vector<ReportedFile>* reported) {
     const unsigned int processors = AvailableProcessors();
     const unsigned int jobs = static_cast<unsigned int>(
         std::min<std::size_t>(options.jobs == 0 ? processors : options.jobs, tasks.size()));

@@ -17,7 +17,7 @@ namespace qiv::redact {
 /// Returns the exit status: 1 when any file failed, else 3 when any file had
 /// an expression that selected nothing under --require-match, else 0.
 /// With reported, each file's result and messages go there, in task order.
-int RedactMany(const std::vector<FileTask>& tasks, const Options& options, const RedactionPlan& plan,
-             std::vector<ReportedFile>* reported = nullptr);
+int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
+               const RedactionPlan& plan, std::vector<ReportedFile>* reported = nullptr);
 
 }  // namespace qiv::redact

@@ -16,11 +16,11 @@
 
 #include "DataParserIF.h"
 #include "DocumentInput.h"
+#include "InterfaceFactory.h"
 #include "Markup.h"
 #include "ParseFailure.h"
-#include "Position.h"
-#include "InterfaceFactory.h"
 #include "PerRecord.h"
+#include "Position.h"
 #include "SourceSplice.h"
 #include "Workers.h"
 
@@ -398,8 +398,8 @@ bool RecordRunner::Failed(const Slot& slot) {
                 where = Advance(Start(), content, within);
                 at = slot.offset + within;
             }
-            Fail(DescribeParseFailure(sourceName_, slot.load, &where,
-                                      static_cast<std::size_t>(at)));
+            Fail(
+                DescribeParseFailure(sourceName_, slot.load, &where, static_cast<std::size_t>(at)));
             break;
         }
         case Slot::Result::Outside:

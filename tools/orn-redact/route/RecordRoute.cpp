@@ -10,8 +10,8 @@
 #include <cstring>
 
 #include "Descriptor.h"
-#include "OutputChain.h"
 #include "Outcomes.h"
+#include "OutputChain.h"
 #include "Progress.h"
 #include "ReadInput.h"
 #include "RecordMode.h"
@@ -148,10 +148,10 @@ FileResult Written(const RecordRun& run, bool matched, bool written, const std::
 std::optional<FileResult> NotByRecords(const std::string& name, const std::string& reason,
                                        const Options& options, const MessageSink& message) {
     if (options.records) {
-        message("cannot redact " + name + " record by record (--records): " +
-                (reason.empty() ? std::string("it is not a document element with records")
-                                : reason) +
-                "; nothing written");
+        message(
+            "cannot redact " + name + " record by record (--records): " +
+            (reason.empty() ? std::string("it is not a document element with records") : reason) +
+            "; nothing written");
         FileResult result;
         result.status = ExitUsage;
         return result;
@@ -180,8 +180,8 @@ std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSourc
     wholeReason = run.reason;
     std::optional<FileResult> done = NotByRecords(open.name, run.reason, options, message);
     if (!done) {
-        done = HandOver(open, source, format, std::move(run.consumed), run.consumedAll,
-                        run.readAll, input, digest, message);
+        done = HandOver(open, source, format, std::move(run.consumed), run.consumedAll, run.readAll,
+                        input, digest, message);
     }
     if (done) {
         done->bytes = failed.bytes;
@@ -194,10 +194,10 @@ std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSourc
 // as they are redacted.
 std::optional<FileResult> WriteRecords(const FileTask& task, const Options& options,
                                        const RedactionPlan& plan, const OpenInput& open,
-                                       ReaderSource& source, RecordStart start,
-                                       Compression format, const MessageSink& message,
-                                       std::streambuf* standardOutput, InputDocument& input,
-                                       std::string& wholeReason, InputDigest& digest) {
+                                       ReaderSource& source, RecordStart start, Compression format,
+                                       const MessageSink& message, std::streambuf* standardOutput,
+                                       InputDocument& input, std::string& wholeReason,
+                                       InputDigest& digest) {
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     settings.redaction.plans = plan.plans;

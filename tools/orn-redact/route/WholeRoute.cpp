@@ -4,11 +4,11 @@
 #include <memory>
 #include <optional>
 
-#include "ReformatWriter.h"
 #include "InterfaceFactory.h"
-#include "OutputChain.h"
 #include "Outcomes.h"
+#include "OutputChain.h"
 #include "ReadInput.h"
+#include "ReformatWriter.h"
 #include "SourceSplice.h"
 #include "Workers.h"
 
@@ -31,7 +31,7 @@ struct WholeRun {
     InputDigest& digest;
     std::string sourceName;
     std::unique_ptr<DataParserIF> parser{};
-    std::string encoding{};     // the one the parser converts from, if any
+    std::string encoding{};       // the one the parser converts from, if any
     std::string rewriteReason{};  // why the document is written anew, when it is
     std::optional<SourceSplicer> splicer{};
     RedactionSettings settings{};
@@ -208,8 +208,8 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
                        const MessageSink& message, std::streambuf* standardOutput) {
     FileResult result;
     result.status = ExitFailure;
-    WholeRun run{task, options, plan, message, timings, start.input, start.digest,
-                 task.input ? *task.input : "standard input"};
+    WholeRun run{task,    options,     plan,         message,
+                 timings, start.input, start.digest, task.input ? *task.input : "standard input"};
     if (!run.Load(result) || !run.Redact(threads, result)) {
         return result;
     }

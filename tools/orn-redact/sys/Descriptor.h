@@ -20,5 +20,4 @@ private:
     int descriptor_;
 };
 
-
 }  // namespace qiv::redact

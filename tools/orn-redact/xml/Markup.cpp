@@ -8,13 +8,9 @@ namespace qiv::redact {
 
 namespace {
 
-bool StartsWithBom(std::string_view text) {
-    return text.compare(0, 3, "\xEF\xBB\xBF") == 0;
-}
+bool StartsWithBom(std::string_view text) { return text.compare(0, 3, "\xEF\xBB\xBF") == 0; }
 
-std::size_t OrEnd(std::string_view text, std::size_t at) {
-    return at == none ? text.size() : at;
-}
+std::size_t OrEnd(std::string_view text, std::size_t at) { return at == none ? text.size() : at; }
 
 // The name of the tag whose name starts at from and whose tag ends at close.
 std::string_view TagName(std::string_view text, std::size_t from, std::size_t close) {
@@ -203,7 +199,8 @@ std::size_t EndTagFromTheBack(std::string_view text, std::string_view name) {
         back = open;
     }
     const std::size_t lt = back > 0 && text[back - 1] == '>' ? text.rfind('<', back - 1) : none;
-    if (lt == none || text.compare(lt, 2, "</") != 0 || text.compare(lt + 2, name.size(), name) != 0) {
+    if (lt == none || text.compare(lt, 2, "</") != 0 ||
+        text.compare(lt + 2, name.size(), name) != 0) {
         return none;
     }
     std::size_t after = lt + 2 + name.size();
@@ -226,8 +223,8 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
         return {};  // cut short: the parser has said so already
     }
     const bool empty = text[rootTagEnd - 1] == '/';
-    std::size_t end = empty ? rootTagEnd + 1
-                            : EndTagFromTheBack(text, TagName(text, at + 1, rootTagEnd));
+    std::size_t end =
+        empty ? rootTagEnd + 1 : EndTagFromTheBack(text, TagName(text, at + 1, rootTagEnd));
     if (end != none && OrEnd(text, SkipMisc(text, end, false)) >= text.size()) {
         return {};
     }

@@ -79,7 +79,6 @@ std::string DescribeParseFailure(const std::string& source, const LoadResult& re
     return message.str();
 }
 
-
 std::string DescribeNul(const std::string& source, const TextPosition& position,
                         std::uint64_t offset) {
     return "cannot parse " + source + ": it holds a NUL byte" + At(position, offset) +

@@ -15,9 +15,9 @@
 #include <gtest/gtest.h>
 
 #include "DocumentInput.h"
-#include "Progress.h"
 #include "Expression.h"
 #include "PerRecord.h"
+#include "Progress.h"
 #include "RecordMode.h"
 #include "RecordProperty.h"
 

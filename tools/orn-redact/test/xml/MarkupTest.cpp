@@ -15,8 +15,8 @@ using namespace qiv::redact;
 
 TEST(Position, EndOfCountsAsPositionOfDoes) {
     // Lines and UTF-8 characters across the word boundaries of the fast count.
-    const std::string pieces[] = {"a", "\n", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "<b>",
-                                  "\r\n"};
+    const std::string pieces[] = {"a",   "\n",  "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                                  "<b>", "\r\n"};
     std::mt19937 random(7);
     for (int round = 0; round < 400; ++round) {
         std::string text;
@@ -30,7 +30,8 @@ TEST(Position, EndOfCountsAsPositionOfDoes) {
         ASSERT_EQ(fast.column, slow.column) << text;
         // Advancing over two parts gives the position over the whole.
         const std::size_t split = text.empty() ? 0 : random() % text.size();
-        const TextPosition joined = Advance(EndOf(text.substr(0, split)), EndOf(text.substr(split)));
+        const TextPosition joined =
+            Advance(EndOf(text.substr(0, split)), EndOf(text.substr(split)));
         ASSERT_EQ(joined.line, slow.line) << text << " split at " << split;
         ASSERT_EQ(joined.column, slow.column) << text << " split at " << split;
     }
