@@ -54,6 +54,7 @@
 #include "FileRedaction.h"
 #include "FuzzSupport.h"
 #include "RedactOracle.h"
+#include "Expression.h"
 #include "Redaction.h"
 
 extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);

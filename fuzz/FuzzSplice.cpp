@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "Expression.h"
 #include "Redaction.h"
 #include "SpliceProperty.h"
 

@@ -16,6 +16,7 @@
 #include "ActionChoices.h"
 #include "DataParserIF.h"
 #include "DocumentInput.h"
+#include "Expression.h"
 #include "InterfaceFactory.h"
 #include "RecordMode.h"
 #include "Redaction.h"
