@@ -51,10 +51,10 @@
 #include <vector>
 
 #include "CommandLine.h"
+#include "Expression.h"
 #include "FileRedaction.h"
 #include "FuzzSupport.h"
 #include "RedactOracle.h"
-#include "Expression.h"
 #include "Redaction.h"
 
 extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, std::size_t maxSize);

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "FuzzSupport.h"
 #include "Expression.h"
+#include "FuzzSupport.h"
 #include "Redaction.h"
 #include "SpliceProperty.h"
 
