@@ -33,6 +33,197 @@ bool SplitLongOption(std::string_view argument, std::string_view& name, std::str
     return true;
 }
 
+// Stores an option's value in the options. Returns what is wrong with it
+// (completing "option NAME ..."), or nullptr when it was taken. Options
+// without a value are handed an empty one.
+using Setter = const char* (*)(Options& options, const std::string& value);
+
+constexpr const char* needsFileName = "needs a file name";
+
+template <std::vector<std::string> Options::*list>
+const char* AddFile(Options& options, const std::string& value) {
+    if (value.empty()) {
+        return needsFileName;
+    }
+    (options.*list).push_back(value);
+    return nullptr;
+}
+
+template <std::optional<std::string> Options::*field>
+const char* SetFileOnce(Options& options, const std::string& value) {
+    if (value.empty()) {
+        return needsFileName;
+    }
+    if ((options.*field).has_value()) {
+        return "given more than once";
+    }
+    options.*field = value;
+    return nullptr;
+}
+
+// Digits only: strtoul alone would take a sign or leading blanks.
+const char* SetJobs(Options& options, const std::string& value) {
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
+    if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 ||
+        jobs < 1 || jobs > 1024) {
+        return "needs a number from 1 to 1024";
+    }
+    options.jobs = static_cast<unsigned int>(jobs);
+    return nullptr;
+}
+
+template <bool Options::*flag>
+const char* Enable(Options& options, const std::string& /*value*/) {
+    options.*flag = true;
+    return nullptr;
+}
+
+// --indent and --raw: the last one given wins.
+template <bool raw>
+const char* SetLayout(Options& options, const std::string& /*value*/) {
+    options.raw = raw;
+    options.layoutGiven = true;
+    return nullptr;
+}
+
+struct OptionSpec {
+    std::string_view longName;   // with its "--"
+    std::string_view shortName;  // "-x", or empty
+    bool takesValue;             // -x VALUE, -xVALUE, --name VALUE, --name=VALUE
+    Setter set;
+};
+
+// An empty --compress FORMAT is refused like a missing file name; the format
+// itself is checked once all options are read.
+// clang-format off
+constexpr OptionSpec optionSpecs[] = {
+    {"--input",         "-i", true,  AddFile<&Options::inputPaths>},
+    {"--output",        "-o", true,  SetFileOnce<&Options::outputPath>},
+    {"--expressions",   "-e", true,  AddFile<&Options::expressionFiles>},
+    {"--files-from",    "",   true,  SetFileOnce<&Options::filesFrom>},
+    {"--rules",         "",   true,  AddFile<&Options::rulesFiles>},
+    {"--key-file",      "",   true,  SetFileOnce<&Options::keyFile>},
+    {"--report-json",   "",   true,  SetFileOnce<&Options::reportJson>},
+    {"--output-dir",    "",   true,  SetFileOnce<&Options::outputDir>},
+    {"--compress",      "",   true,  SetFileOnce<&Options::compress>},
+    {"--jobs",          "-j", true,  SetJobs},
+    {"--in-place",      "",   false, Enable<&Options::inPlace>},
+    {"--indent",        "",   false, SetLayout<false>},
+    {"--raw",           "",   false, SetLayout<true>},
+    {"--reformat",      "",   false, Enable<&Options::reformat>},
+    {"--records",       "",   false, Enable<&Options::records>},
+    {"--whole",         "",   false, Enable<&Options::whole>},
+    {"--break-links",   "",   false, Enable<&Options::breakLinks>},
+    {"--deep",          "",   false, Enable<&Options::deep>},
+    {"--attributes",    "",   false, Enable<&Options::attributes>},
+    {"--report",        "",   false, Enable<&Options::report>},
+    {"--check",         "",   false, Enable<&Options::check>},
+    {"--require-match", "",   false, Enable<&Options::requireMatch>},
+    {"--timings",       "",   false, Enable<&Options::timings>},
+    {"--quiet",         "-q", false, Enable<&Options::quiet>},
+    {"--help",          "-h", false, Enable<&Options::help>},
+    {"--version",       "",   false, Enable<&Options::version>},
+};
+// clang-format on
+
+const OptionSpec* FindOption(std::string_view name) {
+    for (const OptionSpec& spec : optionSpecs) {
+        if (name == spec.longName || (!spec.shortName.empty() && name == spec.shortName)) {
+            return &spec;
+        }
+    }
+    return nullptr;
+}
+
+// Takes the option arguments[index] (advancing index past a separate value)
+// into the options; returns the error, or an empty string.
+std::string TakeOption(const std::vector<std::string>& arguments, std::size_t& index,
+                       Options& options) {
+    const std::string& argument = arguments[index];
+    const bool isLong = argument.compare(0, 2, "--") == 0;
+
+    // A long option's value follows '='; a short option's follows its letter.
+    std::string_view name;
+    std::string_view inlineValue;
+    bool hasInlineValue = false;
+    if (isLong) {
+        hasInlineValue = SplitLongOption(argument, name, inlineValue);
+    } else {
+        name = std::string_view(argument).substr(0, 2);
+        if (argument.size() > 2) {
+            inlineValue = std::string_view(argument).substr(2);
+            hasInlineValue = true;
+        }
+    }
+
+    const OptionSpec* spec = FindOption(name);
+    if (spec != nullptr && spec->takesValue) {
+        // A missing value is an empty one, which every option refuses.
+        std::string value;
+        if (hasInlineValue) {
+            value = std::string(inlineValue);
+        } else if (index + 1 < arguments.size()) {
+            value = arguments[++index];
+        }
+        const char* complaint = spec->set(options, value);
+        return complaint == nullptr ? std::string()
+                                    : "option " + std::string(name) + " " + complaint;
+    }
+    // Any long option given a value, even one that does not exist.
+    if (hasInlineValue && isLong) {
+        return "option " + std::string(name) + " takes no value";
+    }
+    // Short flags do not bundle: "-qh" is unknown.
+    if (spec == nullptr || hasInlineValue) {
+        return "unknown option " + argument;
+    }
+    spec->set(options, {});
+    return {};
+}
+
+// The options that cannot go together, checked in this order: the first
+// conflict is the one reported.
+std::string CheckCombination(const Options& options) {
+    const bool hasInput = !options.inputPaths.empty() || options.filesFrom;
+    if (options.inPlace && !hasInput) {
+        return "--in-place needs an input file (-i FILE)";
+    }
+    if (options.inPlace && options.outputPath) {
+        return "--in-place and -o cannot be combined";
+    }
+    if (options.outputDir && (options.outputPath || options.inPlace)) {
+        return "--output-dir cannot be combined with -o or --in-place";
+    }
+    if (options.outputDir && !hasInput) {
+        return "--output-dir needs input files (-i FILE or --files-from LIST)";
+    }
+    if (options.outputPath && (options.inputPaths.size() > 1 || options.filesFrom)) {
+        return "-o takes one input file; for several, use --output-dir DIR or --in-place";
+    }
+    if (options.compress && *options.compress != "none" && *options.compress != "gzip" &&
+        *options.compress != "bzip2" && *options.compress != "xz" && *options.compress != "zstd") {
+        return "option --compress needs one of none, gzip, bzip2, xz, zstd";
+    }
+    if (options.records && options.whole) {
+        return "--records and --whole cannot be combined";
+    }
+    if (options.records && options.reformat) {
+        return "--records and --reformat cannot be combined: a document written anew "
+               "is redacted whole";
+    }
+    if (options.expressions.empty() && options.expressionFiles.empty() &&
+        options.rulesFiles.empty()) {
+        return "no XPath expression given";
+    }
+    if (options.check && (options.inPlace || options.outputPath || options.outputDir)) {
+        return "--check writes nothing: it cannot be combined with -o, --output-dir or "
+               "--in-place";
+    }
+    return {};
+}
+
 }  // namespace
 
 ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
@@ -52,149 +243,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             optionsEnded = true;
             continue;
         }
-
-        // Options that take a file: -i FILE, -iFILE, --input FILE, --input=FILE.
-        std::string_view name;
-        std::string_view inlineValue;
-        bool hasInlineValue = false;
-        if (argument.compare(0, 2, "--") == 0) {
-            hasInlineValue = SplitLongOption(argument, name, inlineValue);
-        } else {
-            name = std::string_view(argument).substr(0, 2);
-            if (argument.size() > 2) {
-                inlineValue = std::string_view(argument).substr(2);
-                hasInlineValue = true;
-            }
-        }
-
-        std::optional<std::string>* single = nullptr;
-        std::vector<std::string>* repeated = nullptr;
-        bool isJobs = false;
-        if (name == "-i" || name == "--input") {
-            repeated = &options.inputPaths;
-        } else if (name == "-o" || name == "--output") {
-            single = &options.outputPath;
-        } else if (name == "-e" || name == "--expressions") {
-            repeated = &options.expressionFiles;
-        } else if (name == "--files-from") {
-            single = &options.filesFrom;
-        } else if (name == "--rules") {
-            repeated = &options.rulesFiles;
-        } else if (name == "--key-file") {
-            single = &options.keyFile;
-        } else if (name == "--report-json") {
-            single = &options.reportJson;
-        } else if (name == "--output-dir") {
-            single = &options.outputDir;
-        } else if (name == "--compress") {
-            single = &options.compress;
-        } else if (name == "-j" || name == "--jobs") {
-            isJobs = true;
-        }
-
-        if (isJobs || single != nullptr || repeated != nullptr) {
-            std::string value;
-            if (hasInlineValue) {
-                value = std::string(inlineValue);
-            } else if (index + 1 < arguments.size()) {
-                value = arguments[++index];
-            }
-            if (isJobs) {
-                char* end = nullptr;
-                errno = 0;
-                const unsigned long jobs = std::strtoul(value.c_str(), &end, 10);
-                if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' ||
-                    errno != 0 || jobs < 1 || jobs > 1024) {
-                    parsed.error = "option " + std::string(name) + " needs a number from 1 to 1024";
-                    return parsed;
-                }
-                options.jobs = static_cast<unsigned int>(jobs);
-            } else if (value.empty()) {
-                parsed.error = "option " + std::string(name) + " needs a file name";
-                return parsed;
-            } else if (repeated != nullptr) {
-                repeated->push_back(value);
-            } else if (single->has_value()) {
-                parsed.error = "option " + std::string(name) + " given more than once";
-                return parsed;
-            } else {
-                *single = value;
-            }
-            continue;
-        }
-
-        if (hasInlineValue && argument.compare(0, 2, "--") == 0) {
-            parsed.error = "option " + std::string(name) + " takes no value";
-            return parsed;
-        }
-        if (argument == "--in-place") {
-            options.inPlace = true;
-        } else if (argument == "--indent" || argument == "--raw") {
-            options.raw = argument == "--raw";
-            options.layoutGiven = true;
-        } else if (argument == "--reformat") {
-            options.reformat = true;
-        } else if (argument == "--records") {
-            options.records = true;
-        } else if (argument == "--whole") {
-            options.whole = true;
-        } else if (argument == "--break-links") {
-            options.breakLinks = true;
-        } else if (argument == "--deep") {
-            options.deep = true;
-        } else if (argument == "--attributes") {
-            options.attributes = true;
-        } else if (argument == "--report") {
-            options.report = true;
-        } else if (argument == "--check") {
-            options.check = true;
-        } else if (argument == "--require-match") {
-            options.requireMatch = true;
-        } else if (argument == "--timings") {
-            options.timings = true;
-        } else if (argument == "-q" || argument == "--quiet") {
-            options.quiet = true;
-        } else if (argument == "-h" || argument == "--help") {
-            options.help = true;
-        } else if (argument == "--version") {
-            options.version = true;
-        } else {
-            parsed.error = "unknown option " + argument;
+        parsed.error = TakeOption(arguments, index, options);
+        if (!parsed.error.empty()) {
             return parsed;
         }
     }
 
-    if (options.help || options.version) {
-        return parsed;
-    }
-    const bool hasInput = !options.inputPaths.empty() || options.filesFrom;
-    if (options.inPlace && !hasInput) {
-        parsed.error = "--in-place needs an input file (-i FILE)";
-    } else if (options.inPlace && options.outputPath) {
-        parsed.error = "--in-place and -o cannot be combined";
-    } else if (options.outputDir && (options.outputPath || options.inPlace)) {
-        parsed.error = "--output-dir cannot be combined with -o or --in-place";
-    } else if (options.outputDir && !hasInput) {
-        parsed.error = "--output-dir needs input files (-i FILE or --files-from LIST)";
-    } else if (options.outputPath && (options.inputPaths.size() > 1 || options.filesFrom)) {
-        parsed.error = "-o takes one input file; for several, use --output-dir DIR or --in-place";
-    } else if (options.compress && *options.compress != "none" && *options.compress != "gzip" &&
-               *options.compress != "bzip2" && *options.compress != "xz" &&
-               *options.compress != "zstd") {
-        parsed.error = "option --compress needs one of none, gzip, bzip2, xz, zstd";
-    } else if (options.records && options.whole) {
-        parsed.error = "--records and --whole cannot be combined";
-    } else if (options.records && options.reformat) {
-        parsed.error =
-            "--records and --reformat cannot be combined: a document written anew "
-            "is redacted whole";
-    } else if (options.expressions.empty() && options.expressionFiles.empty() &&
-               options.rulesFiles.empty()) {
-        parsed.error = "no XPath expression given";
-    } else if (options.check && (options.inPlace || options.outputPath || options.outputDir)) {
-        parsed.error =
-            "--check writes nothing: it cannot be combined with -o, --output-dir or "
-            "--in-place";
+    if (!options.help && !options.version) {
+        parsed.error = CheckCombination(options);
     }
     return parsed;
 }

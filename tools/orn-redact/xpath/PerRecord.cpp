@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstddef>
 #include <set>
+#include <utility>
 #include <vector>
 
 #include "Characters.h"
@@ -58,14 +59,46 @@ bool IsNameCharacter(unsigned char character) {
            character == '.';
 }
 
-std::vector<Token> Tokenize(std::string_view text) {
-    std::vector<Token> tokens;
-    std::size_t at = 0;
-    const auto operatorContext = [&tokens]() {
-        if (tokens.empty()) {
+// Splits an expression into tokens; throws `unreadable` at a character no
+// token can start with, or at an unterminated literal.
+class Lexer {
+public:
+    explicit Lexer(std::string_view text) : text_(text) {}
+
+    std::vector<Token> Run() {
+        while (true) {
+            while (at_ < text_.size() && IsBlank(text_[at_])) {
+                ++at_;
+            }
+            if (at_ >= text_.size()) {
+                break;
+            }
+            const char character = text_[at_];
+            const char next = at_ + 1 < text_.size() ? text_[at_ + 1] : '\0';
+            const bool number =
+                character == '.' || std::isdigit(static_cast<unsigned char>(character)) != 0;
+            if (character == '"' || character == '\'') {
+                Literal(character);
+            } else if (character == '$') {
+                Variable();
+            } else if (number) {
+                NumberOrDot(character, next);
+            } else if (!Symbol(character, next)) {
+                Name(character);
+            }
+        }
+        tokens_.push_back({Kind::End, {}});
+        return std::move(tokens_);
+    }
+
+private:
+    // Whether a '*' or a name here is an operator: it is one when it follows
+    // an operand, that is any token but @ :: ( [ , an operator, / or //.
+    bool OperatorContext() const {
+        if (tokens_.empty()) {
             return false;
         }
-        switch (tokens.back().kind) {
+        switch (tokens_.back().kind) {
             case Kind::At:
             case Kind::ColonColon:
             case Kind::Open:
@@ -78,152 +111,156 @@ std::vector<Token> Tokenize(std::string_view text) {
             default:
                 return true;
         }
-    };
-    const auto add = [&](Kind kind, std::size_t length) {
-        tokens.push_back({kind, text.substr(at, length)});
-        at += length;
-    };
-    while (true) {
-        while (at < text.size() && IsBlank(text[at])) {
-            ++at;
+    }
+
+    void Add(Kind kind, std::size_t length) {
+        tokens_.push_back({kind, text_.substr(at_, length)});
+        at_ += length;
+    }
+
+    std::size_t NameEnd(std::size_t from) const {
+        while (from < text_.size() && IsNameCharacter(static_cast<unsigned char>(text_[from]))) {
+            ++from;
         }
-        if (at >= text.size()) {
-            break;
-        }
-        const char character = text[at];
-        const char next = at + 1 < text.size() ? text[at + 1] : '\0';
+        return from;
+    }
+
+    // Punctuation and the operators spelt with symbols; false when the
+    // character starts none of them.
+    bool Symbol(char character, char next) {
         switch (character) {
             case '(':
-                add(Kind::Open, 1);
-                continue;
+                Add(Kind::Open, 1);
+                return true;
             case ')':
-                add(Kind::Close, 1);
-                continue;
+                Add(Kind::Close, 1);
+                return true;
             case '[':
-                add(Kind::OpenBracket, 1);
-                continue;
+                Add(Kind::OpenBracket, 1);
+                return true;
             case ']':
-                add(Kind::CloseBracket, 1);
-                continue;
+                Add(Kind::CloseBracket, 1);
+                return true;
             case ',':
-                add(Kind::Comma, 1);
-                continue;
+                Add(Kind::Comma, 1);
+                return true;
             case '@':
-                add(Kind::At, 1);
-                continue;
+                Add(Kind::At, 1);
+                return true;
             case '|':
             case '+':
             case '-':
             case '=':
-                add(Kind::Operator, 1);
-                continue;
+                Add(Kind::Operator, 1);
+                return true;
             case '!':
                 if (next != '=') {
                     throw unreadable;
                 }
-                add(Kind::Operator, 2);
-                continue;
+                Add(Kind::Operator, 2);
+                return true;
             case '<':
             case '>':
-                add(Kind::Operator, next == '=' ? 2 : 1);
-                continue;
+                Add(Kind::Operator, next == '=' ? 2 : 1);
+                return true;
             case '/':
-                add(next == '/' ? Kind::Slashes : Kind::Slash, next == '/' ? 2 : 1);
-                continue;
+                Add(next == '/' ? Kind::Slashes : Kind::Slash, next == '/' ? 2 : 1);
+                return true;
             case ':':
                 if (next != ':') {
                     throw unreadable;
                 }
-                add(Kind::ColonColon, 2);
-                continue;
-            case '"':
-            case '\'': {
-                const std::size_t end = text.find(character, at + 1);
-                if (end == std::string_view::npos) {
-                    throw unreadable;
-                }
-                add(Kind::Literal, end + 1 - at);
-                continue;
-            }
-            case '$': {
-                std::size_t end = at + 1;
-                while (
-                    end < text.size() &&
-                    (IsNameCharacter(static_cast<unsigned char>(text[end])) || text[end] == ':')) {
-                    ++end;
-                }
-                add(Kind::Variable, end - at);
-                continue;
-            }
+                Add(Kind::ColonColon, 2);
+                return true;
             case '*':
-                add(operatorContext() ? Kind::Operator : Kind::Name, 1);
-                continue;
+                Add(OperatorContext() ? Kind::Operator : Kind::Name, 1);
+                return true;
             default:
-                break;
+                return false;
         }
-        if (character == '.' || std::isdigit(static_cast<unsigned char>(character)) != 0) {
-            if (character == '.' && next == '.') {
-                add(Kind::DotDot, 2);
-                continue;
-            }
-            if (character == '.' && std::isdigit(static_cast<unsigned char>(next)) == 0) {
-                add(Kind::Dot, 1);
-                continue;
-            }
-            std::size_t end = at;
-            while (end < text.size() &&
-                   (std::isdigit(static_cast<unsigned char>(text[end])) != 0 || text[end] == '.')) {
-                ++end;
-            }
-            add(Kind::Number, end - at);
-            continue;
+    }
+
+    void Literal(char quote) {
+        const std::size_t end = text_.find(quote, at_ + 1);
+        if (end == std::string_view::npos) {
+            throw unreadable;
         }
+        Add(Kind::Literal, end + 1 - at_);
+    }
+
+    void Variable() {
+        std::size_t end = at_ + 1;
+        while (end < text_.size() &&
+               (IsNameCharacter(static_cast<unsigned char>(text_[end])) || text_[end] == ':')) {
+            ++end;
+        }
+        Add(Kind::Variable, end - at_);
+    }
+
+    // ".", ".." or a number (digits and dots: "1.5", ".5", "1.").
+    void NumberOrDot(char character, char next) {
+        if (character == '.' && next == '.') {
+            Add(Kind::DotDot, 2);
+            return;
+        }
+        if (character == '.' && std::isdigit(static_cast<unsigned char>(next)) == 0) {
+            Add(Kind::Dot, 1);
+            return;
+        }
+        std::size_t end = at_;
+        while (end < text_.size() &&
+               (std::isdigit(static_cast<unsigned char>(text_[end])) != 0 || text_[end] == '.')) {
+            ++end;
+        }
+        Add(Kind::Number, end - at_);
+    }
+
+    // A name: an operator (and, or, div, mod) where one is due, else a name
+    // test, function, node type or axis, told apart by what follows it.
+    void Name(char character) {
         if (!IsNameStart(static_cast<unsigned char>(character))) {
             throw unreadable;
         }
-        std::size_t end = at;
-        while (end < text.size() && IsNameCharacter(static_cast<unsigned char>(text[end]))) {
-            ++end;
-        }
-        if (operatorContext()) {
-            const std::string_view name = text.substr(at, end - at);
+        std::size_t end = NameEnd(at_);
+        if (OperatorContext()) {
+            const std::string_view name = text_.substr(at_, end - at_);
             if (name != "and" && name != "or" && name != "div" && name != "mod") {
                 throw unreadable;
             }
-            add(Kind::Operator, end - at);
-            continue;
+            Add(Kind::Operator, end - at_);
+            return;
         }
         // prefix:local or prefix:*, but not axis::
-        if (end + 1 < text.size() && text[end] == ':' && text[end + 1] != ':') {
-            if (text[end + 1] == '*') {
+        if (end + 1 < text_.size() && text_[end] == ':' && text_[end + 1] != ':') {
+            if (text_[end + 1] == '*') {
                 end += 2;
-            } else if (IsNameStart(static_cast<unsigned char>(text[end + 1]))) {
-                end += 2;
-                while (end < text.size() &&
-                       IsNameCharacter(static_cast<unsigned char>(text[end]))) {
-                    ++end;
-                }
+            } else if (IsNameStart(static_cast<unsigned char>(text_[end + 1]))) {
+                end = NameEnd(end + 2);
             }
         }
         std::size_t after = end;
-        while (after < text.size() && IsBlank(text[after])) {
+        while (after < text_.size() && IsBlank(text_[after])) {
             ++after;
         }
-        const std::string_view name = text.substr(at, end - at);
+        const std::string_view name = text_.substr(at_, end - at_);
         Kind kind = Kind::Name;
-        if (after < text.size() && text[after] == '(') {
+        if (after < text_.size() && text_[after] == '(') {
             kind = name == "comment" || name == "text" || name == "processing-instruction" ||
                            name == "node"
                        ? Kind::NodeType
                        : Kind::Function;
-        } else if (after + 1 < text.size() && text[after] == ':' && text[after + 1] == ':') {
+        } else if (after + 1 < text_.size() && text_[after] == ':' && text_[after + 1] == ':') {
             kind = Kind::Axis;
         }
-        add(kind, end - at);
+        Add(kind, end - at_);
     }
-    tokens.push_back({Kind::End, {}});
-    return tokens;
-}
+
+    std::string_view text_;
+    std::size_t at_ = 0;
+    std::vector<Token> tokens_;
+};
+
+std::vector<Token> Tokenize(std::string_view text) { return Lexer(text).Run(); }
 
 enum class Type { NodeSet, Number, String, Boolean };
 
