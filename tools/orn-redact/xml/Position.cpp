@@ -30,16 +30,23 @@ std::uint64_t Word(const char* at) {
     return word;
 }
 
+// How many bytes of a word with bits only at the bytes' high bits have it
+// set: the bytes become 0 or 1, and one multiplication adds them up (without
+// a population count instruction, which not every target has).
+unsigned int CountHighBits(std::uint64_t marks) {
+    return static_cast<unsigned int>(((marks >> 7) * Ones) >> 56);
+}
+
 // Bytes of the word equal to byte (exactly: no carries between bytes).
 unsigned int CountEqual(std::uint64_t word, unsigned char byte) {
     const std::uint64_t x = word ^ (Ones * byte);
     const std::uint64_t nonzero = ((x & ~High) + ~High) | x;
-    return static_cast<unsigned int>(__builtin_popcountll(~nonzero & High));
+    return CountHighBits(~nonzero & High);
 }
 
 // UTF-8 continuation bytes (10xxxxxx) in the word.
 unsigned int CountContinuations(std::uint64_t word) {
-    return static_cast<unsigned int>(__builtin_popcountll(word & ~(word << 1) & High));
+    return CountHighBits(word & ~(word << 1) & High);
 }
 
 }  // namespace
