@@ -51,9 +51,15 @@ std::string_view DeclaredEncoding(std::string_view source) {
         if (at >= source.size() || (source[at] != '"' && source[at] != '\'')) {
             return {};
         }
+        const char quote = source[at];
         const std::size_t begin = ++at;
         while (at < source.size() && IsNameCharacter(static_cast<unsigned char>(source[at]))) {
             ++at;
+        }
+        // pugixml takes the name only when its closing quote follows it;
+        // otherwise it reads the document as UTF-8.
+        if (at >= source.size() || source[at] != quote) {
+            return {};
         }
         return source.substr(begin, at - begin);
     }

@@ -118,4 +118,26 @@ TEST(Markup, NulIsFoundByCodeUnit) {
     EXPECT_EQ(CodeUnit("<?xml version='1.0' encoding='ISO-8859-1'?>"), 1u);
 }
 
+TEST(Encoding, TheDeclaredEncodingIsReadAsTheParserReadsIt) {
+    struct Case {
+        const char* head;
+        const char* converted;  // the encoding the parser converts from, if any
+    } const cases[] = {
+        {"<?xml version='1.0' encoding='ISO-8859-1'?><r/>", "Latin-1"},
+        {"<?xml version=\"1.0\" encoding = \"latin1\"?><r/>", "Latin-1"},
+        {"<?xml version='1.0' encoding='UTF-8'?><r/>", ""},
+        // The parser takes a name only with its closing quote right after it.
+        {"<?xml encoding=\"latin1<x\"?><r/>", ""},
+        {"<?xml encoding='latin1\"?><r/>", ""},
+        {"<?xml version='1.0'?><r a='encoding=\"latin1\"'/>", ""},
+        {"\xEF\xBB\xBF<?xml encoding='latin1'?><r/>", ""},
+        {"<\0r\0", "UTF-16LE"},
+    };
+    for (const Case& c : cases) {
+        const std::string head = std::string(
+            c.head, std::char_traits<char>::length(c.head) + (c.head[1] == '\0' ? 3 : 0));
+        EXPECT_EQ(ConvertedEncoding(head), c.converted) << head;
+    }
+}
+
 }  // namespace
