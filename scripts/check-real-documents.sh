@@ -124,6 +124,8 @@ if [ "${#documents[@]}" -gt 1 ]; then
 fi
 
 # Rules with every action, per document (YAML written here, one per case).
+# shellcheck source=lib/rules-yaml.sh
+source "$root/scripts/lib/rules-yaml.sh"
 export ORN_REDACT_KEY="real documents check"
 rules_cases=(
   "/usr/share/mime/packages/freedesktop.org.xml|keep //mime-type[@type='text/plain']/comment;pseudonym //mime-type/@type;mask //glob/@pattern;drop //mime-type/comment[@xml:lang];replace //expanded-acronym;redact //alias/@type"
@@ -135,21 +137,7 @@ for entry in "${rules_cases[@]}"; do
   document=${entry%%|*}
   [ -r "$document" ] || continue
   rules="$work/rules.yaml"
-  echo "rules:" >"$rules"
-  IFS=';' read -r -a rule_list <<<"${entry#*|}"
-  for rule in "${rule_list[@]}"; do
-    action=${rule%% *}
-    {
-      echo "  - select: \"${rule#* }\""
-      echo "    action: $action"
-      echo "    attributes: true"
-      case $action in
-        mask) printf '    keep_first: 2\n    keep_separators: true\n' ;;
-        replace) printf '    with: "<x & y>"\n    deep: true\n' ;;
-        pseudonym) printf '    prefix: "p-"\n' ;;
-      esac
-    } >>"$rules"
-  done
+  rules_yaml "$rules" "${entry#*|}"
   label="$(basename "$document") rules: ${entry#*|}"
   # Both runs write out.xml, so that their reports can be compared whole.
   if ! "$tool" -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report1.json" \

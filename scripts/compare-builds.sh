@@ -120,28 +120,9 @@ note() { notes+=("$1"); }
 # sq TEXT: TEXT in single quotes, for a command line.
 sq() { printf "'%s'" "${1//\'/\'\\\'\'}"; }
 
-# rules_yaml FILE 'ACTION XPATH;ACTION XPATH;...': a rules file giving each
-# expression its action, every rule with attributes and the parameters its
-# action takes (the form scripts/check-real-documents.sh uses).
-rules_yaml() {
-  local file=$1 rule action
-  local -a rule_list
-  echo "rules:" >"$file"
-  IFS=';' read -r -a rule_list <<<"$2"
-  for rule in "${rule_list[@]}"; do
-    action=${rule%% *}
-    {
-      echo "  - select: \"${rule#* }\""
-      echo "    action: $action"
-      echo "    attributes: true"
-      case $action in
-        mask) printf '    keep_first: 2\n    keep_separators: true\n' ;;
-        replace) printf '    with: "<x & y>"\n    deep: true\n' ;;
-        pseudonym) printf '    prefix: "p-"\n' ;;
-      esac
-    } >>"$file"
-  done
-}
+# rules_yaml FILE RULES: see scripts/lib/rules-yaml.sh.
+# shellcheck source=lib/rules-yaml.sh
+source "$root/scripts/lib/rules-yaml.sh"
 
 key='ORN_REDACT_KEY=compare-builds-key'
 

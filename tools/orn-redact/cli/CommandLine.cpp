@@ -88,7 +88,7 @@ const char* SetLayout(Options& options, const std::string& /*value*/) {
     return nullptr;
 }
 
-struct OptionSpec {
+struct OptionRow {
     std::string_view longName;   // with its "--"
     std::string_view shortName;  // "-x", or empty
     bool takesValue;             // -x VALUE, -xVALUE, --name VALUE, --name=VALUE
@@ -98,7 +98,7 @@ struct OptionSpec {
 // An empty --compress FORMAT is refused like a missing file name; the format
 // itself is checked once all options are read.
 // clang-format off
-constexpr OptionSpec optionSpecs[] = {
+constexpr OptionRow optionTable[] = {
     {"--input",         "-i", true,  AddFile<&Options::inputPaths>},
     {"--output",        "-o", true,  SetFileOnce<&Options::outputPath>},
     {"--expressions",   "-e", true,  AddFile<&Options::expressionFiles>},
@@ -128,10 +128,10 @@ constexpr OptionSpec optionSpecs[] = {
 };
 // clang-format on
 
-const OptionSpec* FindOption(std::string_view name) {
-    for (const OptionSpec& spec : optionSpecs) {
-        if (name == spec.longName || (!spec.shortName.empty() && name == spec.shortName)) {
-            return &spec;
+const OptionRow* FindOption(std::string_view name) {
+    for (const OptionRow& row : optionTable) {
+        if (name == row.longName || (!row.shortName.empty() && name == row.shortName)) {
+            return &row;
         }
     }
     return nullptr;
@@ -158,8 +158,8 @@ std::string TakeOption(const std::vector<std::string>& arguments, std::size_t& i
         }
     }
 
-    const OptionSpec* spec = FindOption(name);
-    if (spec != nullptr && spec->takesValue) {
+    const OptionRow* option = FindOption(name);
+    if (option != nullptr && option->takesValue) {
         // A missing value is an empty one, which every option refuses.
         std::string value;
         if (hasInlineValue) {
@@ -167,7 +167,7 @@ std::string TakeOption(const std::vector<std::string>& arguments, std::size_t& i
         } else if (index + 1 < arguments.size()) {
             value = arguments[++index];
         }
-        const char* complaint = spec->set(options, value);
+        const char* complaint = option->set(options, value);
         return complaint == nullptr ? std::string()
                                     : "option " + std::string(name) + " " + complaint;
     }
@@ -176,10 +176,10 @@ std::string TakeOption(const std::vector<std::string>& arguments, std::size_t& i
         return "option " + std::string(name) + " takes no value";
     }
     // Short flags do not bundle: "-qh" is unknown.
-    if (spec == nullptr || hasInlineValue) {
+    if (option == nullptr || hasInlineValue) {
         return "unknown option " + argument;
     }
-    spec->set(options, {});
+    option->set(options, {});
     return {};
 }
 

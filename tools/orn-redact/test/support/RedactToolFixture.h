@@ -9,6 +9,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -42,6 +44,19 @@ inline std::string ReadFile(const fs::path& path) {
 
 inline void WriteFile(const fs::path& path, const std::string& content) {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// SHA-256 of a file in hex, as sha256sum gives it (empty when it cannot run).
+inline std::string Sha256Sum(const std::string& path) {
+    std::string listed;
+    if (FILE* pipe = ::popen(("sha256sum " + path).c_str(), "r")) {
+        char buffer[512];
+        while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+            listed += buffer;
+        }
+        ::pclose(pipe);
+    }
+    return listed.substr(0, std::min<std::size_t>(listed.size(), 64));
 }
 
 inline const std::string mixedDocument =
