@@ -34,8 +34,13 @@ std::string_view DeclaredEncoding(std::string_view source) {
         if (source[index] == '?') {
             return {};
         }
-        if (source.compare(index, 8, "encoding") != 0) {
+        if (source[index] != 'e' || source[index + 1] != 'n') {
             continue;
+        }
+        // The parser takes the first "en" for the start of "encoding", and
+        // reads the document as UTF-8 when it is not.
+        if (source.compare(index, 8, "encoding") != 0) {
+            return {};
         }
         std::size_t at = index + 8;
         while (at < source.size() && IsBlank(source[at])) {

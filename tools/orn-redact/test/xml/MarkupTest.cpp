@@ -129,6 +129,9 @@ TEST(Encoding, TheDeclaredEncodingIsReadAsTheParserReadsIt) {
         // The parser takes a name only with its closing quote right after it.
         {"<?xml encoding=\"latin1<x\"?><r/>", ""},
         {"<?xml encoding='latin1\"?><r/>", ""},
+        // The first "en" must start "encoding".
+        {"<?xml x='en' encoding='latin1'?><r/>", ""},
+        {"<?xml version='1.0' standalone='yes' encoding='latin1'?><r/>", "Latin-1"},
         {"<?xml version='1.0'?><r a='encoding=\"latin1\"'/>", ""},
         {"\xEF\xBB\xBF<?xml encoding='latin1'?><r/>", ""},
         {"<\0r\0", "UTF-16LE"},
