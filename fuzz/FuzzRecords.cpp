@@ -56,8 +56,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
         settings.plans = qiv::redact::ChoosePlans(choices, expressions.size(), actions);
     }
-    const std::string problem =
-        qiv::redact::CompareRecordsWithWhole(document, expressions, settings, {1, 64, 1 << 20});
+    // Now and then the expressions' p: names are bound to their namespace,
+    // under p or under another prefix.
+    qiv::redact::NamespaceMap bindings;
+    if (const std::size_t bind = choose.Below(3); bind != 0) {
+        bindings = qiv::redact::BindPrefix(bind == 1 ? "p" : "n", expressions, settings);
+    }
+    const std::string problem = qiv::redact::CompareRecordsWithWhole(
+        document, expressions, settings, {1, 64, 1 << 20}, nullptr, bindings);
     if (!problem.empty()) {
         std::string rules;
         for (std::size_t index = 0; index < expressions.size(); ++index) {

@@ -18,6 +18,7 @@
 #include "DocumentInput.h"
 #include "Expression.h"
 #include "InterfaceFactory.h"
+#include "Namespaces.h"
 #include "RecordMode.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
@@ -223,6 +224,24 @@ inline std::string GenerateExpression(Choices& choose) {
     return expression;
 }
 
+/// Binds prefix to urn:p, the namespace of the generated documents' p:
+/// names; the expressions' p: names take the new prefix, and the redaction
+/// evaluates them by namespace. The binding, for record mode's classifier.
+inline NamespaceMap BindPrefix(const std::string& prefix, std::vector<std::string>& expressions,
+                               RedactionSettings& settings) {
+    NamespaceMap bindings;
+    AddBinding(bindings, {prefix, "urn:p", {}});
+    settings.queries.clear();
+    for (std::string& expression : expressions) {
+        for (std::size_t at = expression.find("p:"); at != std::string::npos;
+             at = expression.find("p:", at + prefix.size() + 1)) {
+            expression.replace(at, 1, prefix);
+        }
+        settings.queries.push_back(ResolvePrefixes(expression, bindings));
+    }
+    return bindings;
+}
+
 /// What the whole-document path writes (empty when it gives up the splice)
 /// and counts.
 struct WholeRun {
@@ -268,13 +287,15 @@ inline std::string CompareRecordsWithWhole(const std::string& source,
                                            const std::vector<std::string>& expressions,
                                            const RedactionSettings& settings,
                                            const std::vector<std::size_t>& batchSizes,
-                                           std::size_t* ran = nullptr) {
+                                           std::size_t* ran = nullptr,
+                                           const NamespaceMap& namespaces = {}) {
     const WholeRun whole = RedactWhole(source, expressions, settings);
     for (const std::size_t batchBytes : batchSizes) {
         TextSource input(source, 1 + batchBytes % 97);
         RecordSettings records;
         records.redaction = settings;
         records.batchBytes = batchBytes;
+        records.namespaces = namespaces;
         std::ostringstream out;
         const RecordRun run = RedactRecords(input, "input", expressions, records, out);
         const std::string where = " (batches of " + std::to_string(batchBytes) + " bytes)";

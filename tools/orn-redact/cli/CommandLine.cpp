@@ -74,6 +74,15 @@ const char* SetJobs(Options& options, const std::string& value) {
     return nullptr;
 }
 
+// PREFIX=URI; checked once all options are read, with the rules files' own.
+const char* AddNamespace(Options& options, const std::string& value) {
+    if (value.find('=') == std::string::npos) {
+        return "needs PREFIX=URI";
+    }
+    options.namespaces.push_back(value);
+    return nullptr;
+}
+
 template <bool Options::*flag>
 const char* Enable(Options& options, const std::string& /*value*/) {
     options.*flag = true;
@@ -105,6 +114,7 @@ constexpr OptionRow optionTable[] = {
     {"--files-from",    "",   true,  SetFileOnce<&Options::filesFrom>},
     {"--rules",         "",   true,  AddFile<&Options::rulesFiles>},
     {"--key-file",      "",   true,  SetFileOnce<&Options::keyFile>},
+    {"--namespace",     "-N", true,  AddNamespace},
     {"--report-json",   "",   true,  SetFileOnce<&Options::reportJson>},
     {"--output-dir",    "",   true,  SetFileOnce<&Options::outputDir>},
     {"--compress",      "",   true,  SetFileOnce<&Options::compress>},
@@ -309,7 +319,7 @@ const char* UsageText() {
            "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
            "                  [--records | --whole | --reformat [--indent | --raw]]\n"
            "                  [--compress FORMAT]\n"
-           "                  [--deep] [--attributes]\n"
+           "                  [-N PREFIX=URI]... [--deep] [--attributes]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
            "                  [--timings] [--jobs N] [--quiet] [XPATH]...\n"
            "Try 'orn-redact --help' for more information.\n";
@@ -347,6 +357,11 @@ Options:
                           pseudonym, drop or keep (see the manual)
       --key-file FILE     the secret key of pseudonym rules (else the
                           environment variable ORN_REDACT_KEY)
+  -N, --namespace PREFIX=URI
+                          in the expressions, PREFIX:name selects the name in
+                          namespace URI, whatever prefix (or default
+                          namespace) the document uses; names with an unbound
+                          prefix match the document's prefix literally
       --in-place          rewrite the input file (needs -i, excludes -o)
       --break-links       with --in-place, replace the file even when it has
                           further hard links (they keep the original content)

@@ -34,7 +34,7 @@ int ReadPlan(const Options& options, RunPlan& plan) {
     std::vector<Rule> rules;
     for (const std::string& file : options.rulesFiles) {
         std::string error;
-        if (!ReadRulesFile(file, rules, error)) {
+        if (!ReadRulesFile(file, rules, error, &plan.redaction.namespaces)) {
             Message(error);
             Message("nothing written");
             return ExitUsage;

@@ -325,16 +325,47 @@ void ExpressionRun::CheckElement(const pugi::xml_node& element, bool noted) {
 // items before and after any change the tool makes (values change, and text
 // nodes are only added), so all of those are selected first, in parallel,
 // while the document is not being changed. The others are left empty.
+// (A bound prefix tests the namespace declarations, which are never changed.)
 std::vector<std::unique_ptr<PugiXPathNodeSet>> Preselect(
-    PugiXMLParser& parser, const std::vector<std::string>& expressions, unsigned int threads) {
+    PugiXMLParser& parser, const std::vector<std::string>& expressions,
+    const std::vector<std::string>& queries, unsigned int threads) {
     std::vector<std::size_t> upfront;
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         if (SelectsByNamesOnly(expressions[index])) {
             upfront.push_back(index);
         }
     }
-    return upfront.size() > 1 ? SelectUpfront(parser, expressions, upfront, threads)
+    return upfront.size() > 1 ? SelectUpfront(parser, queries, upfront, threads)
                               : std::vector<std::unique_ptr<PugiXPathNodeSet>>(expressions.size());
+}
+
+// For each expression that selected nothing, where its names are in the
+// document: one walk for all of them.
+void TakeNameCensus(pugi::xml_node document, const RedactionSettings& settings,
+                    std::vector<ExpressionOutcome>& outcomes) {
+    std::vector<NameTest> tests;
+    for (std::size_t index = 0; index < outcomes.size() && index < settings.names.size(); ++index) {
+        if (outcomes[index].selected == 0) {
+            tests.insert(tests.end(), settings.names[index].begin(), settings.names[index].end());
+        }
+    }
+    if (tests.empty()) {
+        return;
+    }
+    std::vector<NameFound> found;
+    CountNames(document, tests, found);
+    for (std::size_t index = 0; index < outcomes.size() && index < settings.names.size(); ++index) {
+        if (outcomes[index].selected != 0) {
+            continue;
+        }
+        for (const NameFound& names : found) {
+            for (const NameTest& test : settings.names[index]) {
+                if (test.name == names.test && test.attribute == names.attribute) {
+                    outcomes[index].names.push_back(names);
+                }
+            }
+        }
+    }
 }
 
 void PrepareSplicer(SourceSplicer& splicer,
@@ -414,8 +445,10 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     // and, through the splicer, the places in the input. Every item changes
     // the way the library's RedactNodes changes it: through the node's text.
     // Nothing is removed until the end, so nodes stay valid.
+    const std::vector<std::string>& queries =
+        settings.queries.empty() ? expressions : settings.queries;
     std::vector<std::unique_ptr<PugiXPathNodeSet>> preselected =
-        Preselect(*xmlParser, expressions, settings.threads);
+        Preselect(*xmlParser, expressions, queries, settings.threads);
     if (stepDone) {
         stepDone("select");
     }
@@ -432,8 +465,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         const std::string& expression = expressions[index];
-        std::unique_ptr<PugiXPathNodeSet> selected =
-            preselected[index] ? std::move(preselected[index]) : xmlParser->SelectNodes(expression);
+        std::unique_ptr<PugiXPathNodeSet> selected = preselected[index]
+                                                         ? std::move(preselected[index])
+                                                         : xmlParser->SelectNodes(queries[index]);
         if (!selected) {
             error = "cannot evaluate expression '" + expression + "'";
             return false;
@@ -445,6 +479,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         outcomes.push_back(std::move(run.Outcome()));
     }
     CountLeftovers(state);
+    TakeNameCensus(DocumentNode(parser), settings, outcomes);
     // The splicer has what it needs: dropped items can go now.
     state.guard.RemoveDropped();
     if (stepDone) {

@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "DataParserIF.h"
+#include "NameCensus.h"
 #include "Plan.h"
 #include "Seam.h"
 
@@ -26,6 +27,12 @@ struct RedactionSettings {
     /// Per expression, in order; when empty, every expression redacts with
     /// deep and attributes above.
     std::vector<ExpressionPlan> plans{};
+    /// Per expression, the text evaluated (bound prefixes resolved); empty:
+    /// the expressions as given.
+    std::vector<std::string> queries{};
+    /// Per expression, its name tests: an expression that selects nothing
+    /// gets a census of where its names are (ExpressionOutcome::names).
+    std::vector<std::vector<NameTest>> names{};
 };
 
 /// Told the name of each step as it ends (for --timings).
@@ -45,6 +52,9 @@ struct ExpressionOutcome {
     /// With recordsOnly: what the expression selected outside the records
     /// ("the document element", ...), when it did.
     std::string outsideRecords;
+    /// When it selected nothing: the elements and attributes with the local
+    /// names it tests, by name and namespace.
+    std::vector<NameFound> names;
 };
 
 /// Selects each expression once, in order, and sets what it selected the way

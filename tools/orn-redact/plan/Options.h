@@ -26,6 +26,7 @@ struct Options {
     std::vector<std::string> expressions;   // from the command line, in order
     std::vector<std::string> rulesFiles;    // --rules, in order
     std::optional<std::string> keyFile;     // --key-file: the pseudonym key
+    std::vector<std::string> namespaces;    // -N: "PREFIX=URI", in order
     std::optional<std::string> reportJson;  // --report-json: a file, or "-" for standard error
     bool check = false;                     // --check: say what the rules would do, write nothing
     bool inPlace = false;

@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "Namespaces.h"
+
 namespace qiv::redact {
 
 class RuleAction;
@@ -26,8 +28,15 @@ struct RedactionPlan {
     /// Expressions that each redact, as the options say.
     RedactionPlan(std::vector<std::string> texts)  // NOLINT: a list of expressions is a plan
         : expressions(std::move(texts)) {}
-    std::vector<std::string> expressions;
-    std::vector<ExpressionPlan> plans;  // per expression; empty: as the options say
+    std::vector<std::string> expressions;  // as given: for messages and analysis
+    std::vector<ExpressionPlan> plans;     // per expression; empty: as the options say
+    NamespaceMap namespaces;               // prefixes bound for the expressions
+    /// Per expression, the text evaluated: bound prefixes resolved. Empty:
+    /// the expressions as given.
+    std::vector<std::string> queries;
+    /// Per expression, its name tests, to tell where the names are when it
+    /// selects nothing.
+    std::vector<std::vector<NameTest>> names;
 };
 
 /// An expression and where it was given, for messages.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Expression.h"
+#include "Namespaces.h"
 #include "Pseudonym.h"
 
 namespace qiv::redact {
@@ -71,6 +72,18 @@ int MakePlan(const Options& options, std::vector<Rule> rulesFromFiles,
         usage = true;
         return ExitUsage;
     }
+    for (const std::string& text : options.namespaces) {
+        NamespaceBinding binding;
+        std::string problem = ReadBinding(text, binding);
+        if (problem.empty()) {
+            problem = AddBinding(plan.redaction.namespaces, std::move(binding));
+        }
+        if (!problem.empty()) {
+            message("option -N " + text + ": " + problem);
+            usage = true;
+            return ExitUsage;
+        }
+    }
     bool allUsable = true;
     for (const SourcedExpression& expression : sourced) {
         const std::string problem = ExpressionProblem(expression.text);
@@ -82,6 +95,11 @@ int MakePlan(const Options& options, std::vector<Rule> rulesFromFiles,
             allUsable = false;
         }
         plan.redaction.expressions.push_back(expression.text);
+        plan.redaction.names.push_back(NameTests(expression.text, plan.redaction.namespaces));
+        if (!plan.redaction.namespaces.empty()) {
+            plan.redaction.queries.push_back(
+                ResolvePrefixes(expression.text, plan.redaction.namespaces));
+        }
     }
     if (!allUsable) {
         message("nothing written");

@@ -79,14 +79,21 @@ const char* ActionName(Action action) {
 // and the command line's expressions can make one list; on failure rules is
 // left as it was.
 bool ParseRules(std::string_view text, const std::string& name, std::vector<Rule>& rules,
-                std::string& error) {
+                std::string& error, NamespaceMap* namespaces) {
     try {
         rulesfile::Node root;
         if (!rulesfile::LoadRulesTree(text, name, root, error)) {
             return false;
         }
         std::vector<Rule> read;
-        if (!rulesfile::InterpretRules(root, name, read, error)) {
+        NamespaceMap bound = namespaces != nullptr ? *namespaces : NamespaceMap{};
+        if (!rulesfile::InterpretRules(root, name, read, bound, error)) {
+            return false;
+        }
+        if (namespaces != nullptr) {
+            *namespaces = std::move(bound);
+        } else if (!bound.empty()) {
+            error = rulesfile::Located(name, {}, "namespace prefixes are not taken here");
             return false;
         }
         rules.insert(rules.end(), std::make_move_iterator(read.begin()),
@@ -99,7 +106,8 @@ bool ParseRules(std::string_view text, const std::string& name, std::vector<Rule
     }
 }
 
-bool ReadRulesFile(const std::string& path, std::vector<Rule>& rules, std::string& error) {
+bool ReadRulesFile(const std::string& path, std::vector<Rule>& rules, std::string& error,
+                   NamespaceMap* namespaces) {
     try {
         std::string text;
         const ReadResult result = ReadWhole(path, text);
@@ -109,7 +117,7 @@ bool ReadRulesFile(const std::string& path, std::vector<Rule>& rules, std::strin
                                                     : std::strerror(errno));
             return false;
         }
-        return ParseRules(text, path, rules, error);
+        return ParseRules(text, path, rules, error, namespaces);
     } catch (const std::exception&) {
         error = "cannot read rules file '" + path + "': out of memory";
         return false;

@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Namespaces.h"
+
 namespace qiv::redact {
 
 /// What a rule does to the items it selects.
@@ -47,12 +49,14 @@ struct Rule {
 
 /// Reads a rules file (YAML; JSON is read as well). False with an error that
 /// names the file, line and column when it cannot be read or is not a valid
-/// rules file.
-bool ReadRulesFile(const std::string& path, std::vector<Rule>& rules, std::string& error);
+/// rules file. The file's namespace prefixes are added to namespaces; without
+/// it, a file that binds any is refused.
+bool ReadRulesFile(const std::string& path, std::vector<Rule>& rules, std::string& error,
+                   NamespaceMap* namespaces = nullptr);
 
 /// As ReadRulesFile, on text already read; name stands for the file in
 /// messages and origins.
 bool ParseRules(std::string_view text, const std::string& name, std::vector<Rule>& rules,
-                std::string& error);
+                std::string& error, NamespaceMap* namespaces = nullptr);
 
 }  // namespace qiv::redact

@@ -99,7 +99,7 @@ class Interpreter {
 public:
     Interpreter(const std::string& name, std::string& error) : name_(name), error_(error) {}
 
-    bool Rules(const Node& root, std::vector<Rule>& rules) {
+    bool Rules(const Node& root, std::vector<Rule>& rules, NamespaceMap& namespaces) {
         static constexpr std::string_view topLevel =
             "the top level must be a mapping with the key 'rules'";
         if (root.kind != Node::Kind::Mapping) {
@@ -111,9 +111,15 @@ public:
             if (!CheckKey(key)) {
                 return false;
             }
+            if (key.text == "namespaces") {
+                if (!Namespaces(root.items[i + 1], namespaces)) {
+                    return false;
+                }
+                continue;
+            }
             if (key.text != "rules") {
-                return Fail(key,
-                            "unknown key '" + key.text + "' at the top level; expected 'rules'");
+                return Fail(key, "unknown key '" + key.text +
+                                     "' at the top level; expected 'rules' or 'namespaces'");
             }
             if (list != nullptr) {
                 return Fail(key, "'rules' is given twice");
@@ -140,6 +146,31 @@ public:
     }
 
 private:
+    // "namespaces:", a mapping of prefixes to namespace URIs.
+    bool Namespaces(const Node& node, NamespaceMap& namespaces) {
+        if (node.kind != Node::Kind::Mapping) {
+            return Fail(node, "'namespaces' must be a mapping of prefixes to namespace URIs");
+        }
+        for (std::size_t i = 0; i + 1 < node.items.size(); i += 2) {
+            const Node& key = node.items[i];
+            const Node& value = node.items[i + 1];
+            if (!CheckKey(key)) {
+                return false;
+            }
+            NamespaceBinding binding;
+            binding.prefix = key.text;
+            binding.origin = Where(name_, key.at);
+            if (!String(value, key.text, binding.uri)) {
+                return false;
+            }
+            if (const std::string problem = AddBinding(namespaces, std::move(binding));
+                !problem.empty()) {
+                return Fail(key, problem);
+            }
+        }
+        return true;
+    }
+
     bool ReadRule(const Node& node, Rule& rule) {
         if (node.kind != Node::Kind::Mapping) {
             return Fail(node, "a rule must be a mapping");
@@ -352,8 +383,8 @@ private:
 }  // namespace
 
 bool InterpretRules(const Node& root, const std::string& name, std::vector<Rule>& rules,
-                    std::string& error) {
-    return Interpreter(name, error).Rules(root, rules);
+                    NamespaceMap& namespaces, std::string& error) {
+    return Interpreter(name, error).Rules(root, rules, namespaces);
 }
 
 }  // namespace qiv::redact::rulesfile

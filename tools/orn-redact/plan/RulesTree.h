@@ -43,9 +43,10 @@ struct Node {
 /// valid YAML or uses what a rules file has no use for.
 bool LoadRulesTree(std::string_view text, const std::string& name, Node& root, std::string& error);
 
-/// Turns the tree into rules, appended to rules. False with an error that
+/// Turns the tree into rules, appended to rules, and its namespace prefixes,
+/// added to namespaces. False with an error that
 /// points at the key or value at fault.
 bool InterpretRules(const Node& root, const std::string& name, std::vector<Rule>& rules,
-                    std::string& error);
+                    NamespaceMap& namespaces, std::string& error);
 
 }  // namespace qiv::redact::rulesfile

@@ -1,8 +1,10 @@
 #include "Outcomes.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "Actions.h"
+#include "Namespaces.h"
 
 namespace qiv::redact {
 
@@ -11,6 +13,46 @@ namespace {
 // What the expression at index does, for messages.
 const RuleAction* ActionOf(const RedactionPlan& plan, std::size_t index) {
     return index < plan.plans.size() ? plan.plans[index].action : nullptr;
+}
+
+// "12 elements 'x:title' in namespace 'U'", for the names a test missed.
+std::string Described(const NameFound& found) {
+    const char* kind = found.attribute ? (found.count == 1 ? " attribute '" : " attributes '")
+                                       : (found.count == 1 ? " element '" : " elements '");
+    return std::to_string(found.count) + kind + found.name + "' " +
+           (found.uri.empty() ? "in no namespace" : "in namespace '" + found.uri + "'");
+}
+
+// One line on the names an expression that selected nothing missed, when
+// the document holds them under another prefix or namespace; empty if not.
+std::string MissedNames(const ExpressionOutcome& outcome) {
+    std::string listed;
+    const NameFound* first = nullptr;
+    for (const NameFound& found : outcome.names) {
+        const bool tested = std::any_of(outcome.names.begin(), outcome.names.end(),
+                                        [&found](const NameFound& other) {
+                                            return other.exact && other.test == found.test &&
+                                                   other.attribute == found.attribute;
+                                        });
+        if (found.exact || tested) {
+            continue;
+        }
+        listed += (listed.empty() ? "" : ", ") + Described(found);
+        first = first != nullptr ? first : &found;
+    }
+    if (first == nullptr) {
+        return {};
+    }
+    const std::string_view local = LocalPartOf(first->test);
+    std::string prefix(PrefixOf(first->test));
+    prefix = prefix.empty() ? "p" : prefix;
+    const std::string how = first->uri.empty()
+                                ? "write the name without a prefix to select them"
+                                : "bind a prefix to the namespace to select them (-N " + prefix +
+                                      "=" + first->uri + " and " + (first->attribute ? "@" : "") +
+                                      prefix + ":" + std::string(local) + ")";
+    return "warning: '" + outcome.expression + "' selected nothing, but the document has " +
+           listed + "; " + how;
 }
 
 }  // namespace
@@ -52,6 +94,9 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
                     (!hintRule ? "; attribute values are not redacted (use --attributes)"
                                : "; attribute values are left as they are (give the rule "
                                  "'attributes: true')"));
+        }
+        if (const std::string missed = MissedNames(outcome); !missed.empty()) {
+            message(missed);
         }
         if (outcome.elementsWithOtherText > 0) {
             message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +

@@ -132,6 +132,18 @@ void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<Express
         total[index].elements += part[index].elements;
         total[index].elementsWithOtherText += part[index].elementsWithOtherText;
         total[index].skipped += part[index].skipped;
+        for (const NameFound& found : part[index].names) {
+            std::vector<NameFound>& names = total[index].names;
+            const auto same = std::find_if(names.begin(), names.end(), [&](const NameFound& known) {
+                return known.test == found.test && known.attribute == found.attribute &&
+                       known.name == found.name && known.uri == found.uri;
+            });
+            if (same == names.end()) {
+                names.push_back(found);
+            } else {
+                same->count += found.count;
+            }
+        }
     }
 }
 
@@ -158,7 +170,7 @@ bool ReadMore(ByteSource& source, std::string& text, bool& end, double& seconds)
 }  // namespace
 
 bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
-                     RecordStart& start, std::string& error) {
+                     RecordStart& start, std::string& error, const NamespaceMap& namespaces) {
     start = RecordStart{};
     std::string& head = start.head;
     bool empty = false;
@@ -180,7 +192,7 @@ bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& express
         return true;
     }
     for (const std::string& expression : expressions) {
-        const std::string problem = RecordModeProblem(expression, start.name);
+        const std::string problem = RecordModeProblem(expression, start.name, namespaces);
         if (!problem.empty()) {
             start.reason = "'" + expression + "': " + problem;
             return true;
@@ -195,7 +207,7 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                         std::ostream& out) {
     RecordStart start;
     RecordRun run;
-    if (!ReadRecordStart(source, expressions, start, run.message)) {
+    if (!ReadRecordStart(source, expressions, start, run.message, settings.namespaces)) {
         run.end = RecordEnd::Failed;
         return run;
     }

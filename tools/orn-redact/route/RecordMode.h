@@ -25,6 +25,8 @@ struct RecordSettings {
     std::size_t batchesInFlight = 0;
     /// Told the input bytes taken so far, now and then (for a progress line).
     std::function<void(std::uint64_t)> progress;
+    /// The prefixes the expressions bind (the redaction's queries resolve them).
+    NamespaceMap namespaces;
 };
 
 /// How a record-mode run ended.
@@ -77,7 +79,7 @@ struct RecordStart {
 /// selection per batch as on the whole document (RecordModeProblem). False
 /// with a message when the source cannot be read.
 bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
-                     RecordStart& start, std::string& error);
+                     RecordStart& start, std::string& error, const NamespaceMap& namespaces = {});
 
 /// Redacts a document record by record: the children of its document element
 /// are cut into batches of whole records by a light scan of the markup; each

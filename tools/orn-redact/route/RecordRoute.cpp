@@ -201,6 +201,9 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     settings.redaction.plans = plan.plans;
+    settings.redaction.queries = plan.queries;
+    settings.redaction.names = plan.names;
+    settings.namespaces = plan.namespaces;
     std::optional<ProgressLine> progress;
     if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
         const off_t size = open.info.st_size - std::max<off_t>(open.start, 0);
@@ -261,7 +264,8 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     format = source.Format();
     RecordStart start;
     std::string error;
-    if (!source.Error().empty() || !ReadRecordStart(source, plan.expressions, start, error)) {
+    if (!source.Error().empty() ||
+        !ReadRecordStart(source, plan.expressions, start, error, plan.namespaces)) {
         message(!source.Error().empty() ? source.Error() : error);
         FileResult failed;
         failed.status = ExitFailure;

@@ -93,6 +93,8 @@ struct WholeRun {
         large = input.size >= workersFrom;
         settings = RedactionSettings{options.deep, options.attributes, large ? threads : 1};
         settings.plans = plan.plans;
+        settings.queries = plan.queries;
+        settings.names = plan.names;
         StepDone stepDone;
         if (options.timings) {
             stepDone = [this](const char* step) { timings.Lap(step); };

@@ -44,8 +44,9 @@ int Deeper(int depth) { return depth == unbounded ? unbounded : depth + 1; }
 
 class Classifier {
 public:
-    Classifier(std::string_view expression, std::string_view documentElement)
-        : tokens_(Tokenize(expression)), documentElement_(documentElement) {}
+    Classifier(std::string_view expression, std::string_view documentElement,
+               const NamespaceMap& bindings)
+        : tokens_(Tokenize(expression)), documentElement_(documentElement), bindings_(bindings) {}
 
     void Run() {
         Scope top;
@@ -272,6 +273,16 @@ private:
         if (test == "*") {
             return true;
         }
+        // A bound prefix stands for a namespace, which the document element's
+        // own prefix may stand for too: only the local part tells.
+        const std::string_view prefix = PrefixOf(test);
+        if (!prefix.empty() && std::any_of(bindings_.begin(), bindings_.end(),
+                                           [prefix](const NamespaceBinding& bound) {
+                                               return bound.prefix == prefix;
+                                           })) {
+            const std::string_view local = LocalPartOf(test);
+            return local == "*" || local == LocalPartOf(documentElement_);
+        }
         if (test.size() > 2 && test.substr(test.size() - 2) == ":*") {
             const std::string_view prefix = test.substr(0, test.size() - 1);
             return documentElement_.substr(0, prefix.size()) == prefix;
@@ -369,13 +380,15 @@ private:
     std::vector<Token> tokens_;
     std::size_t next_ = 0;
     std::string_view documentElement_;
+    const NamespaceMap& bindings_;
 };
 
 }  // namespace
 
-std::string RecordModeProblem(std::string_view expression, std::string_view documentElement) {
+std::string RecordModeProblem(std::string_view expression, std::string_view documentElement,
+                              const NamespaceMap& bindings) {
     try {
-        Classifier(expression, documentElement).Run();
+        Classifier(expression, documentElement, bindings).Run();
     } catch (const Rejected& rejected) {
         return rejected.reason;
     }

@@ -3,6 +3,8 @@
 #include <string>
 #include <string_view>
 
+#include "Namespaces.h"
+
 namespace qiv::redact {
 
 /// Whether an expression selects, in a document made of one batch of the
@@ -21,6 +23,9 @@ namespace qiv::redact {
 /// Whatever the expression selects is still checked as it runs: an item
 /// outside the records (the document element, its attributes, text or
 /// comments between records) makes the tool redact the whole document at once.
-std::string RecordModeProblem(std::string_view expression, std::string_view documentElement);
+/// A name test with a bound prefix may name the document element whatever
+/// prefix the document gives it.
+std::string RecordModeProblem(std::string_view expression, std::string_view documentElement,
+                              const NamespaceMap& bindings = {});
 
 }  // namespace qiv::redact

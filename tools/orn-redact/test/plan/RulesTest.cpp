@@ -135,7 +135,15 @@ TEST(Rules, MalformedFiles) {
         {"rules: [{select: a}]\n---\nrules: []\n", "r:2:1: the file holds more than one document"},
         {"- select: a\n", "r:1:1: the top level must be a mapping with the key 'rules'"},
         {"{}", "r:1:1: the top level must be a mapping with the key 'rules'"},
-        {"rule:\n  - select: a\n", "r:1:1: unknown key 'rule' at the top level; expected 'rules'"},
+        {"rule:\n  - select: a\n",
+         "r:1:1: unknown key 'rule' at the top level; expected 'rules' or 'namespaces'"},
+        {"namespaces: [a]\nrules: [{select: a}]",
+         "r:1:13: 'namespaces' must be a mapping of prefixes to namespace URIs"},
+        {"namespaces: {a: [u]}\nrules: [{select: a}]", "r:1:17: 'a' must be a string"},
+        {"namespaces: {a: u, 'b:c': v}\nrules: [{select: a}]",
+         "r:1:20: 'b:c' is not a namespace prefix"},
+        {"namespaces: {a: u, a: v}\nrules: [{select: a}]",
+         "r:1:20: the prefix 'a' is bound to 'u' already (r:1:14)"},
         {"rules: []\nrules: []\n", "r:2:1: 'rules' is given twice"},
         {"rules: //a\n", "r:1:8: 'rules' must be a list of rules"},
         {"rules: []\n", "r:1:8: 'rules' holds no rules"},
@@ -186,7 +194,8 @@ TEST(Rules, MalformedFiles) {
     for (const Case& c : cases) {
         std::vector<Rule> rules;
         std::string error;
-        EXPECT_FALSE(ParseRules(c.text, "r", rules, error)) << c.text;
+        qiv::redact::NamespaceMap namespaces;
+        EXPECT_FALSE(ParseRules(c.text, "r", rules, error, &namespaces)) << c.text;
         EXPECT_EQ(error, c.error) << c.text;
         EXPECT_TRUE(rules.empty()) << c.text;
     }

@@ -16,6 +16,7 @@
 
 #include "DocumentInput.h"
 #include "Expression.h"
+#include "Namespaces.h"
 #include "PerRecord.h"
 #include "Progress.h"
 #include "RecordMode.h"
@@ -102,6 +103,45 @@ TEST(RecordClass, TakesWhatSelectsInsideOneRecord) {
     }
 }
 
+// A bound prefix may name the document element under whatever prefix the
+// document gives it; an unbound one only literally.
+TEST(RecordClass, BoundPrefixesNameTheDocumentElementByLocalName) {
+    const NamespaceMap bound = {{"m", "urn:m", {}}};
+    const std::string reason =
+        "a predicate on a step that can match the document element looks at more";
+    for (const char* root : {"r", "x:r"}) {
+        EXPECT_EQ(RecordModeProblem("/m:r[b]/x", root, bound).substr(0, reason.size()), reason);
+        EXPECT_EQ(RecordModeProblem("//m:*[b]", root, bound).substr(0, reason.size()), reason);
+        EXPECT_EQ(RecordModeProblem("//m:rec[b]", root, bound), "");
+    }
+    EXPECT_EQ(RecordModeProblem("/m:r[b]/x", "r"), "");
+}
+
+TEST(Namespaces, BoundNamesBecomeTestsOfLocalNameAndNamespace) {
+    NamespaceMap bound;
+    ASSERT_EQ(AddBinding(bound, {"m", "urn:m", {}}), "");
+    ASSERT_EQ(AddBinding(bound, {"q", "urn:'q'", {}}), "");
+    const struct {
+        const char* given;
+        const char* evaluated;
+    } cases[] = {
+        {"//m:a", "//*[local-name()='a' and namespace-uri()='urn:m']"},
+        {"/m:r/child::m:a[2]/@m:*",
+         "/*[local-name()='r' and namespace-uri()='urn:m']/child::*[local-name()='a' and "
+         "namespace-uri()='urn:m'][2]/@*[namespace-uri()='urn:m']"},
+        {"//q:a", "//*[local-name()='a' and namespace-uri()=\"urn:'q'\"]"},
+        // Unbound prefixes, literals, functions and variables stay as written.
+        {"//x:a[. = 'm:a' and m:f() = $m:v] | //a", "//x:a[. = 'm:a' and m:f() = $m:v] | //a"},
+        {"//a[m:b]", "//a[*[local-name()='b' and namespace-uri()='urn:m']]"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(ResolvePrefixes(c.given, bound), c.evaluated);
+    }
+    EXPECT_NE(AddBinding(bound, {"m", "urn:other", {}}), "");
+    EXPECT_NE(AddBinding(bound, {"xmlns", "urn:x", {}}), "");
+    EXPECT_NE(AddBinding(bound, {"a b", "urn:x", {}}), "");
+}
+
 std::string RandomBytes(std::mt19937& random, std::size_t count) {
     std::string bytes(count, '\0');
     for (char& byte : bytes) {
@@ -126,7 +166,8 @@ std::pair<std::string, std::vector<std::string>> GeneratedCase(std::mt19937& ran
 }
 
 // Generated documents and expressions, every batch size down to one record,
-// with and without --deep and --attributes.
+// with and without --deep and --attributes, and with the p: names bound to
+// their namespace under p or another prefix.
 TEST(RecordMode, WritesWhatTheWholeDocumentPathWrites) {
     std::mt19937 random(20261207);
     const std::vector<std::size_t> batchSizes = {1, 24, 200, 1 << 20};
@@ -134,9 +175,14 @@ TEST(RecordMode, WritesWhatTheWholeDocumentPathWrites) {
         {false, false}, {true, false}, {false, true}, {true, true}};
     std::size_t ran = 0;
     for (int round = 0; round < 600; ++round) {
-        const auto [document, expressions] = GeneratedCase(random);
+        auto [document, expressions] = GeneratedCase(random);
+        RedactionSettings chosen = settings[round % 4];
+        const char* const prefixes[] = {nullptr, "p", "n"};
+        const NamespaceMap bindings = prefixes[round % 3]
+                                          ? BindPrefix(prefixes[round % 3], expressions, chosen)
+                                          : NamespaceMap{};
         const std::string problem =
-            CompareRecordsWithWhole(document, expressions, settings[round % 4], batchSizes, &ran);
+            CompareRecordsWithWhole(document, expressions, chosen, batchSizes, &ran, bindings);
         ASSERT_EQ(problem, "") << "document:\n"
                                << document << "\nexpressions:\n"
                                << ::testing::PrintToString(expressions);
