@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Redacts documents that Debian ships (MIME database, xkb rules, iso-codes)
+# Redacts documents that Debian ships (MIME database, xkb rules, iso-codes,
+# GObject introspection files, CLDR locale data, MAME software lists)
 # with orn-redact and checks, for each document and expression set, that:
 #   - the byte-preserving output, written anew, equals the --reformat output
 #     (the same document);
@@ -41,6 +42,14 @@ cases=(
   "/usr/share/xml/iso-codes/iso_639-2.xml|//*"
   "/usr/share/xml/iso-codes/iso_639-3.xml|--attributes //iso_639_3_entry[@scope='I']/@name"
   "/usr/share/mime/packages/freedesktop.org.xml|//mime-type[1]/comment"
+  "/usr/share/mime/packages/freedesktop.org.xml|-N m=http://www.freedesktop.org/standards/shared-mime-info //m:comment[@xml:lang] //m:mime-type/m:acronym"
+  "/usr/share/gir-1.0/GLib-2.0.gir|-N g=http://www.gtk.org/introspection/core/1.0 --deep //g:doc //g:doc-deprecated"
+  "/usr/share/gir-1.0/GObject-2.0.gir|-N c=http://www.gtk.org/introspection/c/1.0 --attributes //@c:identifier //@c:type"
+  "/usr/share/gir-1.0/Gio-2.0.gir|-N g=http://www.gtk.org/introspection/core/1.0 -N glib=http://www.gtk.org/introspection/glib/1.0 --attributes //g:class/@glib:type-name //g:record/g:doc"
+  "/usr/share/unicode/cldr/common/main/de.xml|--deep //localeDisplayNames/languages/language //territories"
+  "/usr/share/unicode/cldr/common/main/fr.xml|//*[@type='NL']"
+  "/usr/share/games/mame/hash/a2600.xml|--attributes //software/@name //description //year //publisher"
+  "/usr/share/games/mame/hash/nes.xml|--attributes //rom/@crc //rom/@sha1 //part/feature/@value"
 )
 
 checked=0
