@@ -232,6 +232,7 @@ inline NamespaceMap BindPrefix(const std::string& prefix, std::vector<std::strin
     NamespaceMap bindings;
     AddBinding(bindings, {prefix, "urn:p", {}});
     settings.queries.clear();
+    settings.namespaces = bindings;
     for (std::string& expression : expressions) {
         for (std::size_t at = expression.find("p:"); at != std::string::npos;
              at = expression.find("p:", at + prefix.size() + 1)) {

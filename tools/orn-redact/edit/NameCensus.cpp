@@ -8,10 +8,6 @@ namespace {
 
 constexpr std::string_view xmlNamespace = "http://www.w3.org/XML/1998/namespace";
 
-bool IsDeclaration(std::string_view name) {
-    return name == "xmlns" || name.substr(0, 6) == "xmlns:";
-}
-
 // The namespace the prefix stands for at node, as its declarations and its
 // ancestors' say. Attributes without a prefix are in no namespace.
 std::string UriOf(pugi::xml_node node, std::string_view prefix, bool attribute) {
@@ -62,25 +58,14 @@ void CountNames(pugi::xml_node root, const std::vector<NameTest>& tests,
     if (tests.empty()) {
         return;
     }
-    for (pugi::xml_node node = root; node;) {
-        if (node.type() == pugi::node_element) {
-            Check(node, node.name(), false, tests, found);
-            for (const pugi::xml_attribute attribute : node.attributes()) {
-                if (!IsDeclaration(attribute.name())) {
-                    Check(node, attribute.name(), true, tests, found);
-                }
+    ForEachElement(root, [&tests, &found](pugi::xml_node element) {
+        Check(element, element.name(), false, tests, found);
+        for (const pugi::xml_attribute attribute : element.attributes()) {
+            if (!IsNamespaceDeclaration(attribute.name())) {
+                Check(element, attribute.name(), true, tests, found);
             }
         }
-        // Depth first, without recursion: deep documents are read too.
-        if (pugi::xml_node child = node.first_child()) {
-            node = child;
-            continue;
-        }
-        while (node && node != root && !node.next_sibling()) {
-            node = node.parent();
-        }
-        node = node == root || !node ? pugi::xml_node() : node.next_sibling();
-    }
+    });
 }
 
 }  // namespace qiv::redact

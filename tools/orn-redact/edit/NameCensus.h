@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -20,6 +21,30 @@ struct NameFound {
     std::string uri;     // their namespace; empty for none
     std::size_t count = 0;
 };
+
+/// Calls visit with each element under root (root too, when it is one),
+/// depth first, without recursion: deep documents are walked too.
+template <typename Visit>
+void ForEachElement(pugi::xml_node root, Visit visit) {
+    for (pugi::xml_node node = root; node;) {
+        if (node.type() == pugi::node_element) {
+            visit(node);
+        }
+        if (pugi::xml_node child = node.first_child()) {
+            node = child;
+            continue;
+        }
+        while (node && node != root && !node.next_sibling()) {
+            node = node.parent();
+        }
+        node = node == root || !node ? pugi::xml_node() : node.next_sibling();
+    }
+}
+
+/// Whether an attribute name declares a namespace (xmlns, xmlns:p).
+inline bool IsNamespaceDeclaration(std::string_view name) {
+    return name == "xmlns" || name.substr(0, 6) == "xmlns:";
+}
 
 /// Adds to found, per name test, the elements and attributes under root
 /// (namespace declarations left out) that have the test's local name,

@@ -339,6 +339,60 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> Preselect(
                               : std::vector<std::unique_ptr<PugiXPathNodeSet>>(expressions.size());
 }
 
+// The queries for this document: with bound prefixes and a document whose
+// namespace declarations are all on its document element (each "xmlns" in
+// the text is one of them), plain names under the document's prefixes.
+std::vector<std::string> DocumentQueries(pugi::xml_node document, std::string_view parsedText,
+                                         const std::vector<std::string>& expressions,
+                                         const RedactionSettings& settings) {
+    if (settings.namespaces.empty()) {
+        return {};
+    }
+    pugi::xml_node root = document.first_child();
+    while (root && root.type() != pugi::node_element) {
+        root = root.next_sibling();
+    }
+    NamespaceMap declared;
+    for (const pugi::xml_attribute attribute : root.attributes()) {
+        const std::string_view name = attribute.name();
+        if (IsNamespaceDeclaration(name)) {
+            declared.push_back(
+                {std::string(name.substr(name.size() > 5 ? 6 : 5)), attribute.value(), {}});
+        }
+    }
+    if (!parsedText.empty()) {
+        // Each declaration names "xmlns": as many in the text as on the
+        // document element, and there are none elsewhere.
+        std::size_t mentions = 0;
+        for (std::size_t at = parsedText.find("xmlns"); at != std::string_view::npos;
+             at = parsedText.find("xmlns", at + 5)) {
+            if (++mentions > declared.size()) {
+                return {};
+            }
+        }
+        if (mentions != declared.size()) {
+            return {};
+        }
+    } else {
+        bool elsewhere = false;
+        ForEachElement(root, [&root, &elsewhere](pugi::xml_node element) {
+            if (element != root && !elsewhere) {
+                for (const pugi::xml_attribute attribute : element.attributes()) {
+                    elsewhere = elsewhere || IsNamespaceDeclaration(attribute.name());
+                }
+            }
+        });
+        if (elsewhere) {
+            return {};
+        }
+    }
+    std::vector<std::string> queries;
+    for (const std::string& expression : expressions) {
+        queries.push_back(ResolvePrefixes(expression, settings.namespaces, &declared));
+    }
+    return queries;
+}
+
 // For each expression that selected nothing, where its names are in the
 // document: one walk for all of them.
 void TakeNameCensus(pugi::xml_node document, const RedactionSettings& settings,
@@ -432,7 +486,8 @@ void CountLeftovers(RedactionState& state) {
 
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error, SourceSplicer* splicer, const StepDone& stepDone) {
+            std::string& error, SourceSplicer* splicer, const StepDone& stepDone,
+            std::string_view parsedText) {
     auto* xmlParser = XmlParserOf(parser);
     if (xmlParser == nullptr) {
         error = "the parser does not support XPath selection";
@@ -445,8 +500,11 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     // and, through the splicer, the places in the input. Every item changes
     // the way the library's RedactNodes changes it: through the node's text.
     // Nothing is removed until the end, so nodes stay valid.
-    const std::vector<std::string>& queries =
-        settings.queries.empty() ? expressions : settings.queries;
+    const std::vector<std::string> plain =
+        DocumentQueries(DocumentNode(parser), parsedText, expressions, settings);
+    const std::vector<std::string>& queries = !plain.empty()             ? plain
+                                              : settings.queries.empty() ? expressions
+                                                                         : settings.queries;
     std::vector<std::unique_ptr<PugiXPathNodeSet>> preselected =
         Preselect(*xmlParser, expressions, queries, settings.threads);
     if (stepDone) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -30,6 +31,10 @@ struct RedactionSettings {
     /// Per expression, the text evaluated (bound prefixes resolved); empty:
     /// the expressions as given.
     std::vector<std::string> queries{};
+    /// The prefixes the expressions bind: where a document declares
+    /// namespaces only on its document element, its bound names are
+    /// evaluated as plain names (see Redact's parsedText).
+    NamespaceMap namespaces{};
     /// Per expression, its name tests: an expression that selects nothing
     /// gets a census of where its names are (ExpressionOutcome::names).
     std::vector<std::vector<NameTest>> names{};
@@ -72,9 +77,14 @@ struct ExpressionOutcome {
 /// they hold) or drop (removed from the document once every expression has
 /// run, so later expressions still see them in their conditions but change
 /// nothing in them; an element holding a kept item is not dropped).
+///
+/// parsedText, when given, is the text the parser read: with bound prefixes,
+/// a document whose only namespace declarations are its document element's
+/// has them resolved to plain names.
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {});
+            std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {},
+            std::string_view parsedText = {});
 
 /// After the splicer resolved its edits: counts the selected elements whose
 /// only leftover is a comment.

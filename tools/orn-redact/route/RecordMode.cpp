@@ -93,7 +93,8 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             slot.splicer.emplace(settings.deep, slot.text.size());
         }
         std::string error;
-        if (!Redact(*slot.parser, expressions, settings, slot.outcomes, error, &*slot.splicer)) {
+        if (!Redact(*slot.parser, expressions, settings, slot.outcomes, error, &*slot.splicer, {},
+                    slot.text)) {
             const bool outside =
                 !slot.outcomes.empty() && !slot.outcomes.back().outsideRecords.empty();
             slot.result = outside ? Slot::Result::Outside : Slot::Result::Usage;

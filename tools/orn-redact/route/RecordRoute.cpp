@@ -203,6 +203,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     settings.redaction.plans = plan.plans;
     settings.redaction.queries = plan.queries;
     settings.redaction.names = plan.names;
+    settings.redaction.namespaces = plan.namespaces;
     settings.namespaces = plan.namespaces;
     std::optional<ProgressLine> progress;
     if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {

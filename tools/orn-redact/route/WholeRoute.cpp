@@ -95,6 +95,7 @@ struct WholeRun {
         settings.plans = plan.plans;
         settings.queries = plan.queries;
         settings.names = plan.names;
+        settings.namespaces = plan.namespaces;
         StepDone stepDone;
         if (options.timings) {
             stepDone = [this](const char* step) { timings.Lap(step); };

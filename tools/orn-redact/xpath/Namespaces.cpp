@@ -45,6 +45,37 @@ bool TestsAttributes(const std::vector<Token>& tokens, std::size_t index) {
            tokens[index - 2].text == "attribute";
 }
 
+// The name test as a plain name under the document's one prefix for the
+// namespace; empty when the names in it are not all written one way.
+std::string PlainName(std::string_view local, const std::string& uri, bool attribute,
+                      const NamespaceMap& declared) {
+    const NamespaceBinding* only = nullptr;
+    bool defaultDeclared = false;
+    for (const NamespaceBinding& declaration : declared) {
+        defaultDeclared =
+            defaultDeclared || (declaration.prefix.empty() && !declaration.uri.empty());
+        if (declaration.uri != uri || (attribute && declaration.prefix.empty())) {
+            continue;
+        }
+        if (only != nullptr) {
+            return {};
+        }
+        only = &declaration;
+    }
+    if (local == "*" && (uri.empty() || only == nullptr || only->prefix.empty())) {
+        return {};  // "*" alone would take prefixed names too
+    }
+    if (uri.empty()) {
+        // No namespace: attributes without a prefix, and elements without
+        // one unless a default namespace is declared.
+        return attribute || !defaultDeclared ? std::string(local) : std::string();
+    }
+    if (only == nullptr) {
+        return {};
+    }
+    return only->prefix.empty() ? std::string(local) : only->prefix + ":" + std::string(local);
+}
+
 }  // namespace
 
 std::string_view PrefixOf(std::string_view name) {
@@ -88,7 +119,8 @@ std::string AddBinding(NamespaceMap& bindings, NamespaceBinding binding) {
     return {};
 }
 
-std::string ResolvePrefixes(std::string_view expression, const NamespaceMap& bindings) {
+std::string ResolvePrefixes(std::string_view expression, const NamespaceMap& bindings,
+                            const NamespaceMap* declared) {
     if (bindings.empty()) {
         return std::string(expression);
     }
@@ -100,7 +132,8 @@ std::string ResolvePrefixes(std::string_view expression, const NamespaceMap& bin
     }
     std::string resolved;
     std::size_t copied = 0;
-    for (const Token& token : tokens) {
+    for (std::size_t index = 0; index < tokens.size(); ++index) {
+        const Token& token = tokens[index];
         if (token.kind != Kind::Name) {
             continue;
         }
@@ -110,13 +143,21 @@ std::string ResolvePrefixes(std::string_view expression, const NamespaceMap& bin
         }
         const auto at = static_cast<std::size_t>(token.text.data() - expression.data());
         resolved.append(expression.substr(copied, at - copied));
+        copied = at + token.text.size();
         const std::string_view local = LocalPartOf(token.text);
+        if (declared != nullptr) {
+            const std::string plain =
+                PlainName(local, binding->uri, TestsAttributes(tokens, index), *declared);
+            if (!plain.empty()) {
+                resolved += plain;
+                continue;
+            }
+        }
         resolved += "*[";
         if (local != "*") {
             resolved += "local-name()=" + Quoted(local) + " and ";
         }
         resolved += "namespace-uri()=" + Quoted(binding->uri) + "]";
-        copied = at + token.text.size();
     }
     resolved.append(expression.substr(copied));
     return resolved;

@@ -29,7 +29,15 @@ std::string AddBinding(NamespaceMap& bindings, NamespaceBinding binding);
 /// "*[namespace-uri()='URI']"). Other name tests keep their literal meaning.
 /// The expression is returned unchanged when it uses no bound prefix or
 /// cannot be read.
-std::string ResolvePrefixes(std::string_view expression, const NamespaceMap& bindings);
+///
+/// With declared, the namespace declarations of a document that declares
+/// namespaces nowhere else than on its document element (prefix "" for the
+/// default namespace): a bound name whose namespace has one prefix there
+/// becomes a plain name test under that prefix ("m:a" becomes "a" where
+/// the default namespace is m's), which selects the same and costs nothing
+/// more than a name.
+std::string ResolvePrefixes(std::string_view expression, const NamespaceMap& bindings,
+                            const NamespaceMap* declared = nullptr);
 
 /// A name test of an expression ("*" and "p:*" are left out): whether it
 /// tests attributes, its text, its local name and, when its prefix is

@@ -137,6 +137,23 @@ TEST(Namespaces, BoundNamesBecomeTestsOfLocalNameAndNamespace) {
     for (const auto& c : cases) {
         EXPECT_EQ(ResolvePrefixes(c.given, bound), c.evaluated);
     }
+    // Where the document element holds the only declarations, names whose
+    // namespace has one prefix there are plain names; the rest stay tests.
+    const NamespaceMap declared = {{"", "urn:m", {}}, {"d", "urn:'q'", {}}, {"e", "urn:e", {}}};
+    const struct {
+        const char* given;
+        const char* evaluated;
+    } plain[] = {
+        {"//m:a/q:b[@q:c]", "//a/d:b[@d:c]"},
+        {"//q:*/m:*", "//d:*/*[namespace-uri()='urn:m']"},
+        {"//m:a/@m:c", "//a/@*[local-name()='c' and namespace-uri()='urn:m']"},
+    };
+    for (const auto& c : plain) {
+        EXPECT_EQ(ResolvePrefixes(c.given, bound, &declared), c.evaluated);
+    }
+    const NamespaceMap twice = {{"", "urn:m", {}}, {"n", "urn:m", {}}};
+    EXPECT_EQ(ResolvePrefixes("//m:a", bound, &twice),
+              "//*[local-name()='a' and namespace-uri()='urn:m']");
     EXPECT_NE(AddBinding(bound, {"m", "urn:other", {}}), "");
     EXPECT_NE(AddBinding(bound, {"xmlns", "urn:x", {}}), "");
     EXPECT_NE(AddBinding(bound, {"a b", "urn:x", {}}), "");

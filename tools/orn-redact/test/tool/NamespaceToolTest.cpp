@@ -55,6 +55,21 @@ TEST_F(RedactTool, BoundPrefixesSelectByNamespaceOnEveryRoute) {
     }
 }
 
+// A record that declares a namespace of its own changes what its names mean.
+TEST_F(RedactTool, DeclarationsInsideRecordsAreHonoured) {
+    const std::string redeclared =
+        "<r xmlns=\"urn:d\"><rec><name>A</name></rec><rec xmlns=\"urn:e\"><name>B</name>"
+        "</rec><d:rec xmlns:d=\"urn:d\"><d:name>C</d:name></d:rec></r>";
+    WriteFile(Path("in.xml"), redeclared);
+    for (const char* route : {"--records", "--whole"}) {
+        const Outcome result = Run({"-N", "d=urn:d", "//d:name", route, "-i", Path("in.xml")});
+        ExpectExit(result, 0);
+        EXPECT_EQ(result.out,
+                  "<r xmlns=\"urn:d\"><rec><name>redacted</name></rec><rec xmlns=\"urn:e\"><name>B"
+                  "</name></rec><d:rec xmlns:d=\"urn:d\"><d:name>redacted</d:name></d:rec></r>");
+    }
+}
+
 TEST_F(RedactTool, NamesMissedForTheirPrefixAreNamed) {
     WriteFile(Path("in.xml"), document);
     const struct {
