@@ -298,7 +298,9 @@ TEST_F(RecordTool, OptionsSayTheSameOnBothPaths) {
           "attribute values are not redacted (use --attributes)"}},
         {{"//notes"}, 0, {"1 of 1 selected elements still hold text other than \"redacted\""}},
         {{"-o", "a.xml", "-o", "b.xml", "//name"}, 2, {"option -o given more than once"}},
-        {{"true()"}, 2, {"rejected expression 'true()': it yields a boolean, not a node set"}},
+        {{"true()"},
+         2,
+         {"rejected expression 'true()' (command line): it yields a boolean, not a node set"}},
         {{"--", "//name"}, 0, {}},
     };
     for (const auto& c : cases) {
