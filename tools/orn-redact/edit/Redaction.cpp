@@ -100,6 +100,7 @@ ExpressionRun::ExpressionRun(RedactionState& state, std::size_t index,
         writer_.once = &state.once;
     }
     outcome_.expression = expression;
+    writer_.entities = &outcome_.entities;
 }
 
 bool ExpressionRun::Run(const PugiXPathNodeSet& selected) {
@@ -178,6 +179,7 @@ void ExpressionRun::RedactAttribute(const pugi::xpath_node& item,
     } else if (action_ == Action::Drop) {
         Drop(item);
     } else if (plan_.attributes && writer_.Compute(attribute.value())) {
+        writer_.NoteReferences(attribute.value());
         if (splicer_ != nullptr) {
             splicer_->NoteAttribute(attribute, item.parent());
         }
@@ -264,6 +266,7 @@ void ExpressionRun::RedactText(const pugi::xml_node& node) {
         return;
     }
     ++outcome_.redacted;
+    writer_.NoteReferences(node);
     if (splicer_ != nullptr) {
         splicer_->NoteText(node);
     }
@@ -296,6 +299,9 @@ bool ExpressionRun::SetElement(const pugi::xml_node& element) {
         return false;
     }
     ++outcome_.redacted;
+    if (first) {
+        writer_.NoteReferences(first);
+    }
     const bool noted = splicer_ != nullptr && splicer_->NoteElementText(element);
     SetValue<PugiNode>(element, writer_);
     if (writer_.action != nullptr) {

@@ -132,6 +132,12 @@ void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<Express
         total[index].elements += part[index].elements;
         total[index].elementsWithOtherText += part[index].elementsWithOtherText;
         total[index].skipped += part[index].skipped;
+        for (const std::string& name : part[index].entities) {
+            auto& names = total[index].entities;
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(name);
+            }
+        }
     }
 }
 
