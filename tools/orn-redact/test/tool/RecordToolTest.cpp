@@ -155,6 +155,22 @@ TEST_F(RecordTool, EntitiesReferredToFromChangedValuesAreNamedOrReplaced) {
     EXPECT_THAT(Run({"//name", "-i", Path("in.xml")}).err, Not(HasSubstr("entity")));
 }
 
+// No expression selects a namespace declaration, so none is ever changed:
+// a new value would change what every name in its scope means.
+TEST_F(RecordTool, NamespaceDeclarationsAreNeverChanged) {
+    const std::string document =
+        "<list xmlns='urn:d'><rec xmlns:q='urn:q' q:id='7' id='1'/><rec xmlns='urn:e'/></list>";
+    for (const char* mode : {"--records", "--whole"}) {
+        const Outcome result = Run(
+            {mode, "--attributes", "--report", "//rec/@*", "//rec/attribute::node()"}, document);
+        ExpectExit(result, 0, {"'//rec/@*': selected 2, redacted 2"});
+        EXPECT_EQ(result.out,
+                  "<list xmlns='urn:d'><rec xmlns:q='urn:q' q:id='redacted' id='redacted'/>"
+                  "<rec xmlns='urn:e'/></list>")
+            << mode;
+    }
+}
+
 TEST_F(RecordTool, ExpressionsOutsideTheClassSayWhyAndRedactTheWholeDocument) {
     WriteFile(Path("in.xml"), records);
     const std::string expected = redacted;
