@@ -66,8 +66,10 @@ std::vector<SourceEdit> EntityValueEdits(std::string_view source,
         }
         const auto index = static_cast<std::size_t>(referred - outcomes.begin());
         const RuleAction* action = index < plans.size() ? plans[index].action : nullptr;
-        std::string value = "redacted";
+        // A dropped reference leaves the entity empty.
+        std::string value = action != nullptr && action->Kind() == Action::Drop ? "" : "redacted";
         if (action != nullptr && action->Kind() != Action::Redact &&
+            action->Kind() != Action::Drop &&
             !action->Rewrite(source.substr(entity.valueBegin, entity.valueEnd - entity.valueBegin),
                              value)) {
             continue;

@@ -20,6 +20,7 @@ namespace {
 using redaction::FetchAhead;
 using redaction::Guard;
 using redaction::HoldOtherText;
+using redaction::NoteReferencesWithin;
 using redaction::OutsideRecords;
 using redaction::PointerSet;
 using redaction::RedactAllText;
@@ -219,6 +220,12 @@ bool ExpressionRun::Drop(const pugi::xpath_node& item) {
         } else {
             splicer_->NoteDropText(node);
         }
+    }
+    // What is dropped may refer to entities, whose values stay in the DOCTYPE.
+    if (item.attribute()) {
+        writer_.NoteReferences(item.attribute().value());
+    } else {
+        NoteReferencesWithin(node, writer_);
     }
     state_.guard.Drop(item);
     ++outcome_.redacted;

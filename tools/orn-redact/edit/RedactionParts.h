@@ -235,6 +235,10 @@ bool SetValue(const Item& item, const ValueWriter& writer) {
     return set;
 }
 
+// The writer notes the entity references in node (a text, or an element with
+// all its text and attribute values).
+void NoteReferencesWithin(const pugi::xml_node& node, const ValueWriter& writer);
+
 // Sets every text and CDATA node below element, through the library. The
 // selection's items after element that lie inside it come in the order the
 // walk meets them (a selection is in document order): next is moved past

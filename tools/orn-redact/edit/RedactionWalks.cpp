@@ -107,6 +107,31 @@ void AddReferences(const char* value, std::vector<std::string>& names) {
     }
 }
 
+void NoteReferencesWithin(const pugi::xml_node& node, const ValueWriter& writer) {
+    if (node.type() != pugi::node_element) {
+        writer.NoteReferences(node);
+        return;
+    }
+    pugi::xml_node current = node;
+    while (current) {
+        if (current.type() == pugi::node_element) {
+            for (const pugi::xml_attribute& attribute : current.attributes()) {
+                writer.NoteReferences(attribute.value());
+            }
+            if (current.first_child()) {
+                current = current.first_child();
+                continue;
+            }
+        } else {
+            writer.NoteReferences(current);
+        }
+        while (current != node && !current.next_sibling()) {
+            current = current.parent();
+        }
+        current = current == node ? pugi::xml_node() : current.next_sibling();
+    }
+}
+
 void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,
                    const pugi::xpath_node*& next, const pugi::xpath_node* end, const void* done) {
     SourceSplicer* splicer = writer.splicer;

@@ -86,10 +86,10 @@ void NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_vi
             const std::string named = "entity '" + entity.name + "', declared in the DOCTYPE" +
                                       At(prolog, entity.declaration);
             if (replaced) {
-                message("note: '" + outcome.expression + "' changed a reference to " + named +
+                message("note: '" + outcome.expression + "' removed a reference to " + named +
                         "; its value there is replaced too (--entities)");
             } else {
-                message("warning: '" + outcome.expression + "' changed a reference to " + named +
+                message("warning: '" + outcome.expression + "' removed a reference to " + named +
                         ", whose value is still there (use --entities)");
             }
         }

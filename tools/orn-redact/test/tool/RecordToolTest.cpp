@@ -104,18 +104,19 @@ TEST_F(RecordTool, RecordsAndWholeWriteTheSameBytesEveryWay) {
 // is named, or with --entities replaced, on both routes alike.
 TEST_F(RecordTool, EntitiesReferredToFromChangedValuesAreNamedOrReplaced) {
     WriteFile(Path("in.xml"), records);
+    WriteFile(Path("drop.yaml"), "rules:\n  - select: //rec/p:x\n    action: drop\n");
     WriteFile(
         Path("rules.yaml"),
         "rules:\n  - select: //rec/p:x\n    action: replace\n    with: \"a<b&\\\"c%\xC3\xA9\"\n");
     const std::string doctype = "<!ENTITY co \"ACME\">";
     const std::string declared =
         "entity 'co', declared in the DOCTYPE at line 2, column 18 (offset 57)";
-    // The entity's value, and the element that referred to it, as expected.
+    // The entity's value, and what became of the element that referred to it.
     const auto replaced = [&](const std::string& value, const std::string& text) {
         std::string out = redacted;
         out.replace(out.find(doctype), doctype.size(), "<!ENTITY co \"" + value + "\">");
         const std::string element = "<p:x>redacted</p:x>";
-        return out.replace(out.find(element), element.size(), "<p:x>" + text + "</p:x>");
+        return out.replace(out.find(element), element.size(), text);
     };
     const struct {
         std::vector<std::string> arguments;
@@ -123,17 +124,21 @@ TEST_F(RecordTool, EntitiesReferredToFromChangedValuesAreNamedOrReplaced) {
         std::string output;
     } cases[] = {
         {{"//name", "//rec/p:x"},
-         "warning: '//rec/p:x' changed a reference to " + declared +
+         "warning: '//rec/p:x' removed a reference to " + declared +
              ", whose value is still there (use --entities)",
          redacted},
         {{"--entities", "//name", "//rec/p:x"},
-         "note: '//rec/p:x' changed a reference to " + declared +
+         "note: '//rec/p:x' removed a reference to " + declared +
              "; its value there is replaced too (--entities)",
-         replaced("redacted", "redacted")},
+         replaced("redacted", "<p:x>redacted</p:x>")},
         // Escaped so that the entity reads as the new value where it is used.
         {{"--entities", "--rules", Path("rules.yaml"), "//name"},
          "its value there is replaced too",
-         replaced("a&#38;#60;b&#38;#38;&#34;c&#37;&#233;", "a&lt;b&amp;\"c%\xC3\xA9")},
+         replaced("a&#38;#60;b&#38;#38;&#34;c&#37;&#233;", "<p:x>a&lt;b&amp;\"c%\xC3\xA9</p:x>")},
+        // A dropped reference leaves the entity empty.
+        {{"--entities", "--rules", Path("drop.yaml"), "//name"},
+         "its value there is replaced too",
+         replaced("", "")},
     };
     for (const auto& c : cases) {
         for (const char* mode : {"--whole", ""}) {
