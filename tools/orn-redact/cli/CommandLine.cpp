@@ -128,6 +128,7 @@ constexpr OptionRow optionTable[] = {
     {"--break-links",   "",   false, Enable<&Options::breakLinks>},
     {"--deep",          "",   false, Enable<&Options::deep>},
     {"--attributes",    "",   false, Enable<&Options::attributes>},
+    {"--entities",      "",   false, Enable<&Options::entities>},
     {"--report",        "",   false, Enable<&Options::report>},
     {"--check",         "",   false, Enable<&Options::check>},
     {"--require-match", "",   false, Enable<&Options::requireMatch>},
@@ -319,7 +320,7 @@ const char* UsageText() {
            "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
            "                  [--records | --whole | --reformat [--indent | --raw]]\n"
            "                  [--compress FORMAT]\n"
-           "                  [-N PREFIX=URI]... [--deep] [--attributes]\n"
+           "                  [-N PREFIX=URI]... [--deep] [--attributes] [--entities]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
            "                  [--timings] [--jobs N] [--quiet] [XPATH]...\n"
            "Try 'orn-redact --help' for more information.\n";
@@ -387,6 +388,8 @@ Options:
                           each selected element to "redacted"
       --attributes        also set the value of every selected attribute to
                           "redacted"
+      --entities          also replace, in the DOCTYPE, the value of each
+                          internal entity that a changed value refers to
       --report            print, per expression, how many items it selected and
                           how many of them were redacted
       --report-json FILE  write a JSON report per input file (sizes, SHA-256

@@ -20,6 +20,7 @@ namespace {
 using redaction::FetchAhead;
 using redaction::Guard;
 using redaction::HoldOtherText;
+using redaction::NoteReferencesWithin;
 using redaction::OutsideRecords;
 using redaction::PointerSet;
 using redaction::RedactAllText;
@@ -100,6 +101,7 @@ ExpressionRun::ExpressionRun(RedactionState& state, std::size_t index,
         writer_.once = &state.once;
     }
     outcome_.expression = expression;
+    writer_.entities = &outcome_.entities;
 }
 
 bool ExpressionRun::Run(const PugiXPathNodeSet& selected) {
@@ -178,6 +180,7 @@ void ExpressionRun::RedactAttribute(const pugi::xpath_node& item,
     } else if (action_ == Action::Drop) {
         Drop(item);
     } else if (plan_.attributes && writer_.Compute(attribute.value())) {
+        writer_.NoteReferences(attribute.value());
         if (splicer_ != nullptr) {
             splicer_->NoteAttribute(attribute, item.parent());
         }
@@ -217,6 +220,12 @@ bool ExpressionRun::Drop(const pugi::xpath_node& item) {
         } else {
             splicer_->NoteDropText(node);
         }
+    }
+    // What is dropped may refer to entities, whose values stay in the DOCTYPE.
+    if (item.attribute()) {
+        writer_.NoteReferences(item.attribute().value());
+    } else {
+        NoteReferencesWithin(node, writer_);
     }
     state_.guard.Drop(item);
     ++outcome_.redacted;
@@ -264,6 +273,7 @@ void ExpressionRun::RedactText(const pugi::xml_node& node) {
         return;
     }
     ++outcome_.redacted;
+    writer_.NoteReferences(node);
     if (splicer_ != nullptr) {
         splicer_->NoteText(node);
     }
@@ -296,6 +306,9 @@ bool ExpressionRun::SetElement(const pugi::xml_node& element) {
         return false;
     }
     ++outcome_.redacted;
+    if (first) {
+        writer_.NoteReferences(first);
+    }
     const bool noted = splicer_ != nullptr && splicer_->NoteElementText(element);
     SetValue<PugiNode>(element, writer_);
     if (writer_.action != nullptr) {

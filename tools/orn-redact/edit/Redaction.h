@@ -12,6 +12,7 @@
 #include "NameCensus.h"
 #include "Plan.h"
 #include "Seam.h"
+#include "SourceSplice.h"
 
 namespace qiv::redact {
 
@@ -54,6 +55,11 @@ struct ExpressionOutcome {
     /// Elements that, after all expressions were applied, still hold text no
     /// expression changed in a further text run, a child element or a comment.
     std::size_t elementsWithOtherText = 0;
+    /// Names of the entity references (&name;) in the text and attribute values
+    /// it changed, each once, as first met: the parser keeps a reference to an
+    /// entity declared in the DOCTYPE as text, so the change replaces the
+    /// reference while the entity's value stays in the DOCTYPE.
+    std::vector<std::string> entities;
     /// With recordsOnly: what the expression selected outside the records
     /// ("the document element", ...), when it did.
     std::string outsideRecords;
@@ -85,6 +91,15 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
             std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {},
             std::string_view parsedText = {});
+
+/// Edits of source's DOCTYPE that replace the value of each internal entity an
+/// expression changed a reference to (ExpressionOutcome::entities) with that
+/// expression's new value (the first such expression's), escaped so that the
+/// entity reads as that value where it is referred to. plans as in
+/// RedactionSettings.
+std::vector<SourceEdit> EntityValueEdits(std::string_view source,
+                                         const std::vector<ExpressionOutcome>& outcomes,
+                                         const std::vector<ExpressionPlan>& plans);
 
 /// After the splicer resolved its edits: counts the selected elements whose
 /// only leftover is a comment.

@@ -149,6 +149,10 @@ private:
 // because there was nothing to hide), for the check for text left behind.
 using WrittenTexts = PointerSet;
 
+// Adds to names each name of an entity reference (&name;) in value that is
+// not there yet.
+void AddReferences(const char* value, std::vector<std::string>& names);
+
 // Writes one expression's values: "redacted", or what its action makes of
 // the value read.
 struct ValueWriter {
@@ -161,6 +165,21 @@ struct ValueWriter {
     // come in and however they nest.
     PointerSet* once = nullptr;
     std::string value;
+    // The entity references in the values changed (see ExpressionOutcome).
+    std::vector<std::string>* entities = nullptr;
+
+    // A text (not CDATA, which holds no references) or attribute value about
+    // to change.
+    void NoteReferences(const char* current) const {
+        if (entities != nullptr && std::strchr(current, '&') != nullptr) {
+            AddReferences(current, *entities);
+        }
+    }
+    void NoteReferences(const pugi::xml_node& text) const {
+        if (text.type() == pugi::node_pcdata) {
+            NoteReferences(text.value());
+        }
+    }
 
     // Whether this expression may write text now (and, if so, marks it).
     bool FirstTime(const void* text) { return once == nullptr || once->Insert(text); }
@@ -215,6 +234,10 @@ bool SetValue(const Item& item, const ValueWriter& writer) {
     }
     return set;
 }
+
+// The writer notes the entity references in node (a text, or an element with
+// all its text and attribute values).
+void NoteReferencesWithin(const pugi::xml_node& node, const ValueWriter& writer);
 
 // Sets every text and CDATA node below element, through the library. The
 // selection's items after element that lie inside it come in the order the

@@ -1,6 +1,7 @@
 #include "RedactionParts.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <unordered_map>
 
@@ -86,6 +87,51 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements, Wri
     return other;
 }
 
+void AddReferences(const char* value, std::vector<std::string>& names) {
+    const auto nameCharacter = [](unsigned char character) {
+        return std::isalnum(character) != 0 || character == '_' || character == ':' ||
+               character == '-' || character == '.' || character >= 0x80;
+    };
+    for (const char* amp = std::strchr(value, '&'); amp != nullptr;
+         amp = std::strchr(amp + 1, '&')) {
+        const char* end = amp + 1;
+        while (nameCharacter(static_cast<unsigned char>(*end))) {
+            ++end;
+        }
+        if (*end == ';' && end > amp + 1 && amp[1] != '#') {
+            std::string name(amp + 1, end);
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(std::move(name));
+            }
+        }
+    }
+}
+
+void NoteReferencesWithin(const pugi::xml_node& node, const ValueWriter& writer) {
+    if (node.type() != pugi::node_element) {
+        writer.NoteReferences(node);
+        return;
+    }
+    pugi::xml_node current = node;
+    while (current) {
+        if (current.type() == pugi::node_element) {
+            for (const pugi::xml_attribute& attribute : current.attributes()) {
+                writer.NoteReferences(attribute.value());
+            }
+            if (current.first_child()) {
+                current = current.first_child();
+                continue;
+            }
+        } else {
+            writer.NoteReferences(current);
+        }
+        while (current != node && !current.next_sibling()) {
+            current = current.parent();
+        }
+        current = current == node ? pugi::xml_node() : current.next_sibling();
+    }
+}
+
 void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,
                    const pugi::xpath_node*& next, const pugi::xpath_node* end, const void* done) {
     SourceSplicer* splicer = writer.splicer;
@@ -111,6 +157,7 @@ void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Gua
         } else if ((type == pugi::node_pcdata || type == pugi::node_cdata) &&
                    current.internal_object() != done &&
                    writer.FirstTime(current.internal_object()) && writer.Compute(current.value())) {
+            writer.NoteReferences(current);
             if (splicer != nullptr) {
                 splicer->NoteText(current);
             }

@@ -109,6 +109,11 @@ public:
     /// its checked elements hold a comment other than "redacted".
     std::vector<std::size_t> ElementsWithOtherComments(std::size_t expressions) const;
 
+    /// After Resolve(): adds edits that lie before every other one (in the
+    /// prolog), ordered and not overlapping.
+    void PrependEdits(const std::vector<SourceEdit>& edits) {
+        edits_.insert(edits_.begin(), edits.begin(), edits.end());
+    }
     /// After Resolve(): the edits, ordered and not overlapping.
     const std::vector<SourceEdit>& Edits() const { return edits_; }
     /// The source with the edits applied.

@@ -38,6 +38,7 @@ struct Options {
     bool breakLinks = false;   // --in-place may replace one name of a hard-linked file
     bool deep = false;
     bool attributes = false;
+    bool entities = false;  // replace the DOCTYPE value of entities referenced from changed values
     bool report = false;
     bool requireMatch = false;
     bool timings = false;  // print how long each step took

@@ -86,10 +86,13 @@ int MakePlan(const Options& options, std::vector<Rule> rulesFromFiles,
     }
     bool allUsable = true;
     for (const SourcedExpression& expression : sourced) {
-        const std::string problem = ExpressionProblem(expression.text);
+        std::string problem = ExpressionProblem(expression.text);
+        if (problem.empty()) {
+            problem = UnreadNodesProblem(expression.text);
+        }
         if (!problem.empty()) {
             const std::string where =
-                expression.origin.empty() ? "" : " (" + expression.origin + ")";
+                " (" + (expression.origin.empty() ? "command line" : expression.origin) + ")";
             message("rejected expression '" + Shown(expression.text) + "'" + where + ": " +
                     problem);
             allUsable = false;

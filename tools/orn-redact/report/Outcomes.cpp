@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "Actions.h"
+#include "Markup.h"
 #include "Namespaces.h"
+#include "Position.h"
 
 namespace qiv::redact {
 
@@ -106,6 +108,34 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
                            "further text runs, child elements or comments (use --deep)"
                          : " selected elements still hold text no rule changed in further text "
                            "runs, child elements or comments (give the rule 'deep: true')"));
+        }
+    }
+}
+
+void NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_view prolog,
+                  bool replaced, const MessageSink& message) {
+    const bool any =
+        std::any_of(outcomes.begin(), outcomes.end(),
+                    [](const ExpressionOutcome& outcome) { return !outcome.entities.empty(); });
+    if (!any) {
+        return;
+    }
+    const std::vector<EntityDeclaration> declared = InternalEntities(prolog);
+    for (const ExpressionOutcome& outcome : outcomes) {
+        for (const EntityDeclaration& entity : declared) {
+            if (std::find(outcome.entities.begin(), outcome.entities.end(), entity.name) ==
+                outcome.entities.end()) {
+                continue;
+            }
+            const std::string named = "entity '" + entity.name + "', declared in the DOCTYPE" +
+                                      At(prolog, entity.declaration);
+            if (replaced) {
+                message("note: '" + outcome.expression + "' removed a reference to " + named +
+                        "; its value there is replaced too (--entities)");
+            } else {
+                message("warning: '" + outcome.expression + "' removed a reference to " + named +
+                        ", whose value is still there (use --entities)");
+            }
         }
     }
 }

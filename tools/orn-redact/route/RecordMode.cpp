@@ -145,6 +145,12 @@ void Accumulate(std::vector<ExpressionOutcome>& total, const std::vector<Express
                 same->count += found.count;
             }
         }
+        for (const std::string& name : part[index].entities) {
+            auto& names = total[index].entities;
+            if (std::find(names.begin(), names.end(), name) == names.end()) {
+                names.push_back(name);
+            }
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "Descriptor.h"
+#include "Markup.h"
 #include "Outcomes.h"
 #include "OutputChain.h"
 #include "Progress.h"
@@ -114,8 +115,8 @@ void PrintRecordTimings(const RecordRun& run, const MessageSink& message) {
 
 // The end of a run that wrote every record.
 FileResult Written(const RecordRun& run, bool matched, bool written, const std::string& error,
-                   const Options& options, const RedactionPlan& plan, Sha256* digest,
-                   const MessageSink& message) {
+                   const Options& options, const RedactionPlan& plan, std::string_view prolog,
+                   Sha256* digest, const MessageSink& message) {
     FileResult result;
     result.status = ExitFailure;
     result.bytes = run.bytes;
@@ -130,6 +131,7 @@ FileResult Written(const RecordRun& run, bool matched, bool written, const std::
         return result;
     }
     PrintOutcomes(run.outcomes, options, plan, message);
+    NoteEntities(run.outcomes, prolog, false, message);
     result.route = "records";
     if (digest != nullptr) {
         result.outputBytes = digest->Bytes();
@@ -211,6 +213,10 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
         progress.emplace(open.name, open.regular ? static_cast<std::uint64_t>(size) : 0);
         settings.progress = [&progress](std::uint64_t done) { progress->Update(done); };
     }
+    // Kept for the warnings about entities, when it declares any.
+    const std::string_view prefix = std::string_view(start.head).substr(0, start.prologEnd);
+    const std::string prolog =
+        InternalEntities(prefix).empty() ? std::string() : std::string(prefix);
     RecordRun run;
     bool matched = true;
     bool ran = false;
@@ -243,7 +249,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     }
     if (run.end == RecordEnd::Done) {
         digest.ReadWhole(open.Size());
-        return Written(run, matched, written, error, options, plan,
+        return Written(run, matched, written, error, options, plan, prolog,
                        outputDigest ? &*outputDigest : nullptr, message);
     }
     return Ended(run, open, source, format, options, message, input, wholeReason, digest);
@@ -271,6 +277,13 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
         FileResult failed;
         failed.status = ExitFailure;
         return failed;
+    }
+    // The prolog is written before the records, but which entities' values
+    // --entities replaces is known only after the last one.
+    if (start.applies && options.entities &&
+        !InternalEntities(std::string_view(start.head).substr(0, start.prologEnd)).empty()) {
+        start.applies = false;
+        start.reason = "--entities may change its DOCTYPE, which comes before the records";
     }
     // The route is chosen here, before any output exists.
     if (!start.applies) {

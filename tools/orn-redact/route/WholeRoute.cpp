@@ -141,6 +141,9 @@ struct WholeRun {
             } else if (encoding == "Latin-1" ? splicer->ResolveLatin1(input.source)
                                              : splicer->Resolve(input.source)) {
                 AddCommentLeftovers(*splicer, outcomes);
+                if (options.entities) {
+                    splicer->PrependEdits(EntityValueEdits(input.source, outcomes, plan.plans));
+                }
             }
         }
         timings.Lap("splice");
@@ -231,6 +234,9 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
         return result;
     }
     PrintOutcomes(run.outcomes, options, plan, message);
+    // Written anew, the document has no DOCTYPE.
+    NoteEntities(run.outcomes, run.splicer ? run.input.source : std::string_view(),
+                 options.entities, message);
     if (run.splicer) {
         result.route = "whole document";
         result.reason = !start.reason.empty() ? start.reason : options.whole ? "--whole" : "";

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <memory>
 
 #include <pugixml.hpp>
 
 #include "DocumentInput.h"
+#include "Encoding.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
 
@@ -68,6 +70,29 @@ DroppedMarkup ScanDroppedMarkup(std::string_view text) {
     return found;
 }
 
+// Input in UTF-16 or UTF-32 as one byte per code unit, for the scan above:
+// ASCII as it is and every other unit as a byte that is not markup, so that
+// markup is found where the parser found it. A byte order mark is left out.
+std::string Narrowed(std::string_view source, const std::string& encoding, std::size_t unit) {
+    const bool bigEndian =
+        encoding.size() >= 2 && encoding.compare(encoding.size() - 2, 2, "BE") == 0;
+    std::string narrow;
+    narrow.reserve(source.size() / unit);
+    for (std::size_t at = 0; at + unit <= source.size(); at += unit) {
+        std::uint32_t value = 0;
+        for (std::size_t byte = 0; byte < unit; ++byte) {
+            const auto next =
+                static_cast<unsigned char>(source[at + (bigEndian ? byte : unit - 1 - byte)]);
+            value = value << 8 | next;
+        }
+        if (at == 0 && value == 0xFEFF) {
+            continue;
+        }
+        narrow += value < 0x80 ? static_cast<char>(value) : '\x80';
+    }
+    return narrow;
+}
+
 }  // namespace
 
 std::string JoinedList(const std::vector<std::string>& items) {
@@ -96,7 +121,9 @@ ReformatWriter::ReformatWriter(std::string_view source, DataParserIF& parser, bo
         latin1_ = converted == "Latin-1";
     }
 
-    const DroppedMarkup dropped = ScanDroppedMarkup(source);
+    const std::size_t unit = CodeUnit(source);
+    const std::string narrow = unit == 1 ? std::string() : Narrowed(source, converted, unit);
+    const DroppedMarkup dropped = ScanDroppedMarkup(unit == 1 ? source : std::string_view(narrow));
     if (dropped.doctype) {
         std::string doctype = "its DOCTYPE";
         if (dropped.entities > 0) {

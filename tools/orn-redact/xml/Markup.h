@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace qiv::redact {
 
@@ -24,6 +25,20 @@ std::size_t StartTagEnd(std::string_view text, std::size_t lt);
 /// beyond an internal subset whose declarations may quote any character and
 /// hold comments and PIs; the end of text when it has none.
 std::size_t DoctypeEnd(std::string_view text, std::size_t at);
+
+/// An internal general entity declared in a DOCTYPE's internal subset:
+/// <!ENTITY name "value">. Offsets are into the text scanned.
+struct EntityDeclaration {
+    std::string name;
+    std::size_t declaration = 0;  // its "<!ENTITY"
+    std::size_t valueBegin = 0;   // just past the opening quote
+    std::size_t valueEnd = 0;     // the closing quote
+};
+
+/// The internal general entities the DOCTYPE of text (a prolog, or a whole
+/// document) declares, in order; parameter entities and external ones (SYSTEM,
+/// PUBLIC) are left out. Empty without a DOCTYPE.
+std::vector<EntityDeclaration> InternalEntities(std::string_view text);
 
 /// Passes the blanks, comments and PIs (and with doctype a DOCTYPE) from at:
 /// where something else starts; none when one of them is cut off by the end

@@ -22,6 +22,8 @@
 /// - xml_node::offset_debug() and an attribute's value pointer place items in
 ///   the parsed buffer, which is the input's bytes unless pugixml converted
 ///   its encoding (ConvertedEncoding);
+/// - pugixml's attribute axis leaves out namespace declarations (xmlns and
+///   xmlns:PREFIX), so no expression selects them and they are never changed;
 /// - PugiNode and PugiAttribute set values as the library's redaction does.
 
 namespace qiv::redact {

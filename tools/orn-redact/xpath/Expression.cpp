@@ -5,6 +5,8 @@
 
 #include <pugixml.hpp>
 
+#include "Lexer.h"
+
 namespace qiv::redact {
 
 namespace {
@@ -77,6 +79,34 @@ std::string ExpressionProblem(const std::string& expression) {
                std::to_string(failure.result().offset);
     } catch (const std::bad_alloc&) {
         return "out of memory while compiling it";
+    }
+    return {};
+}
+
+std::string UnreadNodesProblem(const std::string& expression) {
+    std::vector<xpath::Token> tokens;
+    try {
+        tokens = xpath::Tokenize(expression);
+    } catch (const xpath::Rejected&) {
+        return {};
+    }
+    bool comments = false;
+    bool instructions = false;
+    for (const xpath::Token& token : tokens) {
+        if (token.kind == xpath::Kind::NodeType) {
+            comments = comments || token.text == "comment";
+            instructions = instructions || token.text == "processing-instruction";
+        }
+    }
+    if (comments) {
+        return "comments are not read into the document, so comment() selects nothing; to "
+               "replace comments, select the element that holds them with --deep (in a rules "
+               "file: 'deep: true'), which also replaces the comments inside it";
+    }
+    if (instructions) {
+        return "processing instructions are not read into the document, so "
+               "processing-instruction() selects nothing; they are always written as they "
+               "are and cannot be selected";
     }
     return {};
 }

@@ -13,4 +13,10 @@ std::string ExpressionProblem(const std::string& expression);
 /// and adding text nodes cannot change what it selects.
 bool SelectsByNamesOnly(const std::string& expression);
 
+/// Why an expression asks for nodes the parsed document does not hold:
+/// comments and processing instructions are not read into it, so a test for
+/// them (a step or a predicate) finds none. Empty when it asks for neither,
+/// and when it cannot be read (ExpressionProblem says why then).
+std::string UnreadNodesProblem(const std::string& expression);
+
 }  // namespace qiv::redact

@@ -100,6 +100,82 @@ TEST_F(RecordTool, RecordsAndWholeWriteTheSameBytesEveryWay) {
     }
 }
 
+// A changed value that refers to an entity: the entity's value in the DOCTYPE
+// is named, or with --entities replaced, on both routes alike.
+TEST_F(RecordTool, EntitiesReferredToFromChangedValuesAreNamedOrReplaced) {
+    WriteFile(Path("in.xml"), records);
+    WriteFile(Path("drop.yaml"), "rules:\n  - select: //rec/p:x\n    action: drop\n");
+    WriteFile(
+        Path("rules.yaml"),
+        "rules:\n  - select: //rec/p:x\n    action: replace\n    with: \"a<b&\\\"c%\xC3\xA9\"\n");
+    const std::string doctype = "<!ENTITY co \"ACME\">";
+    const std::string declared =
+        "entity 'co', declared in the DOCTYPE at line 2, column 18 (offset 57)";
+    // The entity's value, and what became of the element that referred to it.
+    const auto replaced = [&](const std::string& value, const std::string& text) {
+        std::string out = redacted;
+        out.replace(out.find(doctype), doctype.size(), "<!ENTITY co \"" + value + "\">");
+        const std::string element = "<p:x>redacted</p:x>";
+        return out.replace(out.find(element), element.size(), text);
+    };
+    const struct {
+        std::vector<std::string> arguments;
+        std::string message;
+        std::string output;
+    } cases[] = {
+        {{"//name", "//rec/p:x"},
+         "warning: '//rec/p:x' removed a reference to " + declared +
+             ", whose value is still there (use --entities)",
+         redacted},
+        {{"--entities", "//name", "//rec/p:x"},
+         "note: '//rec/p:x' removed a reference to " + declared +
+             "; its value there is replaced too (--entities)",
+         replaced("redacted", "<p:x>redacted</p:x>")},
+        // Escaped so that the entity reads as the new value where it is used.
+        {{"--entities", "--rules", Path("rules.yaml"), "//name"},
+         "its value there is replaced too",
+         replaced("a&#38;#60;b&#38;#38;&#34;c&#37;&#233;", "<p:x>a&lt;b&amp;\"c%\xC3\xA9</p:x>")},
+        // A dropped reference leaves the entity empty.
+        {{"--entities", "--rules", Path("drop.yaml"), "//name"},
+         "its value there is replaced too",
+         replaced("", "")},
+    };
+    for (const auto& c : cases) {
+        for (const char* mode : {"--whole", ""}) {
+            std::vector<std::string> arguments = {"-i", Path("in.xml"), "--report-json", "-"};
+            arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+            if (*mode != '\0') {
+                arguments.push_back(mode);
+            }
+            SCOPED_TRACE(::testing::PrintToString(arguments));
+            const Outcome result = Run(arguments);
+            ExpectExit(result, 0, {c.message});
+            EXPECT_EQ(result.out, c.output);
+            // Once on standard error, once among the file's messages in the report.
+            EXPECT_EQ(Count(result.err, c.message), 2u);
+        }
+    }
+    ExpectExit(Run({"--records", "--entities", "//name", "-i", Path("in.xml")}), 2,
+               {"--entities may change its DOCTYPE, which comes before the records"});
+    EXPECT_THAT(Run({"//name", "-i", Path("in.xml")}).err, Not(HasSubstr("entity")));
+}
+
+// No expression selects a namespace declaration, so none is ever changed:
+// a new value would change what every name in its scope means.
+TEST_F(RecordTool, NamespaceDeclarationsAreNeverChanged) {
+    const std::string document =
+        "<list xmlns='urn:d'><rec xmlns:q='urn:q' q:id='7' id='1'/><rec xmlns='urn:e'/></list>";
+    for (const char* mode : {"--records", "--whole"}) {
+        const Outcome result = Run(
+            {mode, "--attributes", "--report", "//rec/@*", "//rec/attribute::node()"}, document);
+        ExpectExit(result, 0, {"'//rec/@*': selected 2, redacted 2"});
+        EXPECT_EQ(result.out,
+                  "<list xmlns='urn:d'><rec xmlns:q='urn:q' q:id='redacted' id='redacted'/>"
+                  "<rec xmlns='urn:e'/></list>")
+            << mode;
+    }
+}
+
 TEST_F(RecordTool, ExpressionsOutsideTheClassSayWhyAndRedactTheWholeDocument) {
     WriteFile(Path("in.xml"), records);
     const std::string expected = redacted;
@@ -298,7 +374,9 @@ TEST_F(RecordTool, OptionsSayTheSameOnBothPaths) {
           "attribute values are not redacted (use --attributes)"}},
         {{"//notes"}, 0, {"1 of 1 selected elements still hold text other than \"redacted\""}},
         {{"-o", "a.xml", "-o", "b.xml", "//name"}, 2, {"option -o given more than once"}},
-        {{"true()"}, 2, {"rejected expression 'true()': it yields a boolean, not a node set"}},
+        {{"true()"},
+         2,
+         {"rejected expression 'true()' (command line): it yields a boolean, not a node set"}},
         {{"--", "//name"}, 0, {}},
     };
     for (const auto& c : cases) {

@@ -58,6 +58,49 @@ TEST_F(RedactTool, EightBitEncodingsKeepTheirBytesEveryWay) {
     }
 }
 
+// Input in UTF-16 or UTF-32 is written anew: the note names what is lost,
+// found in the input's own code units, whether or not --reformat asked for it.
+TEST_F(RedactTool, WideInputWrittenAnewNamesWhatItLoses) {
+    // ASCII text in a wide encoding, after its byte order mark.
+    const auto wide = [](const std::string& text, std::size_t unit, bool bigEndian) {
+        std::string bytes;
+        for (const std::uint32_t character :
+             std::u32string(U"\uFEFF") + std::u32string(text.begin(), text.end())) {
+            for (std::size_t byte = 0; byte < unit; ++byte) {
+                const std::size_t shift = 8 * (bigEndian ? unit - 1 - byte : byte);
+                bytes += static_cast<char>(character >> shift & 0xFF);
+            }
+        }
+        return bytes;
+    };
+    const std::string document =
+        "<?xml version=\"1.0\" standalone=\"yes\"?><!DOCTYPE r [<!ENTITY s \"v\">]>"
+        "<r><!-- c1 --><a>x<!-- <?not-a-pi?> --></a><![CDATA[<!-- no -->]]><?pi s?></r><!--e-->";
+    const std::string lost =
+        "without its DOCTYPE (with 1 entity declared in it: a reference to one, such as &name;, "
+        "is written as the text &amp;name;), 3 comments, 1 processing instruction";
+    const struct {
+        const char* encoding;
+        std::size_t unit;
+        bool bigEndian;
+    } cases[] = {{"UTF-16LE", 2, false}, {"UTF-16BE", 2, true}, {"UTF-32LE", 4, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encoding);
+        const std::string input = wide(document, c.unit, c.bigEndian);
+        Outcome result = Run({"//a"}, input);
+        ExpectExit(result, 0,
+                   {"note: the input is "s + c.encoding +
+                    ", which the parser converts; writing "
+                    "the document anew, " +
+                    lost + ", the standalone setting of its XML declaration and its layout"});
+        EXPECT_THAT(result.out, HasSubstr("<a>redacted</a>"));
+        result = Run({"--reformat", "//a"}, input);
+        ExpectExit(result, 0,
+                   {"note: written anew (--reformat), " + lost +
+                    " and the standalone setting of its XML declaration"});
+    }
+}
+
 TEST_F(RedactTool, NothingAfterANulIsWritten) {
     const std::string document = "<r><a>x</a></r>\0<a>secret</a>"s;
     const std::string message = "it holds a NUL byte at line 1, column 16 (offset 15)";

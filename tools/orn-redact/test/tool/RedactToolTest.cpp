@@ -80,8 +80,21 @@ TEST_F(RedactTool, UsageErrorsAndRejectedExpressionsWriteNothing) {
         {{"-e", Path("missing.xpath")}, "cannot read expressions from", true},
         {{"-e", Path("empty.xpath")}, "the expression files hold none", true},
         {{"-o", out, "//notes", "//email["}, "rejected expression '//email['", false},
-        {{"-o", out, "//notes", "count(//email)"}, "'count(//email)': it yields a number", false},
-        {{"-o", out, "string(//email)"}, "'string(//email)': it yields a string", false},
+        {{"-o", out, "//notes", "count(//email)"},
+         "'count(//email)' (command line): it yields a number",
+         false},
+        {{"-o", out, "string(//email)"},
+         "'string(//email)' (command line): it yields a string",
+         false},
+        // Comments and processing instructions are not in the parsed document:
+        // a test for them, as a step or in a predicate, would select nothing.
+        {{"-o", out, "//email", "//comment()"},
+         "'//comment()' (command line): comments are not read into the document",
+         false},
+        {{"--check", "//notes[not(comment())]"}, "select the element that holds them", false},
+        {{"-o", out, "//processing-instruction( 'pi' )"},
+         "they are always written as they are and cannot be selected",
+         false},
         // Several inputs: where the outputs go, and names that would collide.
         {{"-i", "a.xml", "-i", "b.xml", "//a"}, "several input files need --output-dir", true},
         {{"-i", "a.xml", "-i", "b.xml", "-o", out, "//a"}, "-o takes one input file", true},

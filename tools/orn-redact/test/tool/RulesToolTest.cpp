@@ -287,6 +287,8 @@ TEST_F(RulesTool, RefusedRulesWriteNothing) {
          "rules.bad:4:5: 'with' does not apply to action 'mask'"},
         {"rules:\n  - select: [//a\n", "rules.bad:3:1:"},
         {"rules:\n  - select: //a[\n", "rejected expression '//a['"},
+        {"rules:\n  - select: //a\n  - select: //a/comment()\n",
+         "'//a/comment()' (" + Path("rules.bad") + ":3:13): comments are not read"},
         {"rules:\n  - select: /*\n    action: drop\n",
          "'/*' selects the document element, which cannot be dropped"},
     };

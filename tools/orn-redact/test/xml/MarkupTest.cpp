@@ -2,6 +2,7 @@
 #include <cstddef>
 #include <random>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -89,6 +90,35 @@ TEST(Markup, DocumentStartIsFoundOnlyWhenWhole) {
             EXPECT_EQ(name, c.name);
             EXPECT_EQ(std::string(c.text).substr(end - 1, 1), ">");
         }
+    }
+}
+
+// Only internal general entities of the internal subset: each as "name=value".
+TEST(Markup, InternalEntitiesAreFoundInTheSubsetOnly) {
+    struct Case {
+        const char* text;
+        std::vector<std::string> expected;
+    } const cases[] = {
+        {"<?xml version='1.0'?>\n<!-- <!DOCTYPE x [<!ENTITY c 'no'>]> -->\n"
+         "<!DOCTYPE r [\n <!ENTITY a \"1 '>' 2\">\t<!ENTITY\nb\n'x\"y'>]><r>&a;</r>",
+         {"a=1 '>' 2", "b=x\"y"}},
+        {"<!DOCTYPE r [<!ENTITY % p 'no'><!ENTITY e SYSTEM 'e.xml'>"
+         "<!ENTITY f PUBLIC 'id' 'f.xml'><!-- <!ENTITY c 'no'> --><?pi <!ENTITY d 'no'>?>"
+         "<!ATTLIST r a CDATA '<!ENTITY g \"no\">'><!ENTITY h ''>]><r/>",
+         {"h="}},
+        {"<!DOCTYPE r SYSTEM 'r.dtd'><r>&a;</r>", {}},
+        {"<r><!DOCTYPE r [<!ENTITY a 'no'>]></r>", {}},  // not a prolog
+        {"<!DOCTYPE r [<!ENTITY a 'cut", {}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> found;
+        for (const EntityDeclaration& entity : InternalEntities(c.text)) {
+            const std::string text = c.text;
+            EXPECT_EQ(text.compare(entity.declaration, 8, "<!ENTITY"), 0) << c.text;
+            found.push_back(entity.name + "=" +
+                            text.substr(entity.valueBegin, entity.valueEnd - entity.valueBegin));
+        }
+        EXPECT_EQ(found, c.expected) << c.text;
     }
 }
 
