@@ -157,8 +157,9 @@ bool ReadMore(ByteSource& source, std::string& text, bool& end, double& seconds)
 
 }  // namespace
 
-bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
-                     RecordStart& start, std::string& error) {
+bool ReadRecordStart(ByteSource& source, const std::string& sourceName,
+                     const std::vector<std::string>& expressions, RecordStart& start,
+                     std::string& error) {
     start = RecordStart{};
     std::string& head = start.head;
     bool empty = false;
@@ -169,6 +170,14 @@ bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& express
             error = source.Error();
             return false;
         }
+    }
+    // Bytes that cannot begin a document are refused here: handed to the
+    // whole-document route, a pipe or device would be read whole first, and
+    // one that never ends would be read until memory runs out.
+    std::size_t opening = 0;
+    if (prolog != Prolog::Found && DocumentOpening(head, opening) == Opening::Other) {
+        error = DescribeNotDocument(sourceName, head, opening);
+        return false;
     }
     if (prolog != Prolog::Found || empty) {
         return true;  // the whole-document route says what is wrong, if anything
@@ -195,7 +204,7 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                         std::ostream& out) {
     RecordStart start;
     RecordRun run;
-    if (!ReadRecordStart(source, expressions, start, run.message)) {
+    if (!ReadRecordStart(source, sourceName, expressions, start, run.message)) {
         run.end = RecordEnd::Failed;
         return run;
     }

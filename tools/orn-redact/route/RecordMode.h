@@ -75,9 +75,11 @@ struct RecordStart {
 /// Reads the prolog and the document element's start tag from source and
 /// checks them and the expressions against the class that gives the same
 /// selection per batch as on the whole document (RecordModeProblem). False
-/// with a message when the source cannot be read.
-bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
-                     RecordStart& start, std::string& error);
+/// with a message when the source cannot be read, or when its first
+/// character cannot begin a document (then nothing more is read).
+bool ReadRecordStart(ByteSource& source, const std::string& sourceName,
+                     const std::vector<std::string>& expressions, RecordStart& start,
+                     std::string& error);
 
 /// Redacts a document record by record: the children of its document element
 /// are cut into batches of whole records by a light scan of the markup; each

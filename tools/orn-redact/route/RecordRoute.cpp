@@ -79,7 +79,7 @@ std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Co
         // Compressed: its content, read whole.
         ReaderSource again(open.descriptor, open.name, digest.Reading());
         input.preread = true;
-        if (!ReadRest(again, input.text, message)) {
+        if (!ReadRest(again, open.name, input.text, message)) {
             return failed;
         }
         digest.ReadWhole(open.Size());
@@ -91,7 +91,7 @@ std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Co
         return failed;
     }
     input.text = std::move(consumed);
-    if (!readAll && !ReadRest(source, input.text, message)) {
+    if (!readAll && !ReadRest(source, open.name, input.text, message)) {
         return failed;
     }
     digest.ReadWhole(open.Size());
@@ -261,7 +261,8 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     format = source.Format();
     RecordStart start;
     std::string error;
-    if (!source.Error().empty() || !ReadRecordStart(source, plan.expressions, start, error)) {
+    if (!source.Error().empty() ||
+        !ReadRecordStart(source, open.name, plan.expressions, start, error)) {
         message(!source.Error().empty() ? source.Error() : error);
         FileResult failed;
         failed.status = ExitFailure;

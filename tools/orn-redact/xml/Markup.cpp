@@ -1,8 +1,10 @@
 #include "Markup.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "Characters.h"
+#include "Encoding.h"
 
 namespace qiv::redact {
 
@@ -246,6 +248,40 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
     }
     return text[at] == '<' ? "markup after the document element"
                            : "text after the document element";
+}
+
+Opening DocumentOpening(std::string_view text, std::size_t& at) {
+    // The encoding is told by the first four bytes; fewer decide nothing yet.
+    if (text.size() < 4) {
+        return Opening::Undecided;
+    }
+    const std::string encoding = ConvertedEncoding(text.substr(0, 4));
+    const std::size_t unit = CodeUnit(text.substr(0, 4));
+    const bool bigEndian =
+        encoding.size() > 2 && encoding.compare(encoding.size() - 2, 2, "BE") == 0;
+    const auto unitAt = [&](std::size_t offset) {
+        std::uint32_t value = 0;
+        for (std::size_t index = 0; index < unit; ++index) {
+            const auto byte =
+                static_cast<unsigned char>(text[offset + (bigEndian ? index : unit - 1 - index)]);
+            value = value << 8 | byte;
+        }
+        return value;
+    };
+    at = unit == 1 && StartsWithBom(text) ? 3 : 0;
+    if (unit > 1 && unitAt(0) == 0xFEFF) {
+        at = unit;
+    }
+    for (; at + unit <= text.size(); at += unit) {
+        const std::uint32_t value = unitAt(at);
+        if (value == '<') {
+            return Opening::Markup;
+        }
+        if (value > 0x7F || !IsBlank(static_cast<char>(value))) {
+            return Opening::Other;
+        }
+    }
+    return Opening::Undecided;
 }
 
 std::size_t NulOffset(std::string_view text, std::size_t unit) {

@@ -60,6 +60,18 @@ Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std
 /// empty text.
 std::string TopLevelExtra(std::string_view text, std::size_t& offset);
 
+enum class Opening {
+    Undecided,  // text holds nothing but a byte order mark and blanks (so far)
+    Markup,     // the first character past them is '<'
+    Other,      // it is something else: the input cannot be a document
+};
+
+/// Whether text can begin a document: past a byte order mark and blanks, a
+/// document's first character is '<'. Read in the code units of UTF-16 or
+/// UTF-32 where the first four bytes say so (as the parser reads them), else
+/// byte by byte. at: the offset of that first character (for Markup and Other).
+Opening DocumentOpening(std::string_view text, std::size_t& at);
+
 /// The parser reads a document only up to its first NUL character: where that
 /// is in text, or none. unit: the size of the encoding's code unit (1 for
 /// UTF-8 and 8-bit encodings, 2 for UTF-16, 4 for UTF-32).

@@ -25,6 +25,11 @@ std::string DescribeNul(const std::string& source, const TextPosition& position,
                         std::uint64_t offset);
 std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset);
 
+/// Input whose first character past a byte order mark and blanks, at offset
+/// at of text, is not '<' (DocumentOpening says Other): it cannot be a
+/// document, and is refused before more of it is read.
+std::string DescribeNotDocument(const std::string& source, std::string_view text, std::size_t at);
+
 /// "cannot parse SOURCE: it holds WHAT" + where + "; nothing written", for
 /// what the parser takes but a document may not hold ("text after the
 /// document element", ...); where is At(...) or empty.

@@ -215,6 +215,41 @@ TEST(Compression, ConcatenatedStreamsReadAsOne) {
     }
 }
 
+// A skippable frame (magic 0x184D2A50..5F little-endian, a 4-byte
+// little-endian size, that many bytes) is passed over at the start, between
+// frames and at the end, as zstd -dc passes it over.
+TEST(Compression, ZstdSkippableFramesArePassedOver) {
+    const TempDir folder;
+    const auto skippable = [](char low, const std::string& payload) {
+        std::string frame{low, '\x2a', '\x4d', '\x18'};
+        for (int shift = 0; shift < 32; shift += 8) {
+            frame += static_cast<char>((payload.size() >> shift) & 0xFF);
+        }
+        return frame + payload;
+    };
+    const std::string first = Compress(Compression::Zstd, "<r>");
+    const std::string second = Compress(Compression::Zstd, Records(200 * 1000));
+    const std::string skip = skippable('\x50', std::string(12, '\0'));
+    const std::string other = skippable('\x5f', Noise(70000));
+    const struct {
+        const char* name;
+        std::string packed, content;
+    } cases[] = {
+        {"first", skip + first + second, "<r>" + Records(200 * 1000)},
+        {"two first", other + skip + first, "<r>"},
+        {"between", first + other + second, "<r>" + Records(200 * 1000)},
+        {"last", first + skip, "<r>"},
+        {"only", skip, ""},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.name);
+        const ReadResult read = ReadFile(folder.Write("packed", each.packed).string());
+        ASSERT_TRUE(read.ok) << read.error;
+        EXPECT_EQ(read.format, Compression::Zstd);
+        EXPECT_TRUE(read.content == each.content);
+    }
+}
+
 // Damaged input fails with a message naming the input and the format.
 TEST(Compression, TruncatedOrCorruptInputFailsWithAMessage) {
     const TempDir folder;

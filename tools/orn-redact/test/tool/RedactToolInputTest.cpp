@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "RedactToolFixture.h"
 
@@ -89,12 +91,80 @@ TEST_F(RedactTool, NothingAfterANulIsWritten) {
     ExpectExit(Run({"//r"}, utf16.substr(0, 10)), 0);
 }
 
+// Input whose first character past a byte order mark and blanks is not '<'
+// cannot be a document: it is refused after its first few KiB on both routes,
+// whatever it comes through, and is never read to its end.
+TEST_F(RedactTool, InputThatCannotBeginADocumentIsRefusedAtItsStart) {
+    const std::string refusal = "it is not an XML document: it begins with ";
+    // A pipe of 64 MiB of zero bytes: the tool stops reading long before its end.
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::string fifo = Path("fifo");
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "whole" : "records");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::size_t written = 0;
+        std::thread feed([&fifo, &written]() {
+            const int descriptor = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+            const std::string zeros(64 * 1024, '\0');
+            for (int piece = 0; descriptor >= 0 && piece < 1024; ++piece) {
+                const ssize_t got = ::write(descriptor, zeros.data(), zeros.size());
+                if (got <= 0) {
+                    break;
+                }
+                written += static_cast<std::size_t>(got);
+            }
+            ::close(descriptor);
+        });
+        const Outcome result = Run(whole ? std::vector<std::string>{"--whole", "-i", fifo, "//a"}
+                                         : std::vector<std::string>{"-i", fifo, "//a"});
+        feed.join();
+        ExpectExit(result, 1, {refusal + "byte 0x00 at line 1, column 1 (offset 0)"});
+        EXPECT_LT(written, 4u << 20);
+        fs::remove(fifo);
+    }
+    ASSERT_EQ(std::system(("head -c 3000000 /dev/zero | gzip >" + Path("zeros.gz")).c_str()), 0);
+    WriteFile(Path("binary"), "\x89PNG\r\n" + std::string(100000, 'x'));
+    const std::string utf16 = "\xFF\xFE \0<\0r\0>\0<\0a\0>\0x\0<\0/\0a\0>\0<\0/\0r\0>\0"s;
+    const struct {
+        std::vector<std::string> arguments;
+        std::string input, message;
+    } cases[] = {
+        {{"//a"}, "  \n x<r/>", refusal + "'x' at line 2, column 2 (offset 4)"},
+        {{"-i", Path("zeros.gz"), "//a"}, "", refusal + "byte 0x00 at line 1, column 1"},
+        {{"-i", Path("binary"), "//a"}, "", refusal + "byte 0x89 at line 1, column 1 (offset 0)"},
+        {{"//a"},
+         "\xEF\xBB\xBF\t\xC3\xA9<r/>",
+         refusal + "byte 0xC3 at line 1, column 3 (offset 4)"},
+        {{"//a"},
+         "\xFF\xFE\n\0x\0<\0r\0/\0>\0"s,
+         refusal + "code unit 0x78 00 at line 2, column 1 (offset 4)"},
+        {{"//a"}, utf16, ""},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.input + " " + each.arguments.front());
+        for (const bool whole : {false, true}) {
+            std::vector<std::string> arguments = each.arguments;
+            if (whole) {
+                arguments.insert(arguments.begin(), "--whole");
+            }
+            const Outcome result = Run(arguments, each.input);
+            if (each.message.empty()) {
+                ExpectExit(result, 0);
+                EXPECT_THAT(result.out, HasSubstr("redacted"));
+            } else {
+                ExpectExit(result, 1, {each.message});
+                EXPECT_EQ(result.out, "");
+            }
+        }
+    }
+}
+
 // The parser drops text beside the document element and takes further
 // elements after it; the output must be one document all the same.
 TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
     const std::pair<std::string, std::string> refused[] = {
         {"<r><a>x</a></r>junk<b>s</b>", "text after the document element at line 1, column 16"},
-        {"lead<r><a>x</a></r>", "text before the document element at line 1, column 1"},
+        {"<!--c-->lead<r><a>x</a></r>", "text before the document element at line 1, column 9"},
         {"<?xml version='1.0'?>\n<!--c-->\nx<r/>", "text before the document element at line 3"},
         {"<r/>\n<a>y</a>", "markup after the document element at line 2, column 1"},
         {"<r/><![CDATA[z]]>", "a CDATA section after the document element at line 1, column 5"},
