@@ -219,6 +219,50 @@ TEST_F(RulesTool, ReportIsTheSameForTheSameInputs) {
     EXPECT_THAT(report, HasSubstr("\"output_sha256\": \"" + output + "\""));
 }
 
+// A report is UTF-8 JSON whatever the names: a name that is not UTF-8 shows
+// with U+FFFD in its field, and its bytes in hexadecimal in NAME_hex.
+TEST_F(RulesTool, ReportIsUtf8AndKeepsNamesThatAreNot) {
+    const std::string bad = Path("b\xe9\xff.xml"), cut = Path("o\xc3(.xml");
+    WriteFile(Path("check.py"),
+              "import json, sys\n"
+              "report = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+              "for each in report['files']:\n"
+              "    for field in ('input', 'output'):\n"
+              "        name = each.get(field + '_hex')\n"
+              "        print(field, bytes.fromhex(name).hex() if name else None,\n"
+              "              each[field].encode().hex())\n"
+              "    print(len(each.get('errors', [])))\n");
+    const auto hex = [](const std::string& text) {
+        std::string digits;
+        for (const char character : text) {
+            char pair[3];
+            std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(character));
+            digits += pair;
+        }
+        return digits;
+    };
+    const auto checked = [&]() {
+        EXPECT_EQ(std::system(
+                      ("python3 " + Path("check.py") + " " + Path("r.json") + " >" + Path("names"))
+                          .c_str()),
+                  0);
+        return ReadFile(Path("names"));
+    };
+    const std::string fffd = hex("\xEF\xBF\xBD");
+    const std::string shownBad = hex(Path("b")) + fffd + fffd + hex(".xml");
+    const std::string shownCut = hex(Path("o")) + fffd + hex("(.xml");
+    WriteFile(bad, customers);
+    ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", cut, "//email"}), 0);
+    EXPECT_EQ(checked(), "input " + hex(bad) + " " + shownBad + "\noutput " + hex(cut) + " " +
+                             shownCut + "\n0\n");
+    // A UTF-8 name gets no hex field; a failed file's messages name it.
+    WriteFile(bad, "not XML");
+    ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", Path("\xc3\xa9.xml"), "//a"}),
+               1);
+    EXPECT_EQ(checked(), "input " + hex(bad) + " " + shownBad + "\noutput None " +
+                             hex(Path("\xc3\xa9.xml")) + "\n1\n");
+}
+
 // The input's digest is the original's on every route: taken from the bytes
 // the route reads, or from the file before it is replaced in place.
 TEST_F(RulesTool, ReportedInputDigestIsTheOriginalsOnEveryRoute) {
