@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "Actions.h"
+#include "ParseFailure.h"
 
 namespace qiv::redact {
 
@@ -84,6 +85,13 @@ void NoteLayoutUnused(const Options& options, const MessageSink& message) {
         message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
                 " applies only when the document is written anew (--reformat)");
     }
+}
+
+void WarnBareAmpersands(const std::string& source, std::uint64_t count, const std::string& where,
+                        const MessageSink& message) {
+    message("warning: " + source + " holds " + DescribeBareAmpersands(count, where) +
+            ": it is not well-formed XML, and neither is the output (--strict refuses such "
+            "input)");
 }
 
 std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {

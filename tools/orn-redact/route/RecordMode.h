@@ -25,6 +25,9 @@ struct RecordSettings {
     std::size_t batchesInFlight = 0;
     /// Told the input bytes taken so far, now and then (for a progress line).
     std::function<void(std::uint64_t)> progress;
+    /// Input with an '&' that starts no reference fails the run (else it is
+    /// counted in RecordRun::bareAmpersands).
+    bool strict = false;
 };
 
 /// How a record-mode run ended.
@@ -47,6 +50,10 @@ struct RecordRun {
     std::string consumed;
     bool consumedAll = false;  // consumed holds every byte taken (else some are gone)
     bool readAll = false;      // consumed is the whole input
+    /// '&' in text and attribute values that start no reference, and At(...)
+    /// of the first.
+    std::uint64_t bareAmpersands = 0;
+    std::string bareWhere;
 
     /// Seconds spent per step, summed over the threads that did it: reading
     /// (and decompressing), scanning for record ends, parsing, selecting and

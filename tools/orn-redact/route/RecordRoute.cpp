@@ -201,6 +201,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     RecordSettings settings;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     settings.redaction.plans = plan.plans;
+    settings.strict = options.strict;
     std::optional<ProgressLine> progress;
     if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
         const off_t size = open.info.st_size - std::max<off_t>(open.start, 0);
@@ -238,6 +239,9 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
         return failed;
     }
     if (run.end == RecordEnd::Done) {
+        if (run.bareAmpersands > 0) {
+            WarnBareAmpersands(open.name, run.bareAmpersands, run.bareWhere, message);
+        }
         digest.ReadWhole(open.Size());
         return Written(run, matched, written, error, options, plan,
                        outputDigest ? &*outputDigest : nullptr, message);

@@ -1,5 +1,6 @@
 #include "Markup.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -282,6 +283,119 @@ Opening DocumentOpening(std::string_view text, std::size_t& at) {
         }
     }
     return Opening::Undecided;
+}
+
+bool StartsReference(std::string_view text, std::size_t at) {
+    const auto isIn = [&text](std::size_t index, auto test) {
+        return index < text.size() && test(static_cast<unsigned char>(text[index]));
+    };
+    const auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    const auto hexDigit = [&digit](unsigned char c) {
+        return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    const auto nameStart = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
+               c >= 0x80;
+    };
+    const auto nameCharacter = [&](unsigned char c) {
+        return nameStart(c) || digit(c) || c == '-' || c == '.';
+    };
+    std::size_t index = at + 1;
+    const auto run = [&](auto test) {
+        const std::size_t begin = index;
+        while (isIn(index, test)) {
+            ++index;
+        }
+        return index > begin;
+    };
+    bool body = false;
+    if (isIn(index, [](unsigned char c) { return c == '#'; })) {
+        ++index;
+        if (isIn(index, [](unsigned char c) { return c == 'x'; })) {
+            ++index;
+            body = run(hexDigit);
+        } else {
+            body = run(digit);
+        }
+    } else if (isIn(index, nameStart)) {
+        body = run(nameCharacter);
+    }
+    return body && isIn(index, [](unsigned char c) { return c == ';'; });
+}
+
+namespace {
+
+// Counts the '&' in [from, to) that start no reference.
+void CheckAmpersands(std::string_view text, std::size_t from, std::size_t to,
+                     BareAmpersands& found) {
+    for (std::size_t at = text.find('&', from); at < to; at = text.find('&', at + 1)) {
+        if (!StartsReference(text, at)) {
+            found.first = std::min(found.first, at);
+            ++found.count;
+        }
+    }
+}
+
+// The markup from the start tag at lt: its quoted values are checked; where
+// it ends (none when text ends first).
+std::size_t CheckStartTag(std::string_view text, std::size_t lt, std::size_t to,
+                          BareAmpersands& found) {
+    for (std::size_t at = lt + 1; at < to; ++at) {
+        const char character = text[at];
+        if (character == '>') {
+            return at + 1;
+        }
+        if (character == '"' || character == '\'') {
+            const std::size_t close = text.find(character, at + 1);
+            if (close == none || close >= to) {
+                return none;
+            }
+            CheckAmpersands(text, at + 1, close, found);
+            at = close;
+        }
+    }
+    return none;
+}
+
+}  // namespace
+
+void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
+                        BareAmpersands& found) {
+    to = std::min(to, text.size());
+    // The quick pass: no '&' that starts no reference, nothing to place.
+    std::size_t candidate = text.find('&', from);
+    while (candidate < to && StartsReference(text, candidate)) {
+        candidate = text.find('&', candidate + 1);
+    }
+    if (candidate >= to) {
+        return;
+    }
+    // Through the markup from the last point known to lie between constructs.
+    for (std::size_t at = from; at < to;) {
+        const std::size_t lt = std::min(text.find('<', at), to);
+        CheckAmpersands(text, at, lt, found);
+        if (lt >= to) {
+            break;
+        }
+        std::size_t end;
+        if (text.compare(lt, 4, "<!--") == 0) {
+            end = Past(text, lt + 4, "-->");
+        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
+            end = Past(text, lt + 9, "]]>");
+        } else if (text.compare(lt, 2, "<?") == 0) {
+            end = Past(text, lt + 2, "?>");
+        } else if (text.compare(lt, 9, "<!DOCTYPE") == 0) {
+            end = DoctypeEnd(text, lt);
+        } else if (text.compare(lt, 2, "<!") == 0 || text.compare(lt, 2, "</") == 0) {
+            end = Past(text, lt + 2, ">");
+        } else {
+            end = CheckStartTag(text, lt, to, found);
+        }
+        if (end == none) {
+            break;  // cut short: the parser says so
+        }
+        at = end;
+    }
 }
 
 std::size_t NulOffset(std::string_view text, std::size_t unit) {

@@ -125,6 +125,16 @@ std::string DescribeNotDocument(const std::string& source, std::string_view text
            At(position, at) + " where a document begins with '<'; nothing written";
 }
 
+std::string DescribeBareAmpersands(std::uint64_t count, const std::string& where) {
+    return "'&' that starts no reference" + where + " (" + std::to_string(count) + " in all)";
+}
+
+std::string DescribeBareAmpersandsRefused(const std::string& source, std::uint64_t count,
+                                          const std::string& where) {
+    return "cannot parse " + source + ": it holds " + DescribeBareAmpersands(count, where) +
+           ", which XML does not allow (--strict); nothing written";
+}
+
 std::string DescribeMisplaced(const std::string& source, const std::string& what,
                               const std::string& where) {
     return "cannot parse " + source + ": it holds " + what + where + "; nothing written";

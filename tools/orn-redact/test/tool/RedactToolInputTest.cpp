@@ -159,6 +159,39 @@ TEST_F(RedactTool, InputThatCannotBeginADocumentIsRefusedAtItsStart) {
     }
 }
 
+// The parser takes an '&' that starts no reference as a plain '&'; the output
+// keeps it. A warning says where the first is and how many there are;
+// --strict refuses the input. The same on both routes and from a file.
+TEST_F(RedactTool, AmpersandsThatStartNoReferenceAreWarnedOfOrRefused) {
+    const std::string records =
+        "<?xml version='1.0'?>\n<set>\n\t<e code='A' name='Enewetak & Ujelang'/>\n"
+        "\t<e code='B' name='R&amp;D'><n>x &#38; y &z</n><!-- a & b --></e>\n</set>\n";
+    WriteFile(Path("in.xml"), records);
+    const std::string where =
+        "'&' that starts no reference at line 3, column 29 (offset 56) (2 in all)";
+    for (const std::vector<std::string>& route :
+         {std::vector<std::string>{}, std::vector<std::string>{"--whole"},
+          std::vector<std::string>{"-i", Path("in.xml")}}) {
+        std::vector<std::string> arguments = route;
+        arguments.push_back("//n");
+        SCOPED_TRACE(arguments.front());
+        const Outcome warned = Run(arguments, records);
+        ExpectExit(warned, 0,
+                   {"warning: ",
+                    " holds " + where + ": it is not well-formed XML, and neither is the output"});
+        EXPECT_THAT(warned.out, HasSubstr("name='Enewetak & Ujelang'"));
+        arguments.insert(arguments.begin(), "--strict");
+        const Outcome refused = Run(arguments, records);
+        ExpectExit(
+            refused, 1,
+            {"it holds " + where + ", which XML does not allow (--strict); nothing written"});
+        EXPECT_EQ(refused.out, "");
+    }
+    const Outcome clean = Run({"--strict", "//n"}, "<r><n>&amp;&#38;&#x26;</n><!-- & --></r>");
+    ExpectExit(clean, 0);
+    EXPECT_THAT(clean.err, Not(HasSubstr("reference")));
+}
+
 // The parser drops text beside the document element and takes further
 // elements after it; the output must be one document all the same.
 TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
