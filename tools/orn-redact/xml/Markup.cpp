@@ -325,21 +325,44 @@ bool StartsReference(std::string_view text, std::size_t at) {
 
 namespace {
 
-// Counts the '&' in [from, to) that start no reference.
-void CheckAmpersands(std::string_view text, std::size_t from, std::size_t to,
-                     BareAmpersands& found) {
-    for (std::size_t at = text.find('&', from); at < to; at = text.find('&', at + 1)) {
-        if (!StartsReference(text, at)) {
-            found.first = std::min(found.first, at);
-            ++found.count;
+// The first '&' in [from, to), or none; the search stops at to.
+std::size_t AmpersandIn(std::string_view text, std::size_t from, std::size_t to) {
+    if (from >= to) {
+        return none;
+    }
+    const void* found = std::memchr(text.data() + from, '&', to - from);
+    return found == nullptr
+               ? none
+               : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
+// The '&' that start no reference, counted in text ranges from front to
+// back. next: the first '&' at or after the ranges' start, so that the
+// ranges without one (most of them) cost no search.
+struct AmpersandCheck {
+    std::string_view text;
+    std::size_t end;  // where the search for '&' stops
+    BareAmpersands& found;
+    std::size_t next;
+
+    // Counts the '&' in [from, to).
+    void Range(std::size_t from, std::size_t to) {
+        if (next < from) {
+            next = AmpersandIn(text, from, end);
+        }
+        for (; next < to; next = AmpersandIn(text, next + 1, end)) {
+            if (!StartsReference(text, next)) {
+                found.first = std::min(found.first, next);
+                ++found.count;
+            }
         }
     }
-}
+};
 
 // The markup from the start tag at lt: its quoted values are checked; where
 // it ends (none when text ends first).
 std::size_t CheckStartTag(std::string_view text, std::size_t lt, std::size_t to,
-                          BareAmpersands& found) {
+                          AmpersandCheck& check) {
     for (std::size_t at = lt + 1; at < to; ++at) {
         const char character = text[at];
         if (character == '>') {
@@ -350,7 +373,7 @@ std::size_t CheckStartTag(std::string_view text, std::size_t lt, std::size_t to,
             if (close == none || close >= to) {
                 return none;
             }
-            CheckAmpersands(text, at + 1, close, found);
+            check.Range(at + 1, close);
             at = close;
         }
     }
@@ -371,25 +394,31 @@ void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
         return;
     }
     // Through the markup from the last point known to lie between constructs.
+    AmpersandCheck check{text, to, found, AmpersandIn(text, from, to)};
     for (std::size_t at = from; at < to;) {
         const std::size_t lt = std::min(text.find('<', at), to);
-        CheckAmpersands(text, at, lt, found);
+        check.Range(at, lt);
         if (lt >= to) {
             break;
         }
+        // Tags first: they are most of the markup.
+        const char kind = lt + 1 < to ? text[lt + 1] : '\0';
         std::size_t end;
-        if (text.compare(lt, 4, "<!--") == 0) {
+        if (kind == '/') {
+            end = text.find('>', lt + 2);
+            end = end == none ? none : end + 1;
+        } else if (kind == '?') {
+            end = Past(text, lt + 2, "?>");
+        } else if (kind != '!') {
+            end = CheckStartTag(text, lt, to, check);
+        } else if (text.compare(lt, 4, "<!--") == 0) {
             end = Past(text, lt + 4, "-->");
         } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
             end = Past(text, lt + 9, "]]>");
-        } else if (text.compare(lt, 2, "<?") == 0) {
-            end = Past(text, lt + 2, "?>");
         } else if (text.compare(lt, 9, "<!DOCTYPE") == 0) {
             end = DoctypeEnd(text, lt);
-        } else if (text.compare(lt, 2, "<!") == 0 || text.compare(lt, 2, "</") == 0) {
-            end = Past(text, lt + 2, ">");
         } else {
-            end = CheckStartTag(text, lt, to, found);
+            end = Past(text, lt + 2, ">");
         }
         if (end == none) {
             break;  // cut short: the parser says so
