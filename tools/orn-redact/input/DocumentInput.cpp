@@ -174,14 +174,16 @@ bool NotADocument(const std::string& source, std::string_view text, std::string&
     return true;
 }
 
-// Reads a pipe, device or standard input whole into text. Its first bytes
-// are read a few KiB at a time until they show it can begin a document: one
+// Reads a pipe, device or standard input whole into text. Its first few KiB
+// are read alone, and more only once they show it can begin a document: one
 // that cannot (a device that never ends, a binary file) is refused there.
 bool ReadWhole(int descriptor, const std::string& source, std::string& text, std::string& error) {
     text.clear();
     Opening opening = Opening::Undecided;
     std::size_t at = 0;
-    for (std::size_t limit = headSize; opening == Opening::Undecided; limit += headSize) {
+    // The limit doubles, so that a long run of blanks is looked at a
+    // bounded number of times over.
+    for (std::size_t limit = headSize; opening == Opening::Undecided; limit *= 2) {
         const std::size_t before = text.size();
         if (!ReadDescriptor(descriptor, text, limit)) {
             error = "cannot read " + source + ": " + std::strerror(errno);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <vector>
@@ -16,8 +17,8 @@ namespace qiv::redact {
 bool ReadRest(ByteSource& source, const std::string& name, std::string& text,
               const MessageSink& message) {
     // Until the first character past a byte order mark and blanks is known,
-    // a few KiB at a time: input that cannot begin a document is refused
-    // before more of it is read.
+    // in small pieces: input that cannot begin a document is refused before
+    // more of it is read.
     constexpr std::size_t firstPiece = 4096;
     std::string more(1 << 20, '\0');
     Opening opening = Opening::Undecided;
@@ -31,7 +32,11 @@ bool ReadRest(ByteSource& source, const std::string& name, std::string& text,
             return false;
         }
         std::size_t got = 0;
-        const std::size_t piece = opening == Opening::Undecided ? firstPiece : more.size();
+        // Growing with what was read, so that a long run of blanks is looked
+        // at a bounded number of times over.
+        const std::size_t piece = opening == Opening::Undecided
+                                      ? std::min(more.size(), std::max(firstPiece, text.size()))
+                                      : more.size();
         if (!source.Read(more.data(), piece, got)) {
             message(source.Error());
             return false;

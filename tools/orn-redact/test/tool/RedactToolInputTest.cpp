@@ -222,6 +222,11 @@ TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
     const Outcome result = Run({"//a"}, kept);
     ExpectExit(result, 0);
     EXPECT_EQ(result.out, std::string(kept).replace(kept.find(">x<") + 1, 1, "redacted"));
+    for (const char* route : {"--records", "--whole"}) {
+        const Outcome pi = Run({route, "//a"}, "<!DOCTYPE r [<?pi ]> ?>]><r><a>s</a></r>");
+        ExpectExit(pi, 0);
+        EXPECT_EQ(pi.out, "<!DOCTYPE r [<?pi ]> ?>]><r><a>redacted</a></r>") << route;
+    }
 }
 
 // An expression is compiled as a C string: a NUL in a line of an expression

@@ -73,6 +73,13 @@ TEST(Markup, DocumentStartIsFoundOnlyWhenWhole) {
     } const cases[] = {
         {"<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e '<x>'>]><r a='/>'>", Prolog::Found, "r"},
         {"<!DOCTYPE r [<?pi ]> ?>]><rec:s/>\n<!-- end -->", Prolog::Found, "rec:s"},
+        // The internal subset by its grammar: literals, comments and PIs may
+        // hold "]>", '>', '[' and the other quote; parameter entities.
+        {"<!DOCTYPE r PUBLIC \"-//a]>[\" 'b>'[<!ENTITY % p \"<!ELEMENT a (b)*>\"> %p;"
+         "<!ATTLIST r a CDATA \"]>\" b CDATA '\"'><!-- it's ]> --><?pi a \"]> ?>]><r>",
+         Prolog::Found, "r"},
+        {"<!DOCTYPE r [<!ENTITY e SYSTEM 'x]>.dtd' NDATA n>]  >\n<doc x='1'>", Prolog::Found,
+         "doc"},
         {"<r/>", Prolog::More, ""},  // too short to tell yet
         {"<!-- not closed", Prolog::More, ""},
         {"<!DOCT", Prolog::More, ""},
