@@ -23,6 +23,7 @@ namespace {
 
 using namespace qiv::redact;
 using qiv::test::TempDir;
+using namespace std::string_literals;
 
 const Compression compressed[] = {Compression::Gzip, Compression::Bzip2, Compression::Xz,
                                   Compression::Zstd};
@@ -220,33 +221,20 @@ TEST(Compression, ConcatenatedStreamsReadAsOne) {
 // frames and at the end, as zstd -dc passes it over.
 TEST(Compression, ZstdSkippableFramesArePassedOver) {
     const TempDir folder;
-    const auto skippable = [](char low, const std::string& payload) {
-        std::string frame{low, '\x2a', '\x4d', '\x18'};
-        for (int shift = 0; shift < 32; shift += 8) {
-            frame += static_cast<char>((payload.size() >> shift) & 0xFF);
-        }
-        return frame + payload;
-    };
+    const std::string small = "\x50\x2a\x4d\x18\x03\0\0\0abc"s;
+    const std::string large = "\x5f\x2a\x4d\x18\x70\x11\x01\0"s + Noise(70000);
     const std::string first = Compress(Compression::Zstd, "<r>");
     const std::string second = Compress(Compression::Zstd, Records(200 * 1000));
-    const std::string skip = skippable('\x50', std::string(12, '\0'));
-    const std::string other = skippable('\x5f', Noise(70000));
-    const struct {
-        const char* name;
-        std::string packed, content;
-    } cases[] = {
-        {"first", skip + first + second, "<r>" + Records(200 * 1000)},
-        {"two first", other + skip + first, "<r>"},
-        {"between", first + other + second, "<r>" + Records(200 * 1000)},
-        {"last", first + skip, "<r>"},
-        {"only", skip, ""},
+    const std::pair<std::string, std::string> cases[] = {
+        {large + small + first + second, "<r>" + Records(200 * 1000)},
+        {first + large + second + small, "<r>" + Records(200 * 1000)},
+        {small, ""},
     };
-    for (const auto& each : cases) {
-        SCOPED_TRACE(each.name);
-        const ReadResult read = ReadFile(folder.Write("packed", each.packed).string());
+    for (const auto& [packed, content] : cases) {
+        const ReadResult read = ReadFile(folder.Write("packed", packed).string());
         ASSERT_TRUE(read.ok) << read.error;
         EXPECT_EQ(read.format, Compression::Zstd);
-        EXPECT_TRUE(read.content == each.content);
+        EXPECT_TRUE(read.content == content) << content.size();
     }
 }
 

@@ -223,44 +223,30 @@ TEST_F(RulesTool, ReportIsTheSameForTheSameInputs) {
 // with U+FFFD in its field, and its bytes in hexadecimal in NAME_hex.
 TEST_F(RulesTool, ReportIsUtf8AndKeepsNamesThatAreNot) {
     const std::string bad = Path("b\xe9\xff.xml"), cut = Path("o\xc3(.xml");
+    // Per name: its bytes from NAME_hex (or "-" without one), then the field
+    // as shown; and the number of errors. Strict UTF-8 decoding fails on any
+    // byte that is not.
     WriteFile(Path("check.py"),
               "import json, sys\n"
               "report = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
               "for each in report['files']:\n"
               "    for field in ('input', 'output'):\n"
-              "        name = each.get(field + '_hex')\n"
-              "        print(field, bytes.fromhex(name).hex() if name else None,\n"
-              "              each[field].encode().hex())\n"
+              "        sys.stdout.buffer.write(bytes.fromhex(each.get(field + '_hex', '2d')) +\n"
+              "                                b' ' + each[field].encode() + b'\\n')\n"
               "    print(len(each.get('errors', [])))\n");
-    const auto hex = [](const std::string& text) {
-        std::string digits;
-        for (const char character : text) {
-            char pair[3];
-            std::snprintf(pair, sizeof pair, "%02x", static_cast<unsigned char>(character));
-            digits += pair;
-        }
-        return digits;
-    };
-    const auto checked = [&]() {
-        EXPECT_EQ(std::system(
-                      ("python3 " + Path("check.py") + " " + Path("r.json") + " >" + Path("names"))
-                          .c_str()),
-                  0);
-        return ReadFile(Path("names"));
-    };
-    const std::string fffd = hex("\xEF\xBF\xBD");
-    const std::string shownBad = hex(Path("b")) + fffd + fffd + hex(".xml");
-    const std::string shownCut = hex(Path("o")) + fffd + hex("(.xml");
+    const std::string command =
+        "python3 " + Path("check.py") + " " + Path("r.json") + " >" + Path("names");
+    const std::string shownBad = Path("b\uFFFD\uFFFD.xml"), utf8 = Path("\xc3\xa9.xml");
     WriteFile(bad, customers);
     ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", cut, "//email"}), 0);
-    EXPECT_EQ(checked(), "input " + hex(bad) + " " + shownBad + "\noutput " + hex(cut) + " " +
-                             shownCut + "\n0\n");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFile(Path("names")),
+              bad + " " + shownBad + "\n" + cut + " " + Path("o\uFFFD(.xml") + "\n0\n");
     // A UTF-8 name gets no hex field; a failed file's messages name it.
     WriteFile(bad, "not XML");
-    ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", Path("\xc3\xa9.xml"), "//a"}),
-               1);
-    EXPECT_EQ(checked(), "input " + hex(bad) + " " + shownBad + "\noutput None " +
-                             hex(Path("\xc3\xa9.xml")) + "\n1\n");
+    ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", utf8, "//a"}), 1);
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFile(Path("names")), bad + " " + shownBad + "\n- " + utf8 + "\n1\n");
 }
 
 // The input's digest is the original's on every route: taken from the bytes
