@@ -132,6 +132,7 @@ constexpr OptionRow optionTable[] = {
     {"--report",        "",   false, Enable<&Options::report>},
     {"--check",         "",   false, Enable<&Options::check>},
     {"--require-match", "",   false, Enable<&Options::requireMatch>},
+    {"--strict",        "",   false, Enable<&Options::strict>},
     {"--timings",       "",   false, Enable<&Options::timings>},
     {"--quiet",         "-q", false, Enable<&Options::quiet>},
     {"--help",          "-h", false, Enable<&Options::help>},
@@ -322,7 +323,7 @@ const char* UsageText() {
            "                  [--compress FORMAT]\n"
            "                  [-N PREFIX=URI]... [--deep] [--attributes] [--entities]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
-           "                  [--timings] [--jobs N] [--quiet] [XPATH]...\n"
+           "                  [--strict] [--timings] [--jobs N] [--quiet] [XPATH]...\n"
            "Try 'orn-redact --help' for more information.\n";
 }
 
@@ -398,6 +399,9 @@ Options:
       --check             say per rule which path it takes and, for the input
                           files, how many items it would change; write nothing
       --require-match     treat an expression that selects nothing as an error
+      --strict            refuse input with an '&' that starts no reference
+                          (such as "A & B"), which XML does not allow but the
+                          parser takes as a plain '&' (else a warning says so)
       --timings           print how long loading, selecting, redacting,
                           splicing and writing took
   -j, --jobs N            redact up to N files at once (default: one per

@@ -46,7 +46,11 @@ Compression CompressionOfContent(std::string_view head) {
                                     6))) {
         return Compression::Xz;
     }
-    if (startsWith("\x28\xb5\x2f\xfd")) {
+    // A zstd stream may start with a skippable frame (magic 0x184D2A50 to
+    // 0x184D2A5F, little-endian), as parallel zstd writers put first.
+    if (startsWith("\x28\xb5\x2f\xfd") ||
+        (head.size() >= 4 && (static_cast<unsigned char>(head[0]) & 0xF0) == 0x50 &&
+         head.substr(1, 3) == "\x2a\x4d\x18")) {
         return Compression::Zstd;
     }
     return Compression::None;

@@ -35,25 +35,23 @@ bool OpensDeclaration(std::string_view text) {
     return text.substr(0, 5) == "<?xml";
 }
 
-// Reads from descriptor until its end, or until limit bytes; size is what is
-// expected (0: unknown).
-bool ReadDescriptor(int descriptor, off_t size, std::string& text,
-                    std::size_t limit = std::string::npos) {
-    text.clear();
-    text.resize(std::min(limit, size > 0 ? static_cast<std::size_t>(size) + 1 : 64 * 1024));
-    std::size_t used = 0;
+// Reads from descriptor onto the end of text until the descriptor ends or
+// text holds limit bytes.
+bool ReadDescriptor(int descriptor, std::string& text, std::size_t limit = std::string::npos) {
+    std::size_t used = text.size();
     for (;;) {
         if (used == text.size()) {
             if (used >= limit) {
                 break;
             }
-            text.resize(std::min(limit, text.size() * 2));
+            text.resize(std::min(limit, std::max<std::size_t>(64 * 1024, text.size() * 2)));
         }
         const ssize_t got = ::read(descriptor, text.data() + used, text.size() - used);
         if (got < 0 && errno == EINTR) {
             continue;
         }
         if (got < 0) {
+            text.resize(used);
             return false;
         }
         if (got == 0) {
@@ -144,7 +142,8 @@ std::string HeadOf(std::string_view text) {
 }
 
 bool ReadHead(int descriptor, std::string& head) {
-    if (!ReadDescriptor(descriptor, 0, head, headSize)) {
+    head.clear();
+    if (!ReadDescriptor(descriptor, head, headSize)) {
         return false;
     }
     if (head.size() < headSize || !OpensDeclaration(head)) {
@@ -152,13 +151,56 @@ bool ReadHead(int descriptor, std::string& head) {
     }
     std::string more;
     for (std::size_t from = 0; head.find("?>", from) == std::string::npos; from = head.size() - 1) {
-        if (!ReadDescriptor(descriptor, 0, more, 64 * 1024)) {
+        more.clear();
+        if (!ReadDescriptor(descriptor, more, 64 * 1024)) {
             return false;
         }
         if (more.empty()) {
             break;
         }
         head += more;
+    }
+    return true;
+}
+
+// Whether text, the first bytes of an input, cannot begin a document; then
+// error says so.
+bool NotADocument(const std::string& source, std::string_view text, std::string& error) {
+    std::size_t at = 0;
+    if (DocumentOpening(text, at) != Opening::Other) {
+        return false;
+    }
+    error = DescribeNotDocument(source, text, at);
+    return true;
+}
+
+// Reads a pipe, device or standard input whole into text. Its first few KiB
+// are read alone, and more only once they show it can begin a document: one
+// that cannot (a device that never ends, a binary file) is refused there.
+bool ReadWhole(int descriptor, const std::string& source, std::string& text, std::string& error) {
+    text.clear();
+    Opening opening = Opening::Undecided;
+    std::size_t at = 0;
+    // The limit doubles, so that a long run of blanks is looked at a
+    // bounded number of times over.
+    for (std::size_t limit = headSize; opening == Opening::Undecided; limit *= 2) {
+        const std::size_t before = text.size();
+        if (!ReadDescriptor(descriptor, text, limit)) {
+            error = "cannot read " + source + ": " + std::strerror(errno);
+            return false;
+        }
+        opening = DocumentOpening(text, at);
+        if (text.size() < limit || text.size() == before) {
+            break;  // the end of the input
+        }
+    }
+    if (opening == Opening::Other) {
+        error = DescribeNotDocument(source, text, at);
+        return false;
+    }
+    if (opening == Opening::Markup && !ReadDescriptor(descriptor, text)) {
+        error = "cannot read " + source + ": " + std::strerror(errno);
+        return false;
     }
     return true;
 }
@@ -181,8 +223,7 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
     if (!input.path) {
         // Straight from the descriptor: through std::cin, which is tied to
         // C's stdio, every byte would be a call of its own.
-        if (!ReadDescriptor(STDIN_FILENO, 0, input.text)) {
-            error = std::string("cannot read standard input: ") + std::strerror(errno);
+        if (!ReadWhole(STDIN_FILENO, "standard input", input.text, error)) {
             return false;
         }
         input.source = input.text;
@@ -211,12 +252,23 @@ bool LoadDocument(DataParserIF& parser, InputDocument& input, std::string& error
     }
     const bool regular = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
     // Pipes and devices can be read only once: read them whole and parse that.
-    const bool read =
-        regular ? ReadHead(descriptor, input.head) : ReadDescriptor(descriptor, 0, input.text);
-    ::close(descriptor);
-    if (!read) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        return false;
+    if (!regular) {
+        const bool read = ReadWhole(descriptor, path, input.text, error);
+        ::close(descriptor);
+        if (!read) {
+            return false;
+        }
+    } else {
+        const bool read = ReadHead(descriptor, input.head);
+        ::close(descriptor);
+        if (!read) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            return false;
+        }
+        // The library would read the whole file before it refuses it.
+        if (NotADocument(path, input.head, error)) {
+            return false;
+        }
     }
     if (!regular) {
         input.source = input.text;

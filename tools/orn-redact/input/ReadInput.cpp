@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <sstream>
 #include <vector>
@@ -13,11 +14,30 @@
 
 namespace qiv::redact {
 
-bool ReadRest(ByteSource& source, std::string& text, const MessageSink& message) {
+bool ReadRest(ByteSource& source, const std::string& name, std::string& text,
+              const MessageSink& message) {
+    // Until the first character past a byte order mark and blanks is known,
+    // in small pieces: input that cannot begin a document is refused before
+    // more of it is read.
+    constexpr std::size_t firstPiece = 4096;
     std::string more(1 << 20, '\0');
+    Opening opening = Opening::Undecided;
     for (;;) {
+        std::size_t at = 0;
+        if (opening == Opening::Undecided) {
+            opening = DocumentOpening(text, at);
+        }
+        if (opening == Opening::Other) {
+            message(DescribeNotDocument(name, text, at));
+            return false;
+        }
         std::size_t got = 0;
-        if (!source.Read(more.data(), more.size(), got)) {
+        // Growing with what was read, so that a long run of blanks is looked
+        // at a bounded number of times over.
+        const std::size_t piece = opening == Opening::Undecided
+                                      ? std::min(more.size(), std::max(firstPiece, text.size()))
+                                      : more.size();
+        if (!source.Read(more.data(), piece, got)) {
             message(source.Error());
             return false;
         }
@@ -44,7 +64,7 @@ bool Decompress(const std::optional<std::string>& path, InputDocument& input, Co
         ReaderSource source(descriptor, "standard input");
         format = source.Format();
         input.preread = true;
-        return ReadRest(source, input.text, message);
+        return ReadRest(source, "standard input", input.text, message);
     }
     const off_t start = ::lseek(descriptor, 0, SEEK_CUR);
     ReaderSource source(descriptor, path.value_or("standard input"), digest.Reading());
@@ -55,7 +75,7 @@ bool Decompress(const std::optional<std::string>& path, InputDocument& input, Co
         return true;
     }
     input.preread = true;
-    if (!ReadRest(source, input.text, message)) {
+    if (!ReadRest(source, path.value_or("standard input"), input.text, message)) {
         return false;
     }
     digest.ReadWhole(static_cast<std::uint64_t>(info.st_size));

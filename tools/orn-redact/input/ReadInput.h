@@ -34,8 +34,11 @@ private:
     ByteReader reader_;
 };
 
-/// Appends the rest of source to text; false with a message on failure.
-bool ReadRest(ByteSource& source, std::string& text, const MessageSink& message);
+/// Appends the rest of source (named name in messages) to text; false with a
+/// message on failure, or when text and what follows cannot begin a
+/// document (found within the first few KiB).
+bool ReadRest(ByteSource& source, const std::string& name, std::string& text,
+              const MessageSink& message);
 
 /// A compressed input for the whole-document route: its content is read (and
 /// decompressed) whole, as the parser cannot read the compressed bytes.

@@ -41,6 +41,7 @@ struct Options {
     bool entities = false;  // replace the DOCTYPE value of entities referenced from changed values
     bool report = false;
     bool requireMatch = false;
+    bool strict = false;   // --strict: refuse input the parser takes but XML does not allow
     bool timings = false;  // print how long each step took
     bool quiet = false;    // no progress line or summary for several files
     bool help = false;

@@ -6,6 +6,7 @@
 #include "Actions.h"
 #include "Markup.h"
 #include "Namespaces.h"
+#include "ParseFailure.h"
 #include "Position.h"
 
 namespace qiv::redact {
@@ -159,6 +160,13 @@ void NoteLayoutUnused(const Options& options, const MessageSink& message) {
         message(std::string("note: ") + (options.raw ? "--raw" : "--indent") +
                 " applies only when the document is written anew (--reformat)");
     }
+}
+
+void WarnBareAmpersands(const std::string& source, std::uint64_t count, const std::string& where,
+                        const MessageSink& message) {
+    message("warning: " + source + " holds " + DescribeBareAmpersands(count, where) +
+            ": it is not well-formed XML, and neither is the output (--strict refuses such "
+            "input)");
 }
 
 std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +31,12 @@ bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSin
 
 /// --raw and --indent say nothing to a document whose bytes are kept.
 void NoteLayoutUnused(const Options& options, const MessageSink& message);
+
+/// Warns of the '&' that start no reference in an input that is otherwise
+/// taken: the parser reads each as a plain '&', and a splice keeps it, so the
+/// output is not well-formed either. where: At(...) of the first.
+void WarnBareAmpersands(const std::string& source, std::uint64_t count, const std::string& where,
+                        const MessageSink& message);
 
 /// Items changed over all expressions.
 std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes);

@@ -54,7 +54,8 @@ struct Slot {
     LoadResult load;
     std::string error;
     double parse = 0, redact = 0, splice = 0;  // seconds this batch took
-    TextPosition end;  // where the content ends, from its start (worked out on the worker)
+    TextPosition end;     // where the content ends, from its start (worked out on the worker)
+    BareAmpersands bare;  // in text, the '&' that start no reference
     std::atomic<bool> done{false};
 
     std::string_view Content() const { return std::string_view(text).substr(prefix, content); }
@@ -73,6 +74,11 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
                       static_cast<std::size_t>(static_cast<const char*>(nul) - content.data());
             return;
         }
+        // Here, on the worker, rather than as the reading thread cuts the
+        // batch: the bytes are at hand, and the reading thread is the one
+        // every batch waits for.
+        slot.bare = BareAmpersands{};
+        FindBareAmpersands(slot.text, slot.prefix, slot.prefix + slot.content, slot.bare);
         if (!slot.parser) {
             slot.parser = InterfaceFactory::Create<DataParserIF>("XML");
         }
@@ -176,8 +182,9 @@ bool ReadMore(ByteSource& source, std::string& text, bool& end, double& seconds)
 
 }  // namespace
 
-bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
-                     RecordStart& start, std::string& error, const NamespaceMap& namespaces) {
+bool ReadRecordStart(ByteSource& source, const std::string& sourceName,
+                     const std::vector<std::string>& expressions, RecordStart& start,
+                     std::string& error, const NamespaceMap& namespaces) {
     start = RecordStart{};
     std::string& head = start.head;
     bool empty = false;
@@ -188,6 +195,14 @@ bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& express
             error = source.Error();
             return false;
         }
+    }
+    // Bytes that cannot begin a document are refused here: handed to the
+    // whole-document route, a pipe or device would be read whole first, and
+    // one that never ends would be read until memory runs out.
+    std::size_t opening = 0;
+    if (prolog != Prolog::Found && DocumentOpening(head, opening) == Opening::Other) {
+        error = DescribeNotDocument(sourceName, head, opening);
+        return false;
     }
     if (prolog != Prolog::Found || empty) {
         return true;  // the whole-document route says what is wrong, if anything
@@ -214,7 +229,8 @@ RecordRun RedactRecords(ByteSource& source, const std::string& sourceName,
                         std::ostream& out) {
     RecordStart start;
     RecordRun run;
-    if (!ReadRecordStart(source, expressions, start, run.message, settings.namespaces)) {
+    if (!ReadRecordStart(source, sourceName, expressions, start, run.message,
+                         settings.namespaces)) {
         run.end = RecordEnd::Failed;
         return run;
     }
@@ -267,6 +283,12 @@ private:
     bool Failed(const Slot& slot);
     bool ReadEpilog();
     bool CheckEpilog();
+    void NoteBareAmpersands(std::uint64_t count, const TextPosition& first, std::uint64_t offset) {
+        if (run_.bareAmpersands == 0) {
+            run_.bareWhere = At(first, offset);
+        }
+        run_.bareAmpersands += count;
+    }
     RecordRun Fail(std::string message) {
         run_.end = RecordEnd::Failed;
         run_.message = std::move(message);
@@ -449,6 +471,10 @@ bool RecordRunner::Collect() {
         Failed(slot);
         return false;
     }
+    if (slot.bare.count > 0) {
+        const std::size_t at = slot.bare.first - slot.prefix;
+        NoteBareAmpersands(slot.bare.count, Advance(Start(), slot.Content(), at), slot.offset + at);
+    }
     ApplyEdits(slot.text, slot.prefix, slot.prefix + slot.content, slot.splicer->Edits(), out_);
     Lap(waitStart, run_.seconds.write);
     run_.seconds.parse += slot.parse;
@@ -542,6 +568,11 @@ RecordRun RecordRunner::Run() {
         run_.outcomes[index].expression = expressions_[index];
     }
     carry_ = start_.head.substr(start_.prologEnd);
+    BareAmpersands bare;  // in the document element's attributes
+    FindBareAmpersands(prefix_, 0, prefix_.size(), bare);
+    if (bare.count > 0) {
+        NoteBareAmpersands(bare.count, PositionOf(prefix_, bare.first), bare.first);
+    }
     out_.write(prefix_.data(), static_cast<std::streamsize>(prefix_.size()));
     while (!cut_ || !busy_.empty()) {
         if (!cut_ && !idle_.empty()) {
@@ -559,6 +590,11 @@ RecordRun RecordRunner::Run() {
     }
     if (!ReadEpilog() || !CheckEpilog()) {
         return run_;
+    }
+    // Refused only now, with the count over the whole input.
+    if (settings_.strict && run_.bareAmpersands > 0) {
+        return Fail(
+            DescribeBareAmpersandsRefused(sourceName_, run_.bareAmpersands, run_.bareWhere));
     }
     out_.write(epilog_.data(), static_cast<std::streamsize>(epilog_.size()));
     if (settings_.progress) {

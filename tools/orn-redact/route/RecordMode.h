@@ -27,6 +27,9 @@ struct RecordSettings {
     std::function<void(std::uint64_t)> progress;
     /// The prefixes the expressions bind (the redaction's queries resolve them).
     NamespaceMap namespaces;
+    /// Input with an '&' that starts no reference fails the run (else it is
+    /// counted in RecordRun::bareAmpersands).
+    bool strict = false;
 };
 
 /// How a record-mode run ended.
@@ -49,6 +52,10 @@ struct RecordRun {
     std::string consumed;
     bool consumedAll = false;  // consumed holds every byte taken (else some are gone)
     bool readAll = false;      // consumed is the whole input
+    /// '&' in text and attribute values that start no reference, and At(...)
+    /// of the first.
+    std::uint64_t bareAmpersands = 0;
+    std::string bareWhere;
 
     /// Seconds spent per step, summed over the threads that did it: reading
     /// (and decompressing), scanning for record ends, parsing, selecting and
@@ -77,9 +84,11 @@ struct RecordStart {
 /// Reads the prolog and the document element's start tag from source and
 /// checks them and the expressions against the class that gives the same
 /// selection per batch as on the whole document (RecordModeProblem). False
-/// with a message when the source cannot be read.
-bool ReadRecordStart(ByteSource& source, const std::vector<std::string>& expressions,
-                     RecordStart& start, std::string& error, const NamespaceMap& namespaces = {});
+/// with a message when the source cannot be read, or when its first
+/// character cannot begin a document (then nothing more is read).
+bool ReadRecordStart(ByteSource& source, const std::string& sourceName,
+                     const std::vector<std::string>& expressions, RecordStart& start,
+                     std::string& error, const NamespaceMap& namespaces = {});
 
 /// Redacts a document record by record: the children of its document element
 /// are cut into batches of whole records by a light scan of the markup; each

@@ -80,7 +80,7 @@ std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Co
         // Compressed: its content, read whole.
         ReaderSource again(open.descriptor, open.name, digest.Reading());
         input.preread = true;
-        if (!ReadRest(again, input.text, message)) {
+        if (!ReadRest(again, open.name, input.text, message)) {
             return failed;
         }
         digest.ReadWhole(open.Size());
@@ -92,7 +92,7 @@ std::optional<FileResult> HandOver(const OpenInput& open, ByteSource& source, Co
         return failed;
     }
     input.text = std::move(consumed);
-    if (!readAll && !ReadRest(source, input.text, message)) {
+    if (!readAll && !ReadRest(source, open.name, input.text, message)) {
         return failed;
     }
     digest.ReadWhole(open.Size());
@@ -207,6 +207,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     settings.redaction.names = plan.names;
     settings.redaction.namespaces = plan.namespaces;
     settings.namespaces = plan.namespaces;
+    settings.strict = options.strict;
     std::optional<ProgressLine> progress;
     if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
         const off_t size = open.info.st_size - std::max<off_t>(open.start, 0);
@@ -248,6 +249,9 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
         return failed;
     }
     if (run.end == RecordEnd::Done) {
+        if (run.bareAmpersands > 0) {
+            WarnBareAmpersands(open.name, run.bareAmpersands, run.bareWhere, message);
+        }
         digest.ReadWhole(open.Size());
         return Written(run, matched, written, error, options, plan, prolog,
                        outputDigest ? &*outputDigest : nullptr, message);
@@ -272,7 +276,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
     RecordStart start;
     std::string error;
     if (!source.Error().empty() ||
-        !ReadRecordStart(source, plan.expressions, start, error, plan.namespaces)) {
+        !ReadRecordStart(source, open.name, plan.expressions, start, error, plan.namespaces)) {
         message(!source.Error().empty() ? source.Error() : error);
         FileResult failed;
         failed.status = ExitFailure;

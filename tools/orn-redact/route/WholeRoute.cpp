@@ -37,12 +37,14 @@ struct WholeRun {
     RedactionSettings settings{};
     std::vector<ExpressionOutcome> outcomes{};
     bool large = false;
-    bool freed = false;  // the document was freed for the splice
+    bool freed = false;              // the document was freed for the splice
+    bool ampersandsChecked = false;  // the bytes were checked for '&' that starts no reference
 
     // The parser takes bytes a document may not hold: a NUL (it reads nothing
-    // after one) and text or markup outside the document element. True when
-    // the input has any, after saying so.
-    bool Refused() const {
+    // after one), text or markup outside the document element and '&' that
+    // starts no reference (refused with --strict, else a warning). True when
+    // the input has any it refuses, after saying so.
+    bool Refused() {
         const std::size_t unit = CodeUnit(input.head);
         const std::size_t nul = NulOffset(input.source, unit);
         if (nul != none) {
@@ -54,6 +56,21 @@ struct WholeRun {
         if (!extra.empty()) {
             message(DescribeMisplaced(sourceName, extra, At(input.source, offset)));
             return true;
+        }
+        // Bytes in an encoding that keeps ASCII as it is; the others are
+        // converted by the parser and not looked at here.
+        if (unit == 1 && !ampersandsChecked) {
+            ampersandsChecked = true;
+            BareAmpersands bare;
+            FindBareAmpersands(input.source, 0, input.source.size(), bare);
+            if (bare.count > 0) {
+                const std::string where = At(input.source, bare.first);
+                if (options.strict) {
+                    message(DescribeBareAmpersandsRefused(sourceName, bare.count, where));
+                    return true;
+                }
+                WarnBareAmpersands(sourceName, bare.count, where, message);
+            }
         }
         return false;
     }

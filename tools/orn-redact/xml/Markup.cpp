@@ -1,8 +1,11 @@
 #include "Markup.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "Characters.h"
+#include "Encoding.h"
 
 namespace qiv::redact {
 
@@ -297,6 +300,182 @@ std::string TopLevelExtra(std::string_view text, std::size_t& offset) {
     }
     return text[at] == '<' ? "markup after the document element"
                            : "text after the document element";
+}
+
+Opening DocumentOpening(std::string_view text, std::size_t& at) {
+    // The encoding is told by the first four bytes; fewer decide nothing yet.
+    if (text.size() < 4) {
+        return Opening::Undecided;
+    }
+    const std::string encoding = ConvertedEncoding(text.substr(0, 4));
+    const std::size_t unit = CodeUnit(text.substr(0, 4));
+    const bool bigEndian =
+        encoding.size() > 2 && encoding.compare(encoding.size() - 2, 2, "BE") == 0;
+    const auto unitAt = [&](std::size_t offset) {
+        std::uint32_t value = 0;
+        for (std::size_t index = 0; index < unit; ++index) {
+            const auto byte =
+                static_cast<unsigned char>(text[offset + (bigEndian ? index : unit - 1 - index)]);
+            value = value << 8 | byte;
+        }
+        return value;
+    };
+    at = unit == 1 && StartsWithBom(text) ? 3 : 0;
+    if (unit > 1 && unitAt(0) == 0xFEFF) {
+        at = unit;
+    }
+    for (; at + unit <= text.size(); at += unit) {
+        const std::uint32_t value = unitAt(at);
+        if (value == '<') {
+            return Opening::Markup;
+        }
+        if (value > 0x7F || !IsBlank(static_cast<char>(value))) {
+            return Opening::Other;
+        }
+    }
+    return Opening::Undecided;
+}
+
+bool StartsReference(std::string_view text, std::size_t at) {
+    const auto isIn = [&text](std::size_t index, auto test) {
+        return index < text.size() && test(static_cast<unsigned char>(text[index]));
+    };
+    const auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    const auto hexDigit = [&digit](unsigned char c) {
+        return digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    };
+    const auto nameStart = [](unsigned char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == ':' ||
+               c >= 0x80;
+    };
+    const auto nameCharacter = [&](unsigned char c) {
+        return nameStart(c) || digit(c) || c == '-' || c == '.';
+    };
+    std::size_t index = at + 1;
+    const auto run = [&](auto test) {
+        const std::size_t begin = index;
+        while (isIn(index, test)) {
+            ++index;
+        }
+        return index > begin;
+    };
+    bool body = false;
+    if (isIn(index, [](unsigned char c) { return c == '#'; })) {
+        ++index;
+        if (isIn(index, [](unsigned char c) { return c == 'x'; })) {
+            ++index;
+            body = run(hexDigit);
+        } else {
+            body = run(digit);
+        }
+    } else if (isIn(index, nameStart)) {
+        body = run(nameCharacter);
+    }
+    return body && isIn(index, [](unsigned char c) { return c == ';'; });
+}
+
+namespace {
+
+// The first '&' in [from, to), or none; the search stops at to.
+std::size_t AmpersandIn(std::string_view text, std::size_t from, std::size_t to) {
+    if (from >= to) {
+        return none;
+    }
+    const void* found = std::memchr(text.data() + from, '&', to - from);
+    return found == nullptr
+               ? none
+               : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
+// The '&' that start no reference, counted in text ranges from front to
+// back. next: the first '&' at or after the ranges' start, so that the
+// ranges without one (most of them) cost no search.
+struct AmpersandCheck {
+    std::string_view text;
+    std::size_t end;  // where the search for '&' stops
+    BareAmpersands& found;
+    std::size_t next;
+
+    // Counts the '&' in [from, to).
+    void Range(std::size_t from, std::size_t to) {
+        if (next < from) {
+            next = AmpersandIn(text, from, end);
+        }
+        for (; next < to; next = AmpersandIn(text, next + 1, end)) {
+            if (!StartsReference(text, next)) {
+                found.first = std::min(found.first, next);
+                ++found.count;
+            }
+        }
+    }
+};
+
+// The markup from the start tag at lt: its quoted values are checked; where
+// it ends (none when text ends first).
+std::size_t CheckStartTag(std::string_view text, std::size_t lt, std::size_t to,
+                          AmpersandCheck& check) {
+    for (std::size_t at = lt + 1; at < to; ++at) {
+        const char character = text[at];
+        if (character == '>') {
+            return at + 1;
+        }
+        if (character == '"' || character == '\'') {
+            const std::size_t close = text.find(character, at + 1);
+            if (close == none || close >= to) {
+                return none;
+            }
+            check.Range(at + 1, close);
+            at = close;
+        }
+    }
+    return none;
+}
+
+}  // namespace
+
+void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
+                        BareAmpersands& found) {
+    to = std::min(to, text.size());
+    // The quick pass: no '&' that starts no reference, nothing to place.
+    std::size_t candidate = text.find('&', from);
+    while (candidate < to && StartsReference(text, candidate)) {
+        candidate = text.find('&', candidate + 1);
+    }
+    if (candidate >= to) {
+        return;
+    }
+    // Through the markup from the last point known to lie between constructs.
+    AmpersandCheck check{text, to, found, AmpersandIn(text, from, to)};
+    for (std::size_t at = from; at < to;) {
+        const std::size_t lt = std::min(text.find('<', at), to);
+        check.Range(at, lt);
+        if (lt >= to) {
+            break;
+        }
+        // Tags first: they are most of the markup.
+        const char kind = lt + 1 < to ? text[lt + 1] : '\0';
+        std::size_t end;
+        if (kind == '/') {
+            end = text.find('>', lt + 2);
+            end = end == none ? none : end + 1;
+        } else if (kind == '?') {
+            end = Past(text, lt + 2, "?>");
+        } else if (kind != '!') {
+            end = CheckStartTag(text, lt, to, check);
+        } else if (text.compare(lt, 4, "<!--") == 0) {
+            end = Past(text, lt + 4, "-->");
+        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
+            end = Past(text, lt + 9, "]]>");
+        } else if (text.compare(lt, 9, "<!DOCTYPE") == 0) {
+            end = DoctypeEnd(text, lt);
+        } else {
+            end = Past(text, lt + 2, ">");
+        }
+        if (end == none) {
+            break;  // cut short: the parser says so
+        }
+        at = end;
+    }
 }
 
 std::size_t NulOffset(std::string_view text, std::size_t unit) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -74,6 +75,38 @@ Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std
 /// there ("text after the document element", ...) and where it starts, or an
 /// empty text.
 std::string TopLevelExtra(std::string_view text, std::size_t& offset);
+
+enum class Opening {
+    Undecided,  // text holds nothing but a byte order mark and blanks (so far)
+    Markup,     // the first character past them is '<'
+    Other,      // it is something else: the input cannot be a document
+};
+
+/// Whether text can begin a document: past a byte order mark and blanks, a
+/// document's first character is '<'. Read in the code units of UTF-16 or
+/// UTF-32 where the first four bytes say so (as the parser reads them), else
+/// byte by byte. at: the offset of that first character (for Markup and Other).
+Opening DocumentOpening(std::string_view text, std::size_t& at);
+
+/// Whether the '&' at at starts a reference: "&name;", "&#digits;" or
+/// "&#xhex;" (a name: a letter, '_', ':' or a byte of a non-ASCII character
+/// first, then also digits, '-' and '.').
+bool StartsReference(std::string_view text, std::size_t at);
+
+/// The '&' in text and attribute values that start no reference: a document
+/// with one is not well-formed, though the parser takes it as a plain '&'.
+struct BareAmpersands {
+    std::uint64_t count = 0;
+    std::size_t first = none;  // offset of the first one found
+};
+
+/// Adds to found the '&' that start no reference in [from, to) of text, where
+/// from is between two constructs (the start of a document or of an element's
+/// content): those in comments, CDATA sections, PIs and a DOCTYPE do not
+/// count. A quick pass over the '&' alone settles most inputs; only when one
+/// starts no reference is the markup scanned to tell where it stands.
+void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
+                        BareAmpersands& found);
 
 /// The parser reads a document only up to its first NUL character: where that
 /// is in text, or none. unit: the size of the encoding's code unit (1 for

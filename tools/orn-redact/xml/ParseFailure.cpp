@@ -1,6 +1,10 @@
 #include "ParseFailure.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
+
+#include "Encoding.h"
 
 #include <pugixml.hpp>
 
@@ -87,6 +91,48 @@ std::string DescribeNul(const std::string& source, const TextPosition& position,
 
 std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset) {
     return DescribeNul(source, PositionOf(text, offset), offset);
+}
+
+std::string DescribeNotDocument(const std::string& source, std::string_view text, std::size_t at) {
+    // Only a byte order mark and blanks come before at: in UTF-16 and UTF-32
+    // each code unit is one column, and a line feed unit starts a line.
+    const std::size_t unit = CodeUnit(text);
+    TextPosition position;
+    if (unit == 1) {
+        position = PositionOf(text, at);
+    } else {
+        for (std::size_t offset = 0; offset < at; offset += unit) {
+            const std::string_view code = text.substr(offset, unit);
+            const bool newline =
+                std::count(code.begin(), code.end(), '\n') == 1 &&
+                static_cast<std::size_t>(std::count(code.begin(), code.end(), '\0')) + 1 == unit;
+            position.line += newline ? 1 : 0;
+            position.column = newline ? 1 : position.column + 1;
+        }
+    }
+    std::string shown = unit == 1 ? "byte" : "code unit";
+    for (std::size_t index = at; index < at + unit && index < text.size(); ++index) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, " %s%02X", index == at ? "0x" : "",
+                      static_cast<unsigned char>(text[index]));
+        shown += hex;
+    }
+    const auto first = static_cast<unsigned char>(text[at]);
+    if (unit == 1 && first > 0x20 && first < 0x7F) {
+        shown = std::string("'") + static_cast<char>(first) + "'";
+    }
+    return "cannot parse " + source + ": it is not an XML document: it begins with " + shown +
+           At(position, at) + " where a document begins with '<'; nothing written";
+}
+
+std::string DescribeBareAmpersands(std::uint64_t count, const std::string& where) {
+    return "'&' that starts no reference" + where + " (" + std::to_string(count) + " in all)";
+}
+
+std::string DescribeBareAmpersandsRefused(const std::string& source, std::uint64_t count,
+                                          const std::string& where) {
+    return "cannot parse " + source + ": it holds " + DescribeBareAmpersands(count, where) +
+           ", which XML does not allow (--strict); nothing written";
 }
 
 std::string DescribeMisplaced(const std::string& source, const std::string& what,

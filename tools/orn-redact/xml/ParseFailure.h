@@ -25,6 +25,21 @@ std::string DescribeNul(const std::string& source, const TextPosition& position,
                         std::uint64_t offset);
 std::string DescribeNul(const std::string& source, std::string_view text, std::size_t offset);
 
+/// Input whose first character past a byte order mark and blanks, at offset
+/// at of text, is not '<' (DocumentOpening says Other): it cannot be a
+/// document, and is refused before more of it is read.
+std::string DescribeNotDocument(const std::string& source, std::string_view text, std::size_t at);
+
+/// "'&' that starts no reference" + where (At(...) of the first) + how many
+/// in all: what a document holds whose '&' the parser takes as a plain '&'
+/// though it is not well-formed.
+std::string DescribeBareAmpersands(std::uint64_t count, const std::string& where);
+
+/// The same input refused (--strict): "cannot parse SOURCE: it holds ...;
+/// nothing written".
+std::string DescribeBareAmpersandsRefused(const std::string& source, std::uint64_t count,
+                                          const std::string& where);
+
 /// "cannot parse SOURCE: it holds WHAT" + where + "; nothing written", for
 /// what the parser takes but a document may not hold ("text after the
 /// document element", ...); where is At(...) or empty.

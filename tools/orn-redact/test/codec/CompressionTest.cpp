@@ -23,6 +23,7 @@ namespace {
 
 using namespace qiv::redact;
 using qiv::test::TempDir;
+using namespace std::string_literals;
 
 const Compression compressed[] = {Compression::Gzip, Compression::Bzip2, Compression::Xz,
                                   Compression::Zstd};
@@ -212,6 +213,28 @@ TEST(Compression, ConcatenatedStreamsReadAsOne) {
         const ReadResult read = ReadFile(folder.Write("packed", packed).string());
         ASSERT_TRUE(read.ok) << read.error;
         EXPECT_TRUE(read.content == first + second + third);
+    }
+}
+
+// A skippable frame (magic 0x184D2A50..5F little-endian, a 4-byte
+// little-endian size, that many bytes) is passed over at the start, between
+// frames and at the end, as zstd -dc passes it over.
+TEST(Compression, ZstdSkippableFramesArePassedOver) {
+    const TempDir folder;
+    const std::string small = "\x50\x2a\x4d\x18\x03\0\0\0abc"s;
+    const std::string large = "\x5f\x2a\x4d\x18\x70\x11\x01\0"s + Noise(70000);
+    const std::string first = Compress(Compression::Zstd, "<r>");
+    const std::string second = Compress(Compression::Zstd, Records(200 * 1000));
+    const std::pair<std::string, std::string> cases[] = {
+        {large + small + first + second, "<r>" + Records(200 * 1000)},
+        {first + large + second + small, "<r>" + Records(200 * 1000)},
+        {small, ""},
+    };
+    for (const auto& [packed, content] : cases) {
+        const ReadResult read = ReadFile(folder.Write("packed", packed).string());
+        ASSERT_TRUE(read.ok) << read.error;
+        EXPECT_EQ(read.format, Compression::Zstd);
+        EXPECT_TRUE(read.content == content) << content.size();
     }
 }
 

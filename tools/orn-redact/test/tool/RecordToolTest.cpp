@@ -419,6 +419,23 @@ TEST_F(RecordTool, ProgressLinesAreDrawnOnATerminal) {
     EXPECT_THAT(seen, Not(HasSubstr(" MB")));
 }
 
+// A zstd file may begin with a skippable frame (as parallel zstd writes
+// one): it is read as zstd, on both routes, from a file and from a pipe.
+TEST_F(RecordTool, ZstdInputMayBeginWithASkippableFrame) {
+    const std::string document = "<r><a>secret</a><a>x</a></r>";
+    ExpectExit(Run({"--compress", "zstd", "-o", Path("packed.zst"), "//none"}, document), 0);
+    std::string skippable = "\x5a\x2a\x4d\x18\x05\0\0\0hello"s;
+    WriteFile(Path("in.zst"), skippable + ReadFile(Path("packed.zst")));
+    for (const char* mode : {"--records", "--whole"}) {
+        SCOPED_TRACE(mode);
+        const Outcome result = Run({mode, "--compress", "none", "-i", Path("in.zst"), "//a"});
+        ExpectExit(result, 0);
+        EXPECT_EQ(result.out, "<r><a>redacted</a><a>redacted</a></r>");
+        EXPECT_EQ(Run({mode, "--compress", "none", "//a"}, ReadFile(Path("in.zst"))).out,
+                  result.out);
+    }
+}
+
 // A compressed file that must be redacted whole after all is read again and
 // decompressed whole; a compressed output of a failed run is not kept.
 TEST_F(RecordTool, CompressedInputGoesWholeWhenItMust) {

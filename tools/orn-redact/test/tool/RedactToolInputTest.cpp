@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <csignal>
 #include <fstream>
 #include <regex>
+#include <thread>
 
 #include "RedactToolFixture.h"
 
@@ -132,12 +134,113 @@ TEST_F(RedactTool, NothingAfterANulIsWritten) {
     ExpectExit(Run({"//r"}, utf16.substr(0, 10)), 0);
 }
 
+// Input whose first character past a byte order mark and blanks is not '<'
+// cannot be a document: it is refused after its first few KiB on both routes,
+// whatever it comes through, and is never read to its end.
+TEST_F(RedactTool, InputThatCannotBeginADocumentIsRefusedAtItsStart) {
+    const std::string refusal = "it is not an XML document: it begins with ";
+    // A pipe of 64 MiB of zero bytes: the tool stops reading long before its end.
+    std::signal(SIGPIPE, SIG_IGN);
+    const std::string fifo = Path("fifo");
+    for (const bool whole : {false, true}) {
+        SCOPED_TRACE(whole ? "whole" : "records");
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+        std::size_t written = 0;
+        std::thread feed([&fifo, &written]() {
+            const int descriptor = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+            const std::string zeros(64 * 1024, '\0');
+            for (int piece = 0; descriptor >= 0 && piece < 1024; ++piece) {
+                const ssize_t got = ::write(descriptor, zeros.data(), zeros.size());
+                if (got <= 0) {
+                    break;
+                }
+                written += static_cast<std::size_t>(got);
+            }
+            ::close(descriptor);
+        });
+        const Outcome result = Run(whole ? std::vector<std::string>{"--whole", "-i", fifo, "//a"}
+                                         : std::vector<std::string>{"-i", fifo, "//a"});
+        feed.join();
+        ExpectExit(result, 1, {refusal + "byte 0x00 at line 1, column 1 (offset 0)"});
+        EXPECT_LT(written, 4u << 20);
+        fs::remove(fifo);
+    }
+    ASSERT_EQ(std::system(("head -c 3000000 /dev/zero | gzip >" + Path("zeros.gz")).c_str()), 0);
+    WriteFile(Path("binary"), "\x89PNG\r\n" + std::string(100000, 'x'));
+    const std::string utf16 = "\xFF\xFE \0<\0r\0>\0<\0a\0>\0x\0<\0/\0a\0>\0<\0/\0r\0>\0"s;
+    const struct {
+        std::vector<std::string> arguments;
+        std::string input, message;
+    } cases[] = {
+        {{"//a"}, "  \n x<r/>", refusal + "'x' at line 2, column 2 (offset 4)"},
+        {{"-i", Path("zeros.gz"), "//a"}, "", refusal + "byte 0x00 at line 1, column 1"},
+        {{"-i", Path("binary"), "//a"}, "", refusal + "byte 0x89 at line 1, column 1 (offset 0)"},
+        {{"//a"},
+         "\xEF\xBB\xBF\t\xC3\xA9<r/>",
+         refusal + "byte 0xC3 at line 1, column 3 (offset 4)"},
+        {{"//a"},
+         "\xFF\xFE\n\0x\0<\0r\0/\0>\0"s,
+         refusal + "code unit 0x78 00 at line 2, column 1 (offset 4)"},
+        {{"//a"}, utf16, ""},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.input + " " + each.arguments.front());
+        for (const bool whole : {false, true}) {
+            std::vector<std::string> arguments = each.arguments;
+            if (whole) {
+                arguments.insert(arguments.begin(), "--whole");
+            }
+            const Outcome result = Run(arguments, each.input);
+            if (each.message.empty()) {
+                ExpectExit(result, 0);
+                EXPECT_THAT(result.out, HasSubstr("redacted"));
+            } else {
+                ExpectExit(result, 1, {each.message});
+                EXPECT_EQ(result.out, "");
+            }
+        }
+    }
+}
+
+// The parser takes an '&' that starts no reference as a plain '&'; the output
+// keeps it. A warning says where the first is and how many there are;
+// --strict refuses the input. The same on both routes and from a file.
+TEST_F(RedactTool, AmpersandsThatStartNoReferenceAreWarnedOfOrRefused) {
+    const std::string records =
+        "<?xml version='1.0'?>\n<set>\n\t<e code='A' name='Enewetak & Ujelang'/>\n"
+        "\t<e code='B' name='R&amp;D'><n>x &#38; y &z</n><!-- a & b --></e>\n</set>\n";
+    WriteFile(Path("in.xml"), records);
+    const std::string where =
+        "'&' that starts no reference at line 3, column 29 (offset 56) (2 in all)";
+    for (const std::vector<std::string>& route :
+         {std::vector<std::string>{}, std::vector<std::string>{"--whole"},
+          std::vector<std::string>{"-i", Path("in.xml")}}) {
+        std::vector<std::string> arguments = route;
+        arguments.push_back("//n");
+        SCOPED_TRACE(arguments.front());
+        const Outcome warned = Run(arguments, records);
+        ExpectExit(warned, 0,
+                   {"warning: ",
+                    " holds " + where + ": it is not well-formed XML, and neither is the output"});
+        EXPECT_THAT(warned.out, HasSubstr("name='Enewetak & Ujelang'"));
+        arguments.insert(arguments.begin(), "--strict");
+        const Outcome refused = Run(arguments, records);
+        ExpectExit(
+            refused, 1,
+            {"it holds " + where + ", which XML does not allow (--strict); nothing written"});
+        EXPECT_EQ(refused.out, "");
+    }
+    const Outcome clean = Run({"--strict", "//n"}, "<r><n>&amp;&#38;&#x26;</n><!-- & --></r>");
+    ExpectExit(clean, 0);
+    EXPECT_THAT(clean.err, Not(HasSubstr("reference")));
+}
+
 // The parser drops text beside the document element and takes further
 // elements after it; the output must be one document all the same.
 TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
     const std::pair<std::string, std::string> refused[] = {
         {"<r><a>x</a></r>junk<b>s</b>", "text after the document element at line 1, column 16"},
-        {"lead<r><a>x</a></r>", "text before the document element at line 1, column 1"},
+        {"<!--c-->lead<r><a>x</a></r>", "text before the document element at line 1, column 9"},
         {"<?xml version='1.0'?>\n<!--c-->\nx<r/>", "text before the document element at line 3"},
         {"<r/>\n<a>y</a>", "markup after the document element at line 2, column 1"},
         {"<r/><![CDATA[z]]>", "a CDATA section after the document element at line 1, column 5"},
@@ -162,6 +265,11 @@ TEST_F(RedactTool, OnlyOneDocumentIsWritten) {
     const Outcome result = Run({"//a"}, kept);
     ExpectExit(result, 0);
     EXPECT_EQ(result.out, std::string(kept).replace(kept.find(">x<") + 1, 1, "redacted"));
+    for (const char* route : {"--records", "--whole"}) {
+        const Outcome pi = Run({route, "//a"}, "<!DOCTYPE r [<?pi ]> ?>]><r><a>s</a></r>");
+        ExpectExit(pi, 0);
+        EXPECT_EQ(pi.out, "<!DOCTYPE r [<?pi ]> ?>]><r><a>redacted</a></r>") << route;
+    }
 }
 
 // An expression is compiled as a C string: a NUL in a line of an expression

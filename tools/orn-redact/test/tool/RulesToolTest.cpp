@@ -219,6 +219,36 @@ TEST_F(RulesTool, ReportIsTheSameForTheSameInputs) {
     EXPECT_THAT(report, HasSubstr("\"output_sha256\": \"" + output + "\""));
 }
 
+// A report is UTF-8 JSON whatever the names: a name that is not UTF-8 shows
+// with U+FFFD in its field, and its bytes in hexadecimal in NAME_hex.
+TEST_F(RulesTool, ReportIsUtf8AndKeepsNamesThatAreNot) {
+    const std::string bad = Path("b\xe9\xff.xml"), cut = Path("o\xc3(.xml");
+    // Per name: its bytes from NAME_hex (or "-" without one), then the field
+    // as shown; and the number of errors. Strict UTF-8 decoding fails on any
+    // byte that is not.
+    WriteFile(Path("check.py"),
+              "import json, sys\n"
+              "report = json.loads(open(sys.argv[1], 'rb').read().decode('utf-8'))\n"
+              "for each in report['files']:\n"
+              "    for field in ('input', 'output'):\n"
+              "        sys.stdout.buffer.write(bytes.fromhex(each.get(field + '_hex', '2d')) +\n"
+              "                                b' ' + each[field].encode() + b'\\n')\n"
+              "    print(len(each.get('errors', [])))\n");
+    const std::string command =
+        "python3 " + Path("check.py") + " " + Path("r.json") + " >" + Path("names");
+    const std::string shownBad = Path("b\uFFFD\uFFFD.xml"), utf8 = Path("\xc3\xa9.xml");
+    WriteFile(bad, customers);
+    ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", cut, "//email"}), 0);
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFile(Path("names")),
+              bad + " " + shownBad + "\n" + cut + " " + Path("o\uFFFD(.xml") + "\n0\n");
+    // A UTF-8 name gets no hex field; a failed file's messages name it.
+    WriteFile(bad, "not XML");
+    ExpectExit(Run({"--report-json", Path("r.json"), "-i", bad, "-o", utf8, "//a"}), 1);
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(ReadFile(Path("names")), bad + " " + shownBad + "\n- " + utf8 + "\n1\n");
+}
+
 // The input's digest is the original's on every route: taken from the bytes
 // the route reads, or from the file before it is replaced in place.
 TEST_F(RulesTool, ReportedInputDigestIsTheOriginalsOnEveryRoute) {

@@ -74,6 +74,13 @@ TEST(Markup, DocumentStartIsFoundOnlyWhenWhole) {
     } const cases[] = {
         {"<?xml version='1.0'?><!DOCTYPE r [<!ENTITY e '<x>'>]><r a='/>'>", Prolog::Found, "r"},
         {"<!DOCTYPE r [<?pi ]> ?>]><rec:s/>\n<!-- end -->", Prolog::Found, "rec:s"},
+        // The internal subset by its grammar: literals, comments and PIs may
+        // hold "]>", '>', '[' and the other quote; parameter entities.
+        {"<!DOCTYPE r PUBLIC \"-//a]>[\" 'b>'[<!ENTITY % p \"<!ELEMENT a (b)*>\"> %p;"
+         "<!ATTLIST r a CDATA \"]>\" b CDATA '\"'><!-- it's ]> --><?pi a \"]> ?>]><r>\n<a/>\n",
+         Prolog::Found, "r"},
+        {"<!DOCTYPE r [<!ENTITY e SYSTEM 'x]>.dtd' NDATA n>]  >\n<doc x='1'>", Prolog::Found,
+         "doc"},
         {"<r/>", Prolog::More, ""},  // too short to tell yet
         {"<!-- not closed", Prolog::More, ""},
         {"<!DOCT", Prolog::More, ""},
@@ -137,6 +144,32 @@ TEST(Markup, ContentIsCutOnlyBetweenRecords) {
     EXPECT_EQ(text.substr(at), "</r>");
     std::size_t from = 0;
     EXPECT_EQ(ScanContent("<a>1</a", from, depth, 100, "r", false), Scan::More);
+}
+
+// Only an '&' in text or an attribute value that starts no reference counts;
+// '&' in comments, CDATA sections, PIs and the DOCTYPE do not.
+TEST(Markup, AmpersandsThatStartNoReferenceAreFoundInTextAndValues) {
+    const struct {
+        const char* text;
+        std::uint64_t count;
+        std::size_t first;
+    } cases[] = {
+        {"<r a='&amp;&#38;&#x26;&e.x-1;&_:\xC3\xA9;'>&lt;</r>", 0, 0},
+        {"<r>A & B</r>", 1, 5},
+        {"<r a=\"x&y\" b='&#;'>&#x;&#12a;&1a;&a b;&</r>", 7, 7},
+        {"<!DOCTYPE r [<!ENTITY e '& ]>'>]><r><!-- & --><![CDATA[&]]><?p & ?></r>", 0, 0},
+        {"<?xml version='1.0'?><r><a x='>' y=\"'&\"/>&amp</r>", 2, 37},
+        {"<r>&amp; <!-- & --> & <![CDATA[ & ]]></r>", 1, 20},
+    };
+    for (const auto& c : cases) {
+        const std::string_view text = c.text;
+        BareAmpersands found;
+        FindBareAmpersands(text, 0, text.size(), found);
+        EXPECT_EQ(found.count, c.count) << text;
+        if (c.count > 0) {
+            EXPECT_EQ(found.first, c.first) << text;
+        }
+    }
 }
 
 TEST(Markup, NulIsFoundByCodeUnit) {
