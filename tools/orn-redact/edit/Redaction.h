@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "DataParserIF.h"
+#include "Encoding.h"
 #include "Plan.h"
 #include "Seam.h"
 
@@ -26,6 +27,13 @@ struct RedactionSettings {
     /// Per expression, in order; when empty, every expression redacts with
     /// deep and attributes above.
     std::vector<ExpressionPlan> plans{};
+    /// How the document's values are read and its new values written. Rules
+    /// work on UTF-8: values in an 8-bit charset are converted before. With
+    /// a splicer, new values stay UTF-8 in the document and the splicer
+    /// writes them in the output charset; without one (the document is
+    /// written anew), a new value must be one the output charset holds, and
+    /// is put into the document in the values' charset.
+    DocumentCharsets charsets{};
 };
 
 /// Told the name of each step as it ends (for --timings).

@@ -1,6 +1,7 @@
 #include "RedactionParts.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
@@ -84,6 +85,40 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements, Wri
         other[index] = static_cast<char>(state[elements[index].internal_object()] == 1);
     }
     return other;
+}
+
+bool ValueWriter::ComputeConverted(const char* current) {
+    thread_local std::string read;
+    read.clear();
+    if (utf8 != nullptr && utf8->Has(current)) {
+        read.assign(current);
+    } else {
+        AppendUtf8(read, current, values);
+    }
+    if (!action->Rewrite(read, value)) {
+        return false;
+    }
+    if (anew == Charset::Utf8) {
+        return true;
+    }
+    // The parser writes the document's own bytes (or, for Latin-1 it
+    // converted, UTF-8 as Latin-1): no character reference can be put there.
+    if (const char32_t unheld = FirstUnheld(value, anew)) {
+        if (problem.empty()) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned int>(unheld));
+            problem = std::string("a new value holds ") + code + ", which " + CharsetName(anew) +
+                      " cannot hold, and a document written anew cannot write it as a character "
+                      "reference";
+        }
+        return false;
+    }
+    if (values != Charset::Utf8) {
+        read.clear();
+        AppendInCharset(read, value, values, false);
+        value.swap(read);
+    }
+    return true;
 }
 
 void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,

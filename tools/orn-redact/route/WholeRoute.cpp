@@ -37,7 +37,8 @@ struct WholeRun {
     RedactionSettings settings{};
     std::vector<ExpressionOutcome> outcomes{};
     bool large = false;
-    bool freed = false;  // the document was freed for the splice
+    bool freed = false;    // the document was freed for the splice
+    bool spliced = false;  // it was redacted for a splice
 
     // The parser takes bytes a document may not hold: a NUL (it reads nothing
     // after one) and text or markup outside the document element. True when
@@ -89,10 +90,12 @@ struct WholeRun {
         if (!options.reformat && rewriteReason.empty()) {
             // Latin-1 is parsed in its UTF-8 form, up to twice as long.
             splicer.emplace(options.deep, latin1 ? 2 * input.size : input.size);
+            spliced = true;
         }
         large = input.size >= workersFrom;
         settings = RedactionSettings{options.deep, options.attributes, large ? threads : 1};
         settings.plans = plan.plans;
+        settings.charsets = CharsetsOf(input.head);
         StepDone stepDone;
         if (options.timings) {
             stepDone = [this](const char* step) { timings.Lap(step); };
@@ -172,7 +175,10 @@ struct WholeRun {
         if (Refused()) {
             return false;
         }
-        if (freed && (!LoadAgain(*parser, input, error) ||
+        // New values were put into the document for the splice, not as the
+        // parser writes a document in an 8-bit charset: it is redacted again.
+        const bool again = freed || (spliced && settings.charsets.output != Charset::Utf8);
+        if (again && (!LoadAgain(*parser, input, error) ||
                       !qiv::redact::Redact(*parser, plan.expressions, settings, outcomes, error))) {
             message(error + "; nothing written");
             return false;
