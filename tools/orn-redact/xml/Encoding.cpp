@@ -37,10 +37,9 @@ const HighHalf& Windows1252High() {
     static const HighHalf high = [] {
         HighHalf table = Latin1High();
         const char32_t controls[32] = {
-            0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-            0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-            0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-            0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+            0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+            0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+            0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
         std::copy(std::begin(controls), std::end(controls), table.begin());
         return table;
     }();
@@ -76,8 +75,7 @@ int ByteOf(char32_t character, Charset charset) {
             return character <= 0xFF ? static_cast<int>(character) : -1;
         case Charset::Windows1252:
         case Charset::Latin9: {
-            const HighHalf& high =
-                charset == Charset::Latin9 ? Latin9High() : Windows1252High();
+            const HighHalf& high = charset == Charset::Latin9 ? Latin9High() : Windows1252High();
             const auto found = std::find(high.begin(), high.end(), character);
             return found == high.end() ? -1 : static_cast<int>(0x80 + (found - high.begin()));
         }
@@ -107,9 +105,12 @@ void AppendCodePoint(std::string& out, char32_t character) {
 // length 0 when there is none (overlong forms and surrogates are not).
 std::pair<char32_t, std::size_t> DecodeAt(std::string_view text, std::size_t at) {
     const auto lead = static_cast<unsigned char>(text[at]);
-    std::size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3
-                                       : lead < 0xF5                    ? 4
-                                                                        : 0;
+    std::size_t length = lead < 0x80   ? 1
+                         : lead < 0xC2 ? 0
+                         : lead < 0xE0 ? 2
+                         : lead < 0xF0 ? 3
+                         : lead < 0xF5 ? 4
+                                       : 0;
     if (length == 0 || text.size() - at < length) {
         return {0, 0};
     }
