@@ -1,6 +1,7 @@
 #include "SourceSplice.h"
 #include "SpliceParts.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Markup.h"
@@ -86,7 +87,9 @@ using splice::CDataReplacement;
 
 // New values are UTF-8; the output may be an 8-bit charset.
 void SourceSplicer::InOutputCharset(std::string& escaped, char context) const {
-    if (charsets_.output == Charset::Utf8) {
+    if (charsets_.output == Charset::Utf8 ||
+        std::all_of(escaped.begin(), escaped.end(),
+                    [](char byte) { return static_cast<unsigned char>(byte) < 0x80; })) {
         return;
     }
     std::string converted;

@@ -76,6 +76,10 @@ int ByteOf(char32_t character, Charset charset) {
         case Charset::Windows1252:
         case Charset::Latin9: {
             const HighHalf& high = charset == Charset::Latin9 ? Latin9High() : Windows1252High();
+            // Most characters stand where Latin-1 has them.
+            if (character <= 0xFF && high[character - 0x80] == character) {
+                return static_cast<int>(character);
+            }
             const auto found = std::find(high.begin(), high.end(), character);
             return found == high.end() ? -1 : static_cast<int>(0x80 + (found - high.begin()));
         }
@@ -276,13 +280,19 @@ void AppendUtf8(std::string& out, std::string_view bytes, Charset charset) {
     const HighHalf* high = charset == Charset::Windows1252 ? &Windows1252High()
                            : charset == Charset::Latin9    ? &Latin9High()
                                                            : nullptr;
-    for (const char byte : bytes) {
-        const auto value = static_cast<unsigned char>(byte);
-        if (value < 0x80) {
-            out += byte;
-        } else {
-            AppendCodePoint(out, high != nullptr ? (*high)[value - 0x80] : value);
+    for (std::size_t at = 0; at < bytes.size();) {
+        // Runs of ASCII are copied whole.
+        std::size_t end = at;
+        while (end < bytes.size() && static_cast<unsigned char>(bytes[end]) < 0x80) {
+            ++end;
         }
+        out.append(bytes.substr(at, end - at));
+        if (end == bytes.size()) {
+            break;
+        }
+        const auto value = static_cast<unsigned char>(bytes[end]);
+        AppendCodePoint(out, high != nullptr ? (*high)[value - 0x80] : value);
+        at = end + 1;
     }
 }
 
@@ -292,10 +302,15 @@ void AppendInCharset(std::string& out, std::string_view utf8, Charset charset, b
         return;
     }
     for (std::size_t at = 0; at < utf8.size();) {
-        if (static_cast<unsigned char>(utf8[at]) < 0x80) {
-            out += utf8[at++];
-            continue;
+        std::size_t end = at;
+        while (end < utf8.size() && static_cast<unsigned char>(utf8[end]) < 0x80) {
+            ++end;
         }
+        out.append(utf8.substr(at, end - at));
+        if (end == utf8.size()) {
+            break;
+        }
+        at = end;
         const auto [character, length] = DecodeAt(utf8, at);
         if (length == 0) {
             out += utf8[at++];
