@@ -19,10 +19,10 @@ bool IsNameCharacter(unsigned char character) {
            character == '-' || character == '.' || character >= 0x80;
 }
 
-// The characters of bytes 0x80 to 0xFF in the 8-bit charsets other than
-// Latin-1, where byte and code point are equal. The five bytes windows-1252
-// leaves unassigned stand for the code points of the same value, so that any
-// byte reads as a character and is written back as the same byte.
+// The characters of bytes 0x80 to 0xFF in an 8-bit charset (in Latin-1,
+// byte and code point are equal). The five bytes windows-1252 leaves
+// unassigned stand for the code points of the same value, so that any byte
+// reads as a character and is written back as the same byte.
 using HighHalf = std::array<char32_t, 128>;
 
 HighHalf Latin1High() {
