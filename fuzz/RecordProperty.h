@@ -253,8 +253,10 @@ struct WholeRun {
 };
 
 inline WholeRun RedactWhole(const std::string& source, const std::vector<std::string>& expressions,
-                            const RedactionSettings& settings) {
+                            RedactionSettings settings) {
     WholeRun run;
+    // As the tool: values read and written in the document's encoding.
+    settings.charsets = CharsetsOf(source);
     auto parser = InterfaceFactory::Create<DataParserIF>("XML");
     std::istringstream input(source);
     // The tool refuses what the parser takes but does not read in full.

@@ -39,7 +39,31 @@ inline std::string SavedRaw(DataParserIF& parser) {
 /// the blanks beside them, which the parser did not keep as text, join the
 /// texts around them: blanks are then left out of both. (Each removed span
 /// is checked on its own to be one whole item.)
-inline std::string Comparable(const std::string& saved, bool dropped) {
+/// A character the input's encoding cannot hold is written as a reference
+/// between two CDATA sections where it stands inside one: parsed again, it is
+/// a text between two sections, joined back into one here.
+inline std::string JoinedCData(const std::string& saved) {
+    static const std::string close = "]]>", open = "<![CDATA[";
+    std::string out;
+    std::size_t at = 0;
+    for (std::size_t found = saved.find(close); found != std::string::npos;
+         found = saved.find(close, found + 1)) {
+        std::size_t end = found + close.size();
+        while (end < saved.size() && static_cast<unsigned char>(saved[end]) >= 0x80) {
+            ++end;
+        }
+        if (end > found + close.size() && saved.compare(end, open.size(), open) == 0) {
+            out.append(saved, at, found - at)
+                .append(saved, found + close.size(), end - found - close.size());
+            at = end + open.size();
+            found = at - 1;
+        }
+    }
+    return out.append(saved, at, std::string::npos);
+}
+
+inline std::string Comparable(const std::string& joined, bool dropped) {
+    const std::string saved = JoinedCData(joined);
     if (!dropped) {
         return saved;
     }

@@ -417,6 +417,8 @@ node itself (/, //.) selects its document element, so the output stays one
 document. Input in UTF-16 or UTF-32 makes the tool write the document anew, as
 with --reformat; it says so on standard error. Latin-1 and other 8-bit
 encodings keep their bytes; written anew, they keep their declared encoding.
+Rules read values as UTF-8 whatever the encoding; a new character the
+document's encoding cannot hold is written as a reference (&#8364;).
 A document that holds a NUL character is refused: the parser reads nothing
 after one. Input compressed with gzip, bzip2, xz or zstd is read as it is
 (recognised by its content, not its name).

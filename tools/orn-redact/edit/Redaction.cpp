@@ -39,6 +39,7 @@ struct RedactionState {
     std::string& error;
     WrittenTexts& written;
     PointerSet& once;
+    PointerSet& utf8;
     Guard guard{};
     // Selected elements that may hold other text, with their expression's
     // index among the outcomes.
@@ -96,6 +97,12 @@ ExpressionRun::ExpressionRun(RedactionState& state, std::size_t index,
     writer_.action = action_ == Action::Redact ? nullptr : plan_.action;
     writer_.splicer = splicer_;
     writer_.written = &state.written;
+    writer_.values = state.settings.charsets.values;
+    if (splicer_ == nullptr) {
+        writer_.anew = state.settings.charsets.output;
+    } else if (writer_.values != Charset::Utf8) {
+        writer_.utf8 = &state.utf8;
+    }
     state.once.Clear();
     if (action_ == Action::Pseudonym) {
         writer_.once = &state.once;
@@ -118,6 +125,10 @@ bool ExpressionRun::Run(const PugiXPathNodeSet& selected) {
         if (!RedactItem(item, selected)) {
             return false;
         }
+    }
+    if (!writer_.problem.empty()) {
+        state_.error = "'" + expression_ + "': " + writer_.problem;
+        return false;
     }
     return true;
 }
@@ -437,7 +448,9 @@ void TakeNameCensus(pugi::xml_node document, const RedactionSettings& settings,
 
 void PrepareSplicer(SourceSplicer& splicer,
                     const std::vector<std::unique_ptr<PugiXPathNodeSet>>& preselected,
-                    const std::vector<ExpressionPlan>& plans) {
+                    const RedactionSettings& settings) {
+    const std::vector<ExpressionPlan>& plans = settings.plans;
+    splicer.SetCharsets(settings.charsets);
     // Room for the notes on every item selected so far, at once: growing per
     // expression would copy the earlier notes each time.
     std::size_t items = 0;
@@ -524,15 +537,17 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
         stepDone("select");
     }
     if (splicer != nullptr) {
-        PrepareSplicer(*splicer, preselected, settings.plans);
+        PrepareSplicer(*splicer, preselected, settings);
     }
 
     // Record batches come one after the other on each thread: the tables are
     // kept, so that each batch does not fault in fresh pages for them.
     thread_local WrittenTexts written;
     thread_local PointerSet once;
+    thread_local PointerSet utf8;
     written.Clear();
-    RedactionState state{settings, splicer, outcomes, error, written, once};
+    utf8.Clear();
+    RedactionState state{settings, splicer, outcomes, error, written, once, utf8};
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         const std::string& expression = expressions[index];

@@ -9,6 +9,7 @@
 #include <pugixml.hpp>
 
 #include "DataParserIF.h"
+#include "Encoding.h"
 #include "NameCensus.h"
 #include "Plan.h"
 #include "Seam.h"
@@ -39,6 +40,13 @@ struct RedactionSettings {
     /// Per expression, its name tests: an expression that selects nothing
     /// gets a census of where its names are (ExpressionOutcome::names).
     std::vector<std::vector<NameTest>> names{};
+    /// How the document's values are read and its new values written. Rules
+    /// work on UTF-8: values in an 8-bit charset are converted before. With
+    /// a splicer, new values stay UTF-8 in the document and the splicer
+    /// writes them in the output charset; without one (the document is
+    /// written anew), a new value must be one the output charset holds, and
+    /// is put into the document in the values' charset.
+    DocumentCharsets charsets{};
 };
 
 /// Told the name of each step as it ends (for --timings).

@@ -164,6 +164,13 @@ struct ValueWriter {
     // has written, so that none is written twice, whatever order its items
     // come in and however they nest.
     PointerSet* once = nullptr;
+    // The charset of the values read, and, when the document is written anew
+    // in an 8-bit charset, that charset (else Utf8).
+    Charset values = Charset::Utf8;
+    Charset anew = Charset::Utf8;
+    // With values in an 8-bit charset and a splicer: the values this run set,
+    // which are UTF-8 already when a later expression reads them.
+    PointerSet* utf8 = nullptr;
     std::string value;
     // The entity references in the values changed (see ExpressionOutcome).
     std::vector<std::string>* entities = nullptr;
@@ -181,14 +188,27 @@ struct ValueWriter {
         }
     }
 
+    // Set when a new value holds a character the document written anew
+    // cannot hold; that value is not written.
+    std::string problem;
+
     // Whether this expression may write text now (and, if so, marks it).
     bool FirstTime(const void* text) { return once == nullptr || once->Insert(text); }
 
     // Works out the new value of an item that reads current: false when it
     // stays as it is.
     bool Compute(const char* current) {
-        return action == nullptr || action->Rewrite(current, value);
+        if (action == nullptr) {
+            return true;
+        }
+        if (values == Charset::Utf8 && anew == Charset::Utf8) {
+            return action->Rewrite(current, value);
+        }
+        return ComputeConverted(current);
     }
+    // Compute() for values in an 8-bit charset, or a document written anew
+    // in one.
+    bool ComputeConverted(const char* current);
     const char* Value() const { return action != nullptr ? value.c_str() : redactedText; }
 };
 
@@ -216,12 +236,19 @@ inline bool SurelyClean(const pugi::xml_node& element, const void* just) {
            (only.internal_object() == just || std::strcmp(only.value(), redactedText) == 0);
 }
 
+// Where an item's value (an element's: its text's) is held.
+inline const char* WrittenValue(const pugi::xml_attribute& attribute) { return attribute.value(); }
+inline const char* WrittenValue(const pugi::xml_node& node) { return node.text().get(); }
+
 // Sets an item to the writer's value (computed beforehand) through the
 // library's wrapper of it; the splicer, if any, takes the new value while it
 // is at hand.
 template <typename Wrapper, typename Item>
 bool SetValue(const Item& item, const ValueWriter& writer) {
     const bool set = Wrapper(Item(item)).SetValue(writer.Value());
+    if (writer.utf8 != nullptr && writer.action != nullptr) {
+        writer.utf8->Insert(WrittenValue(item));
+    }
     if (writer.splicer != nullptr) {
         // What was set reads "redacted"; what could not be set is read back.
         if (writer.action != nullptr) {

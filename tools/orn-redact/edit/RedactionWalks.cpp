@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <unordered_map>
 
@@ -130,6 +131,40 @@ void NoteReferencesWithin(const pugi::xml_node& node, const ValueWriter& writer)
         }
         current = current == node ? pugi::xml_node() : current.next_sibling();
     }
+}
+
+bool ValueWriter::ComputeConverted(const char* current) {
+    thread_local std::string read;
+    read.clear();
+    if (utf8 != nullptr && utf8->Has(current)) {
+        read.assign(current);
+    } else {
+        AppendUtf8(read, current, values);
+    }
+    if (!action->Rewrite(read, value)) {
+        return false;
+    }
+    if (anew == Charset::Utf8) {
+        return true;
+    }
+    // The parser writes the document's own bytes (or, for Latin-1 it
+    // converted, UTF-8 as Latin-1): no character reference can be put there.
+    if (const char32_t unheld = FirstUnheld(value, anew)) {
+        if (problem.empty()) {
+            char code[16];
+            std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned int>(unheld));
+            problem = std::string("a new value holds ") + code + ", which " + CharsetName(anew) +
+                      " cannot hold, and a document written anew cannot write it as a character "
+                      "reference";
+        }
+        return false;
+    }
+    if (values != Charset::Utf8) {
+        read.clear();
+        AppendInCharset(read, value, values, false);
+        value.swap(read);
+    }
+    return true;
 }
 
 void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Guard& guard,

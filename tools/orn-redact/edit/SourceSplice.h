@@ -79,6 +79,11 @@ public:
     /// rewritten by their expressions (instead of all comments inside selected
     /// elements becoming "redacted" when deep is set).
     void SetCommentRewriter(CommentRewriter rewriter);
+    /// How the document's values are read and its new values written: new
+    /// values, given in UTF-8, are written in the output charset, a character
+    /// it cannot hold as a character reference; comments are read in the
+    /// values' charset.
+    void SetCharsets(DocumentCharsets charsets) { charsets_ = charsets; }
     /// An element whose whole content expression changes: so do its comments.
     void NoteDeepElement(const pugi::xml_node& element, std::size_t expression);
     /// An element kept by expression: later expressions leave its comments alone.
@@ -101,7 +106,8 @@ public:
     /// False when they cannot be placed; Problem() then says why.
     bool Resolve(std::string_view source);
     /// As Resolve(), for Latin-1 source: the parser read its UTF-8 form, so the
-    /// edits are worked out there and then moved to the bytes of source.
+    /// edits are worked out there and then moved to the bytes of source, with
+    /// new values in Latin-1.
     bool ResolveLatin1(std::string_view source);
     const std::string& Problem() const { return problem_; }
 
@@ -171,6 +177,9 @@ private:
                       std::size_t lt, std::size_t tagEnd);
     const Element* FindElement(std::size_t name) const;
     std::string Escaped(std::uint32_t text, char context);
+    // An escaped new value (in UTF-8) in the output charset; context as for
+    // Escaped().
+    void InOutputCharset(std::string& escaped, char context) const;
     // A value read from the document: "redacted" is shared, any other is kept
     // on its own (rules write a different value for nearly every item).
     std::uint32_t Store(const char* value);
@@ -200,6 +209,7 @@ private:
 
     bool deep_;
     std::size_t bufferSize_;
+    DocumentCharsets charsets_{};
     std::string_view source_;
     std::vector<Note> notes_;
     std::size_t valuesTaken_ = 0;  // notes_ before this one have their values

@@ -1,6 +1,7 @@
 #include "SourceSplice.h"
 #include "SpliceParts.h"
 
+#include <algorithm>
 #include <string>
 
 #include "Markup.h"
@@ -84,6 +85,19 @@ std::string CDataReplacement(std::string_view value) {
 using splice::AppendEscaped;
 using splice::CDataReplacement;
 
+// New values are UTF-8; the output may be an 8-bit charset.
+void SourceSplicer::InOutputCharset(std::string& escaped, char context) const {
+    if (charsets_.output == Charset::Utf8 ||
+        std::all_of(escaped.begin(), escaped.end(),
+                    [](char byte) { return static_cast<unsigned char>(byte) < 0x80; })) {
+        return;
+    }
+    std::string converted;
+    converted.reserve(escaped.size());
+    AppendInCharset(converted, escaped, charsets_.output, context == 'C');
+    escaped.swap(converted);
+}
+
 // A value as written in one context: text (0), an attribute in either quote,
 // or CDATA ('C'). Values repeat, so each is escaped once.
 std::string SourceSplicer::Escaped(std::uint32_t text, char context) {
@@ -97,6 +111,7 @@ std::string SourceSplicer::Escaped(std::uint32_t text, char context) {
             } else {
                 AppendEscaped(lastEscaped_, value, context);
             }
+            InOutputCharset(lastEscaped_, context);
             lastValue_ = text;
             lastContext_ = context;
         }
@@ -115,6 +130,7 @@ std::string SourceSplicer::Escaped(std::uint32_t text, char context) {
         if (context != 'C') {
             AppendEscaped(escaped_[slot], texts_[text], context);
         }
+        InOutputCharset(escaped_[slot], context);
         escapedReady_[slot] = true;
     }
     return escaped_[slot];

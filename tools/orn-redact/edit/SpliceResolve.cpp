@@ -127,9 +127,15 @@ bool SourceSplicer::AddElementEdit(const Note& note, std::vector<SourceEdit>& ed
         return Fail("an element without text was not found in the input");
     }
     if (extent->empty) {
+        // The name is read from the parsed document, in the values' charset.
+        std::string close = "</";
+        if (charsets_.values == Charset::Utf8) {
+            AppendInCharset(close, TextOf(element->nameText), charsets_.output, false);
+        } else {
+            close += TextOf(element->nameText);
+        }
         edits.push_back(
-            {extent->tagEnd, extent->tagEnd + 2,
-             ">" + Escaped(note.text, 0) + "</" + std::string(TextOf(element->nameText)) + ">"});
+            {extent->tagEnd, extent->tagEnd + 2, ">" + Escaped(note.text, 0) + close + ">"});
         return true;
     }
     if (extent->endTag < extent->gapBegin) {
@@ -291,6 +297,8 @@ bool SourceSplicer::KeepFinalEdits() {
 }
 
 bool SourceSplicer::ResolveLatin1(std::string_view source) {
+    // The edits are worked out on UTF-8 and written in Latin-1.
+    charsets_ = {Charset::Utf8, Charset::Latin1};
     // Each byte from 0x80 up is a two-byte character in the UTF-8 form.
     std::string converted;
     std::vector<std::size_t> wide;  // where those start in converted
@@ -322,20 +330,6 @@ bool SourceSplicer::ResolveLatin1(std::string_view source) {
     for (SourceEdit& edit : edits_) {
         edit.begin = toSource(edit.begin);
         edit.end = toSource(edit.end);
-        std::string latin1;
-        for (std::size_t at = 0; at < edit.replacement.size(); ++at) {
-            const auto lead = static_cast<unsigned char>(edit.replacement[at]);
-            if (lead < 0x80) {
-                latin1 += static_cast<char>(lead);
-            } else if ((lead == 0xC2 || lead == 0xC3) && at + 1 < edit.replacement.size()) {
-                const auto trail = static_cast<unsigned char>(edit.replacement[++at]);
-                latin1 += static_cast<char>(((lead & 0x03) << 6) | (trail & 0x3F));
-            } else {
-                source_ = {};
-                return Fail("a new value holds a character that Latin-1 cannot hold");
-            }
-        }
-        edit.replacement = std::move(latin1);
     }
     if (split) {
         source_ = {};

@@ -55,7 +55,9 @@ bool SourceSplicer::RewriteComment(const std::vector<Open>& open, std::string_vi
     }
     std::sort(expressions.begin(), expressions.end());
     expressions.erase(std::unique(expressions.begin(), expressions.end()), expressions.end());
-    std::string value(comment);
+    // Rules work on UTF-8, whatever the document's charset.
+    std::string value;
+    AppendUtf8(value, comment, charsets_.values);
     std::string next;
     bool changed = false;
     for (const std::size_t expression : expressions) {
@@ -65,7 +67,10 @@ bool SourceSplicer::RewriteComment(const std::vector<Open>& open, std::string_vi
         }
     }
     if (changed) {
-        out = CommentSafe(std::move(value));
+        // A character the output cannot hold is written as a reference's
+        // text: a comment has no references.
+        out.clear();
+        AppendInCharset(out, CommentSafe(std::move(value)), charsets_.output, false);
     }
     return changed;
 }

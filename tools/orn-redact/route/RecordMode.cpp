@@ -563,6 +563,7 @@ RecordRun RecordRunner::Run() {
     redaction_ = settings_.redaction;
     redaction_.threads = 1;
     redaction_.recordsOnly = true;
+    redaction_.charsets = CharsetsOf(prefix_);
     run_.outcomes.resize(expressions_.size());
     for (std::size_t index = 0; index < expressions_.size(); ++index) {
         run_.outcomes[index].expression = expressions_[index];

@@ -38,6 +38,7 @@ struct WholeRun {
     std::vector<ExpressionOutcome> outcomes{};
     bool large = false;
     bool freed = false;              // the document was freed for the splice
+    bool spliced = false;            // it was redacted for a splice
     bool ampersandsChecked = false;  // the bytes were checked for '&' that starts no reference
 
     // The parser takes bytes a document may not hold: a NUL (it reads nothing
@@ -106,6 +107,7 @@ struct WholeRun {
         if (!options.reformat && rewriteReason.empty()) {
             // Latin-1 is parsed in its UTF-8 form, up to twice as long.
             splicer.emplace(options.deep, latin1 ? 2 * input.size : input.size);
+            spliced = true;
         }
         large = input.size >= workersFrom;
         settings = RedactionSettings{options.deep, options.attributes, large ? threads : 1};
@@ -113,6 +115,7 @@ struct WholeRun {
         settings.queries = plan.queries;
         settings.names = plan.names;
         settings.namespaces = plan.namespaces;
+        settings.charsets = CharsetsOf(input.head);
         StepDone stepDone;
         if (options.timings) {
             stepDone = [this](const char* step) { timings.Lap(step); };
@@ -195,7 +198,10 @@ struct WholeRun {
         if (Refused()) {
             return false;
         }
-        if (freed && (!LoadAgain(*parser, input, error) ||
+        // New values were put into the document for the splice, not as the
+        // parser writes a document in an 8-bit charset: it is redacted again.
+        const bool again = freed || (spliced && settings.charsets.output != Charset::Utf8);
+        if (again && (!LoadAgain(*parser, input, error) ||
                       !qiv::redact::Redact(*parser, plan.expressions, settings, outcomes, error))) {
             message(error + "; nothing written");
             return false;

@@ -125,6 +125,26 @@ TEST(Splice, Latin1InputKeepsItsOwnBytes) {
     }
 }
 
+// A new character Latin-1 cannot hold is a reference: in text and attribute
+// values as it is, in CDATA between two sections; the output parses to the
+// redacted document all the same.
+TEST(Splice, Latin1InputTakesReferencesForWhatItCannotHold) {
+    qiv::redact::Rule rule;
+    rule.action = qiv::redact::Action::Replace;
+    rule.replacement = "\xE2\x82\xAC\xC3\xA9";  // the euro sign and e acute
+    const qiv::redact::RuleAction replace(rule, "");
+    RedactionSettings settings{false, true};
+    settings.plans = {{&replace, false, true}};
+    const std::string declaration = "<?xml version='1.0' encoding='ISO-8859-1'?>\n";
+    const auto run = RunSplice(declaration + "<r b='\xE0'><a>\xE0</a><c><![CDATA[\xE0]]></c></r>",
+                               {"//a | //@b | //c/node()"}, settings);
+    EXPECT_EQ(run.fallback, "");
+    EXPECT_EQ(run.problem, "");
+    EXPECT_EQ(run.output, declaration +
+                              "<r b='&#8364;\xE9'><a>&#8364;\xE9</a>"
+                              "<c><![CDATA[]]>&#8364;<![CDATA[\xE9]]></c></r>");
+}
+
 TEST(Splice, FallsBackWhereInputPositionsAreLost) {
     const std::pair<std::string, const char*> encodings[] = {
         {std::string("\xFF\xFE<\0a\0/\0>\0", 10), "UTF-16LE"},

@@ -206,4 +206,60 @@ TEST(Encoding, TheDeclaredEncodingIsReadAsTheParserReadsIt) {
     }
 }
 
+TEST(Encoding, CharsetsComeFromTheDeclarationAsTheParserReadsIt) {
+    struct Case {
+        const char* head;
+        Charset values;
+        Charset output;
+    } const cases[] = {
+        {"<?xml version='1.0' encoding='windows-1252'?>", Charset::Windows1252,
+         Charset::Windows1252},
+        {"<?xml version='1.0' encoding='Latin-9'?>", Charset::Latin9, Charset::Latin9},
+        // The parser converts these names of Latin-1 to UTF-8, but not others.
+        {"<?xml version='1.0' encoding='latin1'?>", Charset::Utf8, Charset::Latin1},
+        {"<?xml version='1.0' encoding='ISO_8859-1'?>", Charset::Latin1, Charset::Latin1},
+        {"<?xml version='1.0' encoding='us-ascii'?>", Charset::Utf8, Charset::Ascii},
+        {"\xEF\xBB\xBF<?xml version='1.0' encoding='windows-1252'?>", Charset::Utf8, Charset::Utf8},
+        {"<?xml version='1.0' encoding='Shift_JIS'?>", Charset::Utf8, Charset::Utf8},
+    };
+    for (const Case& c : cases) {
+        const DocumentCharsets charsets = CharsetsOf(c.head);
+        EXPECT_EQ(charsets.values, c.values) << c.head;
+        EXPECT_EQ(charsets.output, c.output) << c.head;
+    }
+}
+
+TEST(Encoding, EveryByteOfAn8BitCharsetIsWrittenBackAsItself) {
+    for (const Charset charset : {Charset::Latin1, Charset::Windows1252, Charset::Latin9}) {
+        for (int byte = 0; byte < 256; ++byte) {
+            const std::string original(1, static_cast<char>(byte));
+            std::string utf8, back;
+            AppendUtf8(utf8, original, charset);
+            AppendInCharset(back, utf8, charset, false);
+            EXPECT_EQ(back, original) << CharsetName(charset) << " byte " << byte;
+            EXPECT_EQ(FirstUnheld(utf8, charset), 0u);
+        }
+    }
+    struct Case {
+        Charset charset;
+        const char* utf8;
+        const char* text;   // as written in text
+        const char* cdata;  // inside a CDATA section
+    } const cases[] = {
+        {Charset::Windows1252, "\xE2\x82\xAC\xC5\xB8", "\x80\x9F", "\x80\x9F"},
+        {Charset::Latin9, "\xE2\x82\xAC\xC2\xA4", "\xA4&#164;", "\xA4]]>&#164;<![CDATA["},
+        {Charset::Latin1, "\xC3\xA9\xE2\x82\xAC", "\xE9&#8364;", "\xE9]]>&#8364;<![CDATA["},
+        {Charset::Ascii, "a\xF0\x9F\x98\x80", "a&#128512;", "a]]>&#128512;<![CDATA["},
+        // A byte outside a well-formed sequence is copied as it is.
+        {Charset::Latin1, "\xC3(\xED\xA0\x80", "\xC3(\xED\xA0\x80", "\xC3(\xED\xA0\x80"},
+    };
+    for (const Case& c : cases) {
+        std::string text, cdata;
+        AppendInCharset(text, c.utf8, c.charset, false);
+        AppendInCharset(cdata, c.utf8, c.charset, true);
+        EXPECT_EQ(text, c.text) << c.utf8;
+        EXPECT_EQ(cdata, c.cdata) << c.utf8;
+    }
+}
+
 }  // namespace
