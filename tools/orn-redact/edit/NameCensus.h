@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,12 +28,16 @@ struct NameFound {
 template <typename Visit>
 void ForEachElement(pugi::xml_node root, Visit visit) {
     for (pugi::xml_node node = root; node;) {
-        if (node.type() == pugi::node_element) {
+        // Only elements (and the document) have children.
+        const pugi::xml_node_type type = node.type();
+        if (type == pugi::node_element) {
             visit(node);
         }
-        if (pugi::xml_node child = node.first_child()) {
-            node = child;
-            continue;
+        if (type == pugi::node_element || type == pugi::node_document) {
+            if (pugi::xml_node child = node.first_child()) {
+                node = child;
+                continue;
+            }
         }
         while (node && node != root && !node.next_sibling()) {
             node = node.parent();
@@ -42,8 +47,9 @@ void ForEachElement(pugi::xml_node root, Visit visit) {
 }
 
 /// Whether an attribute name declares a namespace (xmlns, xmlns:p).
-inline bool IsNamespaceDeclaration(std::string_view name) {
-    return name == "xmlns" || name.substr(0, 6) == "xmlns:";
+inline bool IsNamespaceDeclaration(const char* name) {
+    return name[0] == 'x' && std::strncmp(name, "xmlns", 5) == 0 &&
+           (name[5] == '\0' || name[5] == ':');
 }
 
 /// Adds to found, per name test, the elements and attributes under root

@@ -379,7 +379,7 @@ std::vector<std::string> DocumentQueries(pugi::xml_node document, std::string_vi
     NamespaceMap declared;
     for (const pugi::xml_attribute attribute : root.attributes()) {
         const std::string_view name = attribute.name();
-        if (IsNamespaceDeclaration(name)) {
+        if (IsNamespaceDeclaration(attribute.name())) {
             declared.push_back(
                 {std::string(name.substr(name.size() > 5 ? 6 : 5)), attribute.value(), {}});
         }
