@@ -38,6 +38,7 @@ struct RedactionState {
     std::string& error;
     WrittenTexts& written;
     PointerSet& once;
+    ChangedValues* changed;
     Guard guard{};
     // Selected elements that may hold other text, with their expression's
     // index among the outcomes.
@@ -95,6 +96,8 @@ ExpressionRun::ExpressionRun(RedactionState& state, std::size_t index,
     writer_.action = action_ == Action::Redact ? nullptr : plan_.action;
     writer_.splicer = splicer_;
     writer_.written = &state.written;
+    writer_.changed = state.changed;
+    writer_.expression = static_cast<std::uint32_t>(index);
     state.once.Clear();
     if (action_ == Action::Pseudonym) {
         writer_.once = &state.once;
@@ -208,6 +211,10 @@ bool ExpressionRun::Drop(const pugi::xpath_node& item) {
     if (node && state_.guard.HoldsKept(node)) {
         ++outcome_.skipped;
         return true;
+    }
+    if (state_.changed != nullptr && (item.attribute() || node.type() != pugi::node_element)) {
+        state_.changed->Add(item.attribute() ? item.attribute().value() : node.value(), "",
+                            writer_.expression);
     }
     if (splicer_ != nullptr) {
         if (item.attribute()) {
@@ -401,7 +408,8 @@ void CountLeftovers(RedactionState& state) {
 
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error, SourceSplicer* splicer, const StepDone& stepDone) {
+            std::string& error, SourceSplicer* splicer, const StepDone& stepDone,
+            ChangedValues* changed) {
     auto* xmlParser = XmlParserOf(parser);
     if (xmlParser == nullptr) {
         error = "the parser does not support XPath selection";
@@ -428,7 +436,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     thread_local WrittenTexts written;
     thread_local PointerSet once;
     written.Clear();
-    RedactionState state{settings, splicer, outcomes, error, written, once};
+    RedactionState state{settings, splicer, outcomes, error, written, once, changed};
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         const std::string& expression = expressions[index];

@@ -7,6 +7,7 @@
 
 #include <pugixml.hpp>
 
+#include "ChangedValues.h"
 #include "DataParserIF.h"
 #include "Plan.h"
 #include "Seam.h"
@@ -62,9 +63,13 @@ struct ExpressionOutcome {
 /// they hold) or drop (removed from the document once every expression has
 /// run, so later expressions still see them in their conditions but change
 /// nothing in them; an element holding a kept item is not dropped).
+///
+/// changed, if given, takes the old values of the texts and attribute values
+/// that got a new value, and of the texts and attributes dropped.
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
-            std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {});
+            std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {},
+            ChangedValues* changed = nullptr);
 
 /// After the splicer resolved its edits: counts the selected elements whose
 /// only leftover is a comment.

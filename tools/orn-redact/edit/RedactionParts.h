@@ -9,12 +9,14 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
 #include <pugixml.hpp>
 
 #include "Actions.h"
+#include "ChangedValues.h"
 #include "Seam.h"
 #include "SourceSplice.h"
 
@@ -160,6 +162,9 @@ struct ValueWriter {
     // has written, so that none is written twice, whatever order its items
     // come in and however they nest.
     PointerSet* once = nullptr;
+    // For the audit of the output: the old values this expression changes.
+    ChangedValues* changed = nullptr;
+    std::uint32_t expression = 0;
     std::string value;
 
     // Whether this expression may write text now (and, if so, marks it).
@@ -202,6 +207,14 @@ inline bool SurelyClean(const pugi::xml_node& element, const void* just) {
 // is at hand.
 template <typename Wrapper, typename Item>
 bool SetValue(const Item& item, const ValueWriter& writer) {
+    if (writer.changed != nullptr) {
+        // An element's value is its first text, as the library sets it.
+        if constexpr (std::is_same_v<Item, pugi::xml_attribute>) {
+            writer.changed->Add(item.value(), writer.Value(), writer.expression);
+        } else {
+            writer.changed->Add(item.text().get(), writer.Value(), writer.expression);
+        }
+    }
     const bool set = Wrapper(Item(item)).SetValue(writer.Value());
     if (writer.splicer != nullptr) {
         // What was set reads "redacted"; what could not be set is read back.

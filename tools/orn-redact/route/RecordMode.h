@@ -25,6 +25,9 @@ struct RecordSettings {
     std::size_t batchesInFlight = 0;
     /// Told the input bytes taken so far, now and then (for a progress line).
     std::function<void(std::uint64_t)> progress;
+    /// When set, takes the values the records' rules changed and the shape of
+    /// the elements written, for the audit of the output.
+    AuditTrail* audit = nullptr;
 };
 
 /// How a record-mode run ended.

@@ -38,6 +38,7 @@ struct WholeRun {
     std::vector<ExpressionOutcome> outcomes{};
     bool large = false;
     bool freed = false;  // the document was freed for the splice
+    AuditTrail* audit = nullptr;
 
     // The parser takes bytes a document may not hold: a NUL (it reads nothing
     // after one) and text or markup outside the document element. True when
@@ -99,10 +100,19 @@ struct WholeRun {
         }
         std::string error;
         if (!qiv::redact::Redact(*parser, plan.expressions, settings, outcomes, error,
-                                 splicer ? &*splicer : nullptr, stepDone)) {
+                                 splicer ? &*splicer : nullptr, stepDone,
+                                 audit != nullptr ? &audit->changed : nullptr)) {
             message(error + "; nothing written");
             result.status = ExitUsage;
             return false;
+        }
+        if (audit != nullptr) {
+            for (pugi::xml_node top = DocumentNode(*parser).first_child(); top;
+                 top = top.next_sibling()) {
+                if (top.type() == pugi::node_element) {
+                    AddElementShape(top, 0, audit->shape);
+                }
+            }
         }
         result.outcomes = outcomes;
         return true;
@@ -210,6 +220,7 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
     result.status = ExitFailure;
     WholeRun run{task,    options,     plan,         message,
                  timings, start.input, start.digest, task.input ? *task.input : "standard input"};
+    run.audit = start.audit;
     if (!run.Load(result) || !run.Redact(threads, result)) {
         return result;
     }

@@ -1,0 +1,205 @@
+#include "ChangedValues.h"
+
+#include <algorithm>
+#include <functional>
+
+#include "Characters.h"
+
+namespace qiv::redact {
+
+namespace {
+
+std::uint64_t HashOf(std::string_view value) {
+    const std::uint64_t hash = std::hash<std::string_view>{}(value);
+    return hash == 0 ? 1 : hash;  // 0 marks an empty slot
+}
+
+std::size_t LengthBit(std::size_t length) { return std::min<std::size_t>(length, 63); }
+
+// The first two bytes of a value (a one-byte value pairs with 0).
+std::size_t HeadOf(std::string_view value) {
+    const auto first = static_cast<unsigned char>(value[0]);
+    const auto second = value.size() > 1 ? static_cast<unsigned char>(value[1]) : 0u;
+    return first << 8 | second;
+}
+
+}  // namespace
+
+std::string_view NormalValue(std::string_view value, std::string& scratch) {
+    std::size_t begin = 0;
+    std::size_t end = value.size();
+    while (begin < end && IsBlank(value[begin])) {
+        ++begin;
+    }
+    while (end > begin && IsBlank(value[end - 1])) {
+        --end;
+    }
+    value = value.substr(begin, end - begin);
+    bool plain = true;
+    for (std::size_t at = 0; at < value.size() && plain; ++at) {
+        plain = !IsBlank(value[at]) || (value[at] == ' ' && !IsBlank(value[at + 1]));
+    }
+    if (plain) {
+        return value;
+    }
+    scratch.clear();
+    for (std::size_t at = 0; at < value.size(); ++at) {
+        if (!IsBlank(value[at])) {
+            scratch += value[at];
+        } else if (!IsBlank(value[at + 1])) {
+            scratch += ' ';
+        }
+    }
+    return scratch;
+}
+
+void ChangedValues::Add(std::string_view old, std::string_view now, std::uint32_t expression) {
+    std::string oldScratch;
+    std::string nowScratch;
+    const std::string_view value = NormalValue(old, oldScratch);
+    if (value.empty() || value == NormalValue(now, nowScratch)) {
+        return;
+    }
+    if (heads_.empty()) {
+        heads_.assign((1u << 16) / 64, 0);
+    }
+    lengths_ |= std::uint64_t{1} << LengthBit(value.size());
+    const std::size_t head = HeadOf(value);
+    heads_[head / 64] |= std::uint64_t{1} << (head % 64);
+    Insert(HashOf(value), expression);
+}
+
+void ChangedValues::Merge(const ChangedValues& other) {
+    if (other.size_ == 0) {
+        return;
+    }
+    if (heads_.empty()) {
+        heads_.assign((1u << 16) / 64, 0);
+    }
+    lengths_ |= other.lengths_;
+    for (std::size_t at = 0; at < heads_.size(); ++at) {
+        heads_[at] |= other.heads_[at];
+    }
+    for (std::size_t slot = 0; slot < other.hashes_.size(); ++slot) {
+        if (other.hashes_[slot] != 0) {
+            Insert(other.hashes_[slot], other.expressions_[slot]);
+        }
+    }
+}
+
+void ChangedValues::Clear() {
+    if (size_ == 0) {
+        return;
+    }
+    std::fill(hashes_.begin(), hashes_.end(), 0);
+    std::fill(heads_.begin(), heads_.end(), 0);
+    lengths_ = 0;
+    size_ = 0;
+}
+
+std::uint32_t ChangedValues::Find(std::string_view value) const {
+    if (size_ == 0 || value.empty() || (lengths_ >> LengthBit(value.size()) & 1) == 0) {
+        return notFound;
+    }
+    const std::size_t head = HeadOf(value);
+    if ((heads_[head / 64] >> (head % 64) & 1) == 0) {
+        return notFound;
+    }
+    const std::uint64_t hash = HashOf(value);
+    for (std::size_t slot = Slot(hash);; slot = (slot + 1) & (hashes_.size() - 1)) {
+        if (hashes_[slot] == hash) {
+            return expressions_[slot];
+        }
+        if (hashes_[slot] == 0) {
+            return notFound;
+        }
+    }
+}
+
+void ChangedValues::Insert(std::uint64_t hash, std::uint32_t expression) {
+    if (2 * (size_ + 1) > hashes_.size()) {
+        Grow();
+    }
+    std::size_t slot = Slot(hash);
+    while (hashes_[slot] != 0) {
+        if (hashes_[slot] == hash) {
+            expressions_[slot] = std::min(expressions_[slot], expression);
+            return;
+        }
+        slot = (slot + 1) & (hashes_.size() - 1);
+    }
+    hashes_[slot] = hash;
+    expressions_[slot] = expression;
+    ++size_;
+}
+
+std::size_t ChangedValues::Slot(std::uint64_t hash) const {
+    return static_cast<std::size_t>(hash * 0x9E3779B97F4A7C15ull >> 20) & (hashes_.size() - 1);
+}
+
+void ChangedValues::Grow() {
+    std::vector<std::uint64_t> hashes(std::max<std::size_t>(64, 2 * hashes_.size()), 0);
+    std::vector<std::uint32_t> expressions(hashes.size(), 0);
+    hashes.swap(hashes_);
+    expressions.swap(expressions_);
+    size_ = 0;
+    for (std::size_t slot = 0; slot < hashes.size(); ++slot) {
+        if (hashes[slot] != 0) {
+            Insert(hashes[slot], expressions[slot]);
+        }
+    }
+}
+
+namespace {
+
+constexpr std::uint64_t shapeMultiplier = 0x100000001B3ull * 0x9E3779B97F4A7C15ull | 1;
+
+}  // namespace
+
+void ElementShape::Add(std::size_t depth, std::string_view name) {
+    const std::uint64_t item = std::hash<std::string_view>{}(name) ^
+                               (static_cast<std::uint64_t>(depth) * 0xC2B2AE3D27D4EB4Full);
+    hash_ = hash_ * shapeMultiplier + item;
+    scale_ *= shapeMultiplier;
+    ++count_;
+}
+
+void ElementShape::Append(const ElementShape& after) {
+    hash_ = hash_ * after.scale_ + after.hash_;
+    scale_ *= after.scale_;
+    count_ += after.count_;
+}
+
+void AddElementShape(const pugi::xml_node& element, std::size_t depth, ElementShape& shape) {
+    // In document order, without recursion: documents may nest deeply.
+    pugi::xml_node current = element;
+    for (;;) {
+        shape.Add(depth, current.name());
+        pugi::xml_node child = current.first_child();
+        while (child && child.type() != pugi::node_element) {
+            child = child.next_sibling();
+        }
+        if (child) {
+            current = child;
+            ++depth;
+            continue;
+        }
+        for (;;) {
+            if (current == element) {
+                return;
+            }
+            pugi::xml_node next = current.next_sibling();
+            while (next && next.type() != pugi::node_element) {
+                next = next.next_sibling();
+            }
+            if (next) {
+                current = next;
+                break;
+            }
+            current = current.parent();
+            --depth;
+        }
+    }
+}
+
+}  // namespace qiv::redact

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <pugixml.hpp>
+
+namespace qiv::redact {
+
+/// A value as the audit of the output compares it: without leading and
+/// trailing white space, every inner run of white space one space.
+std::string_view NormalValue(std::string_view value, std::string& scratch);
+
+/// The hashes of the values a run changed (the old ones), each with the
+/// first expression that changed it. Only hashes are kept, never the values,
+/// so the set costs a few bytes per distinct value however long they are.
+class ChangedValues {
+public:
+    static constexpr std::uint32_t notFound = UINT32_MAX;
+
+    /// Notes that expression changed old into now. Values that read the same
+    /// afterwards, or that are empty or all blanks, are not noted.
+    void Add(std::string_view old, std::string_view now, std::uint32_t expression);
+    /// Takes in what other noted (batches of records, in input order).
+    void Merge(const ChangedValues& other);
+    void Clear();
+    bool Empty() const { return size_ == 0; }
+    std::size_t Size() const { return size_; }
+
+    /// The expression that changed value (already normal), or notFound.
+    /// Cheap for most values that were not changed: their length and first
+    /// bytes are tested before any hash is taken.
+    std::uint32_t Find(std::string_view value) const;
+
+private:
+    void Insert(std::uint64_t hash, std::uint32_t expression);
+    std::size_t Slot(std::uint64_t hash) const;
+    void Grow();
+
+    std::vector<std::uint64_t> hashes_;  // 0: an empty slot
+    std::vector<std::uint32_t> expressions_;
+    std::size_t size_ = 0;
+    std::uint64_t lengths_ = 0;              // bit n: a value of n bytes (63: 63 or more)
+    std::vector<std::uint64_t> heads_ = {};  // a bit per value's first two bytes
+};
+
+/// The element structure of a document, as a hash of the sequence of
+/// element names with their depths (the document element at 0). Two
+/// sequences hashed in parts combine in order with Append.
+class ElementShape {
+public:
+    void Add(std::size_t depth, std::string_view name);
+    void Append(const ElementShape& after);
+    bool operator==(const ElementShape& other) const {
+        return hash_ == other.hash_ && scale_ == other.scale_ && count_ == other.count_;
+    }
+    bool operator!=(const ElementShape& other) const { return !(*this == other); }
+    std::uint64_t Count() const { return count_; }
+
+private:
+    std::uint64_t hash_ = 0;
+    std::uint64_t scale_ = 1;  // the multiplier to the power of count_
+    std::uint64_t count_ = 0;
+};
+
+/// The shape of element and every element inside it, element at depth.
+void AddElementShape(const pugi::xml_node& element, std::size_t depth, ElementShape& shape);
+
+/// What a run gathers for the audit of its output: the values it changed and
+/// the element structure it wrote.
+struct AuditTrail {
+    ChangedValues changed;
+    ElementShape shape;
+};
+
+}  // namespace qiv::redact
