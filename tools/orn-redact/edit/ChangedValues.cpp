@@ -1,7 +1,7 @@
 #include "ChangedValues.h"
 
 #include <algorithm>
-#include <functional>
+#include <cstring>
 
 #include "Characters.h"
 
@@ -9,8 +9,30 @@ namespace qiv::redact {
 
 namespace {
 
+// A hash of bytes, eight at a time: values are short, and a hash is taken of
+// every word the audit looks up.
+std::uint64_t BytesHash(std::string_view bytes) {
+    constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
+    std::uint64_t hash = bytes.size() * multiplier;
+    std::size_t at = 0;
+    for (; at + 8 <= bytes.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + at, 8);
+        hash = (hash ^ word) * multiplier;
+        hash ^= hash >> 32;
+    }
+    if (at < bytes.size()) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes.data() + at, bytes.size() - at);
+        hash = (hash ^ word) * multiplier;
+        hash ^= hash >> 32;
+    }
+    hash *= 0xC2B2AE3D27D4EB4Full;
+    return hash ^ hash >> 29;
+}
+
 std::uint64_t HashOf(std::string_view value) {
-    const std::uint64_t hash = std::hash<std::string_view>{}(value);
+    const std::uint64_t hash = BytesHash(value);
     return hash == 0 ? 1 : hash;  // 0 marks an empty slot
 }
 
@@ -80,9 +102,22 @@ void ChangedValues::Merge(const ChangedValues& other) {
     for (std::size_t at = 0; at < heads_.size(); ++at) {
         heads_[at] |= other.heads_[at];
     }
-    for (std::size_t slot = 0; slot < other.hashes_.size(); ++slot) {
-        if (other.hashes_[slot] != 0) {
-            Insert(other.hashes_[slot], other.expressions_[slot]);
+    while (2 * (size_ + other.size_) > hashes_.size()) {
+        Grow();
+    }
+    // Each insert lands in a far part of a large table: the slot of an entry
+    // some entries ahead is fetched while this one goes in.
+    constexpr std::size_t ahead = 8;
+    const std::vector<std::uint64_t>& from = other.hashes_;
+    std::size_t next = 0;  // the slot of other's table fetched up to
+    for (std::size_t slot = 0; slot < from.size(); ++slot) {
+        for (; next < from.size() && next < slot + ahead; ++next) {
+            if (from[next] != 0) {
+                __builtin_prefetch(&hashes_[Slot(from[next])], 1);
+            }
+        }
+        if (from[slot] != 0) {
+            Insert(from[slot], other.expressions_[slot]);
         }
     }
 }
@@ -156,9 +191,11 @@ constexpr std::uint64_t shapeMultiplier = 0x100000001B3ull * 0x9E3779B97F4A7C15u
 
 }  // namespace
 
-void ElementShape::Add(std::size_t depth, std::string_view name) {
-    const std::uint64_t item = std::hash<std::string_view>{}(name) ^
-                               (static_cast<std::uint64_t>(depth) * 0xC2B2AE3D27D4EB4Full);
+void ElementShape::Open(std::string_view name) { Add(BytesHash(name) | 1); }
+
+void ElementShape::Close() { Add(0); }
+
+void ElementShape::Add(std::uint64_t item) {
     hash_ = hash_ * shapeMultiplier + item;
     scale_ *= shapeMultiplier;
     ++count_;
@@ -170,21 +207,21 @@ void ElementShape::Append(const ElementShape& after) {
     count_ += after.count_;
 }
 
-void AddElementShape(const pugi::xml_node& element, std::size_t depth, ElementShape& shape) {
+void AddElementShape(const pugi::xml_node& element, ElementShape& shape) {
     // In document order, without recursion: documents may nest deeply.
     pugi::xml_node current = element;
     for (;;) {
-        shape.Add(depth, current.name());
+        shape.Open(current.name());
         pugi::xml_node child = current.first_child();
         while (child && child.type() != pugi::node_element) {
             child = child.next_sibling();
         }
         if (child) {
             current = child;
-            ++depth;
             continue;
         }
         for (;;) {
+            shape.Close();
             if (current == element) {
                 return;
             }
@@ -197,7 +234,6 @@ void AddElementShape(const pugi::xml_node& element, std::size_t depth, ElementSh
                 break;
             }
             current = current.parent();
-            --depth;
         }
     }
 }

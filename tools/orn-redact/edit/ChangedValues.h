@@ -47,27 +47,31 @@ private:
     std::vector<std::uint64_t> heads_ = {};  // a bit per value's first two bytes
 };
 
-/// The element structure of a document, as a hash of the sequence of
-/// element names with their depths (the document element at 0). Two
-/// sequences hashed in parts combine in order with Append.
+/// The element structure of a document, as a hash of the sequence of its
+/// elements' starts (with their names) and ends, which gives every name's
+/// depth. Sequences hashed in parts combine in order with Append.
 class ElementShape {
 public:
-    void Add(std::size_t depth, std::string_view name);
+    void Open(std::string_view name);
+    void Close();
     void Append(const ElementShape& after);
     bool operator==(const ElementShape& other) const {
         return hash_ == other.hash_ && scale_ == other.scale_ && count_ == other.count_;
     }
     bool operator!=(const ElementShape& other) const { return !(*this == other); }
+    /// Starts and ends taken in.
     std::uint64_t Count() const { return count_; }
 
 private:
+    void Add(std::uint64_t item);
+
     std::uint64_t hash_ = 0;
     std::uint64_t scale_ = 1;  // the multiplier to the power of count_
     std::uint64_t count_ = 0;
 };
 
-/// The shape of element and every element inside it, element at depth.
-void AddElementShape(const pugi::xml_node& element, std::size_t depth, ElementShape& shape);
+/// The shape of element and every element inside it.
+void AddElementShape(const pugi::xml_node& element, ElementShape& shape);
 
 /// What a run gathers for the audit of its output: the values it changed and
 /// the element structure it wrote.

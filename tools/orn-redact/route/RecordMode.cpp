@@ -116,7 +116,7 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             for (pugi::xml_node record = root.first_child(); record;
                  record = record.next_sibling()) {
                 if (record.type() == pugi::node_element) {
-                    AddElementShape(record, 1, slot.shape);
+                    AddElementShape(record, slot.shape);
                 }
             }
         }
@@ -547,7 +547,7 @@ RecordRun RecordRunner::Run() {
     }
     carry_ = start_.head.substr(start_.prologEnd);
     if (settings_.audit != nullptr) {
-        settings_.audit->shape.Add(0, start_.name);
+        settings_.audit->shape.Open(start_.name);
     }
     out_.write(prefix_.data(), static_cast<std::streamsize>(prefix_.size()));
     while (!cut_ || !busy_.empty()) {
@@ -568,6 +568,9 @@ RecordRun RecordRunner::Run() {
         return run_;
     }
     out_.write(epilog_.data(), static_cast<std::streamsize>(epilog_.size()));
+    if (settings_.audit != nullptr) {
+        settings_.audit->shape.Close();
+    }
     if (settings_.progress) {
         settings_.progress(source_.SourceBytes());
     }

@@ -110,7 +110,7 @@ struct WholeRun {
             for (pugi::xml_node top = DocumentNode(*parser).first_child(); top;
                  top = top.next_sibling()) {
                 if (top.type() == pugi::node_element) {
-                    AddElementShape(top, 0, audit->shape);
+                    AddElementShape(top, audit->shape);
                 }
             }
         }

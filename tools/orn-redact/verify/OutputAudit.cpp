@@ -1,38 +1,63 @@
 #include "OutputAudit.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+
 #include "Characters.h"
+#include "Descriptor.h"
 #include "Encoding.h"
 #include "Markup.h"
+#include "ReadInput.h"
+#include "Workers.h"
 
 namespace qiv::redact {
 
 namespace {
 
 constexpr std::size_t readSize = 1 << 20;
+// An output this large is audited in two halves at once.
+constexpr std::uint64_t splitFrom = 8 << 20;
 // Values this short are looked for only as the whole of a text or value:
 // as words they would turn up by chance.
 constexpr std::size_t shortestWord = 4;
 
-bool IsNameStart(char character) {
-    const auto byte = static_cast<unsigned char>(character);
-    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || byte == '_' ||
-           byte == ':' || byte >= 0x80;
-}
+// What each byte can be, looked up once per byte of every name and value.
+enum : unsigned char { blank = 1, nameStart = 2, nameCharacter = 4 };
+struct ByteClasses {
+    unsigned char of[256] = {};
+    constexpr ByteClasses() {
+        for (int byte = 0; byte < 256; ++byte) {
+            const bool start = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
+                               byte == '_' || byte == ':' || byte >= 0x80;
+            const bool inside = start || (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
+            of[byte] =
+                static_cast<unsigned char>((IsBlank(static_cast<char>(byte)) ? blank : 0) |
+                                           (start ? nameStart : 0) | (inside ? nameCharacter : 0));
+        }
+    }
+    bool Is(char character, unsigned char what) const {
+        return (of[static_cast<unsigned char>(character)] & what) != 0;
+    }
+};
+constexpr ByteClasses classes;
 
-bool IsNameCharacter(char character) {
-    return IsNameStart(character) || (character >= '0' && character <= '9') || character == '-' ||
-           character == '.';
-}
+bool IsSpace(char character) { return classes.Is(character, blank); }
 
 bool IsName(std::string_view text) {
-    if (text.empty() || !IsNameStart(text[0])) {
+    if (text.empty() || !classes.Is(text[0], nameStart)) {
         return false;
     }
     for (const char character : text) {
-        if (!IsNameCharacter(character)) {
+        if (!classes.Is(character, nameCharacter)) {
             return false;
         }
     }
@@ -145,13 +170,73 @@ void ResolveReferences(std::string_view text, std::string& out) {
 enum class Phase { Prolog, Inside, After };
 enum class Step { Ok, More, Stop };
 
+// Where an auditor starts. A fragment is the second half of a large output,
+// audited on another thread from a tag near its middle: what it finds that
+// depends on what came before (end tags of elements opened earlier, text or
+// a start tag where the document element may have ended) is noted and judged
+// once the first half is done.
+struct AuditStart {
+    std::uint64_t offset = 0;  // of the source's first byte in the output
+    bool fragment = false;
+    bool latin1 = false;               // for a fragment: the output is Latin-1
+    std::uint64_t limit = UINT64_MAX;  // where a first half stops, if it is a construct's start
+};
+
+// A place, with its position (in a fragment: from the fragment's start).
+struct Place {
+    std::uint64_t offset = 0;
+    TextPosition position;
+    bool set = false;
+};
+
 // One pass over the output, a buffer at a time.
 class Auditor {
 public:
-    Auditor(ByteSource& source, const AuditTrail& trail) : source_(source), trail_(trail) {}
-    OutputAuditResult Run();
+    Auditor(ByteSource& source, const AuditTrail& trail, const AuditStart& start)
+        : source_(source),
+          trail_(trail),
+          base_(start.offset),
+          latin1_(start.latin1),
+          fragment_(start.fragment),
+          limit_(start.limit) {
+        if (fragment_) {
+            phase_ = Phase::Inside;
+            declarationAt_ = none;
+        }
+    }
+    // False when the source cannot be read (result_.error says why).
+    bool Run();
+
+    OutputAuditResult result_;
+    std::string problem_;  // the first problem found
+    Place problemAt_;
+    bool cut_ = false;               // a first half stopped at its limit
+    std::vector<std::string> open_;  // names of the open elements (open_[0, depth_))
+    std::size_t depth_ = 0;
+    ElementShape shape_;
+    // A fragment's end tags of elements opened before it, in order.
+    struct Pop {
+        std::string name;
+        Place place;
+    };
+    std::vector<Pop> pops_;
+    // A fragment's first text and first start tag at each depth at or above
+    // its start: index n is n levels above it (after n such end tags).
+    std::vector<Place> levelText_, levelElement_;
+    std::uint64_t endOffset_ = 0;  // where the output ends, once read to its end
+    TextPosition Here() const { return PositionAt(at_); }
 
 private:
+    void Mark(std::vector<Place>& marks, std::size_t at) {
+        const std::size_t level = pops_.size();
+        if (marks.size() <= level) {
+            marks.resize(level + 1);
+        }
+        if (!marks[level].set) {
+            marks[level] = {base_ + at, PositionAt(at), true};
+        }
+    }
+
     bool ReadMore();
     Step Next();
     Step Markup();
@@ -166,86 +251,105 @@ private:
     void Look(const char* kind, std::string_view raw, std::size_t at, bool references);
     void Found(const char* kind, std::size_t at, bool whole, std::uint32_t expression);
     bool Fail(const std::string& what, std::size_t at);
-    TextPosition PositionAt(std::size_t at) const { return Advance(basePosition_, buffer_, at); }
+    TextPosition PositionAt(std::size_t at) const { return Advance(basePosition_, Text(), at); }
+    std::string_view Text() const { return {buffer_.get(), size_}; }
 
     ByteSource& source_;
     const AuditTrail& trail_;
-    OutputAuditResult result_;
-    std::string buffer_;
+    // The bytes read and not yet passed (not a string: growing one would
+    // fill each read's room with zeros first).
+    std::unique_ptr<char[]> buffer_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
     std::size_t at_ = 0;             // in buffer_, where the next construct starts
     std::uint64_t base_ = 0;         // the output's offset of buffer_[0]
     TextPosition basePosition_;      // and its position
     bool end_ = false;               // the output is read to its end
     std::size_t declarationAt_ = 0;  // where an XML declaration may be (past a BOM)
     bool latin1_ = false;
+    bool fragment_ = false;
+    std::uint64_t limit_ = UINT64_MAX;
     Phase phase_ = Phase::Prolog;
     bool doctype_ = false;
-    std::vector<std::string> open_;  // names of the open elements (open_[0, depth_))
-    std::size_t depth_ = 0;
-    ElementShape shape_;
     std::vector<std::string_view> attributeNames_;
     std::string converted_, resolved_, normal_, name_;
 };
 
-OutputAuditResult Auditor::Run() {
-    // The XML declaration says how the rest is encoded.
-    while (!end_ && buffer_.size() < 4096) {
-        if (!ReadMore()) {
-            return result_;
+bool Auditor::Run() {
+    if (!fragment_) {
+        // The XML declaration says how the rest is encoded.
+        while (!end_ && size_ < 4096) {
+            if (!ReadMore()) {
+                return false;
+            }
+        }
+        const std::string encoding = ConvertedEncoding(Text());
+        if (encoding == "Latin-1") {
+            latin1_ = true;
+        } else if (!encoding.empty()) {
+            result_.error = "it is " + encoding + ", which is not read back";
+            return false;
+        }
+        if (Text().compare(0, 3, "\xEF\xBB\xBF") == 0) {
+            at_ = declarationAt_ = 3;
         }
     }
-    const std::string encoding = ConvertedEncoding(buffer_);
-    if (encoding == "Latin-1") {
-        latin1_ = true;
-    } else if (!encoding.empty()) {
-        result_.error = "it is " + encoding + ", which is not read back";
-        return result_;
-    }
-    if (buffer_.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-        at_ = declarationAt_ = 3;
-    }
     for (;;) {
+        if (base_ + at_ >= limit_) {
+            if (base_ + at_ == limit_ && phase_ == Phase::Inside) {
+                cut_ = true;
+                return true;
+            }
+            limit_ = UINT64_MAX;  // the fragment started inside a construct: go on alone
+        }
         const Step step = Next();
         if (step == Step::Stop) {
             break;
         }
         if (step == Step::More) {
             if (end_) {
-                Fail(phase_ == Phase::Inside
-                         ? "the output ends before the end tag of its document element"
-                         : "the output ends inside markup",
-                     buffer_.size());
+                if (!fragment_) {
+                    Fail(phase_ == Phase::Inside
+                             ? "the output ends before the end tag of its document element"
+                             : "the output ends inside markup",
+                         size_);
+                } else if (at_ < size_ && Text()[at_] != '<') {
+                    TextRun(at_, size_);
+                }
                 break;
             }
             if (!ReadMore()) {
-                return result_;
+                return false;
             }
         }
     }
-    if (result_.problem.empty() && shape_ != trail_.shape) {
-        result_.problem = "its elements are not those of the redacted document (" +
-                          std::to_string(shape_.Count()) + " written, " +
-                          std::to_string(trail_.shape.Count()) +
-                          " expected, or other names or nesting)";
-    }
-    return result_;
+    endOffset_ = base_ + size_;
+    return true;
 }
 
 // Drops the bytes already passed and reads more. False on a failure.
 bool Auditor::ReadMore() {
     if (at_ > 0) {
-        basePosition_ = Advance(basePosition_, EndOf(std::string_view(buffer_).substr(0, at_)));
-        buffer_.erase(0, at_);
+        basePosition_ = Advance(basePosition_, EndOf(Text().substr(0, at_)));
+        std::memmove(buffer_.get(), buffer_.get() + at_, size_ - at_);
+        size_ -= at_;
         base_ += at_;
         declarationAt_ =
             declarationAt_ != none && declarationAt_ >= at_ ? declarationAt_ - at_ : none;
         at_ = 0;
     }
-    const std::size_t used = buffer_.size();
-    buffer_.resize(used + readSize);
+    if (capacity_ - size_ < readSize) {
+        // A construct longer than the room there is: the room grows.
+        capacity_ = std::max(2 * capacity_, size_ + readSize);
+        std::unique_ptr<char[]> larger(new char[capacity_]);
+        if (size_ > 0) {
+            std::memcpy(larger.get(), buffer_.get(), size_);
+        }
+        buffer_ = std::move(larger);
+    }
     std::size_t got = 0;
-    const bool read = source_.Read(buffer_.data() + used, readSize, got);
-    buffer_.resize(used + got);
+    const bool read = source_.Read(buffer_.get() + size_, readSize, got);
+    size_ += got;
     if (!read) {
         result_.error = source_.Error();
         return false;
@@ -255,7 +359,7 @@ bool Auditor::ReadMore() {
 }
 
 Step Auditor::Next() {
-    const std::string_view text = buffer_;
+    const std::string_view text = Text();
     if (phase_ != Phase::Inside) {
         while (at_ < text.size() && IsBlank(text[at_])) {
             ++at_;
@@ -290,7 +394,7 @@ Step Auditor::Next() {
 }
 
 Step Auditor::Markup() {
-    const std::string_view text = buffer_;
+    const std::string_view text = Text();
     const std::size_t lt = at_;
     if (text.size() - lt < 9 && !end_) {
         return Step::More;  // too short to tell "<![CDATA[" from the others
@@ -300,7 +404,14 @@ Step Auditor::Markup() {
     }
     std::size_t close = none;
     bool fine = true;
-    if (text.compare(lt, 4, "<!--") == 0) {
+    const char second = text[lt + 1];
+    if (classes.Is(second, nameStart)) {
+        close = StartTagEnd(text, lt);
+        fine = close == none || StartTag(lt, close++);
+    } else if (second == '/') {
+        close = text.find('>', lt + 2);
+        fine = close == none || EndTag(lt, close++);
+    } else if (text.compare(lt, 4, "<!--") == 0) {
         close = Past(text, lt + 4, "-->");
         fine = close == none || Comment(lt, close);
     } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
@@ -309,6 +420,9 @@ Step Auditor::Markup() {
             return Step::Stop;
         }
         close = Past(text, lt + 9, "]]>");
+        if (close != none && fragment_ && depth_ == 0) {
+            Mark(levelText_, lt);
+        }
         if (close != none) {
             Look("a CDATA section", text.substr(lt + 9, close - 3 - (lt + 9)), lt + 9, false);
         }
@@ -321,14 +435,9 @@ Step Auditor::Markup() {
             close = none;
         }
         fine = close == none || Doctype(lt, close);
-    } else if (text[lt + 1] == '!') {
-        fine = Fail("markup that XML does not have", lt);
-    } else if (text[lt + 1] == '/') {
-        close = text.find('>', lt + 2);
-        fine = close == none || EndTag(lt, close++);
     } else {
-        close = StartTagEnd(text, lt);
-        fine = close == none || StartTag(lt, close++);
+        fine = Fail(second == '!' ? "markup that XML does not have" : "a '<' that starts no markup",
+                    lt);
     }
     if (!fine) {
         return Step::Stop;
@@ -341,19 +450,29 @@ Step Auditor::Markup() {
 }
 
 bool Auditor::TextRun(std::size_t from, std::size_t to) {
-    const std::string_view text = std::string_view(buffer_).substr(from, to - from);
+    const std::string_view text = Text().substr(from, to - from);
+    std::size_t first = 0;
+    while (first < text.size() && IsSpace(text[first])) {
+        ++first;
+    }
+    if (first == text.size()) {
+        return true;  // the blanks between tags
+    }
     if (const std::size_t bad = text.find("]]>"); bad != none) {
         return Fail("\"]]>\" in a text", from + bad);
     }
     if (!References(text, from)) {
         return false;
     }
+    if (fragment_ && depth_ == 0) {
+        Mark(levelText_, from);
+    }
     Look("a text", text, from, true);
     return true;
 }
 
 bool Auditor::StartTag(std::size_t lt, std::size_t gt) {
-    const std::string_view text = buffer_;
+    const std::string_view text = Text();
     const bool empty = text[gt - 1] == '/';
     const std::size_t end = empty ? gt - 1 : gt;
     std::size_t nameEnd = lt + 1;
@@ -367,17 +486,21 @@ bool Auditor::StartTag(std::size_t lt, std::size_t gt) {
     if (phase_ == Phase::After) {
         return Fail("a second element after the document element", lt);
     }
+    if (fragment_ && depth_ == 0) {
+        Mark(levelElement_, lt);
+    }
     if (!Attributes(nameEnd, end)) {
         return false;
     }
     if (latin1_ && HasHighBytes(name)) {
         Latin1ToUtf8(name, name_);
-        shape_.Add(depth_, name_);
+        shape_.Open(name_);
     } else {
-        shape_.Add(depth_, name);
+        shape_.Open(name);
     }
     if (empty) {
-        phase_ = depth_ == 0 ? Phase::After : phase_;
+        shape_.Close();
+        phase_ = depth_ == 0 && !fragment_ ? Phase::After : phase_;
         return true;
     }
     if (open_.size() == depth_) {
@@ -389,7 +512,7 @@ bool Auditor::StartTag(std::size_t lt, std::size_t gt) {
 }
 
 bool Auditor::EndTag(std::size_t lt, std::size_t gt) {
-    const std::string_view text = buffer_;
+    const std::string_view text = Text();
     std::size_t nameEnd = lt + 2;
     while (nameEnd < gt && !IsBlank(text[nameEnd])) {
         ++nameEnd;
@@ -402,6 +525,11 @@ bool Auditor::EndTag(std::size_t lt, std::size_t gt) {
     if (!IsName(name) || after != gt) {
         return Fail("an end tag that is not a name alone", lt);
     }
+    if (depth_ == 0 && fragment_) {
+        pops_.push_back({std::string(name), {base_ + lt, PositionAt(lt), true}});
+        shape_.Close();
+        return true;
+    }
     if (depth_ == 0) {
         return Fail("an end tag without its start tag", lt);
     }
@@ -410,14 +538,15 @@ bool Auditor::EndTag(std::size_t lt, std::size_t gt) {
             "the end tag </" + std::string(name) + "> where </" + open_[depth_ - 1] + "> is due",
             lt);
     }
-    if (--depth_ == 0) {
+    shape_.Close();
+    if (--depth_ == 0 && !fragment_) {
         phase_ = Phase::After;
     }
     return true;
 }
 
 bool Auditor::Attributes(std::size_t from, std::size_t to) {
-    const std::string_view text = buffer_;
+    const std::string_view text = Text();
     attributeNames_.clear();
     std::size_t at = from;
     for (;;) {
@@ -475,7 +604,7 @@ bool Auditor::Attributes(std::size_t from, std::size_t to) {
 }
 
 bool Auditor::Comment(std::size_t lt, std::size_t close) {
-    const std::string_view body = std::string_view(buffer_).substr(lt + 4, close - 3 - (lt + 4));
+    const std::string_view body = Text().substr(lt + 4, close - 3 - (lt + 4));
     if (const std::size_t dashes = body.find("--");
         dashes != none || (!body.empty() && body.back() == '-')) {
         return Fail("\"--\" inside a comment", lt + 4 + (dashes != none ? dashes : body.size()));
@@ -485,7 +614,7 @@ bool Auditor::Comment(std::size_t lt, std::size_t close) {
 }
 
 bool Auditor::Instruction(std::size_t lt, std::size_t close) {
-    const std::string_view text = buffer_;
+    const std::string_view text = Text();
     const std::size_t end = close - 2;
     std::size_t targetEnd = lt + 2;
     while (targetEnd < end && !IsBlank(text[targetEnd])) {
@@ -511,7 +640,7 @@ bool Auditor::Doctype(std::size_t lt, std::size_t close) {
         return Fail("a DOCTYPE that is not in the prolog", lt);
     }
     doctype_ = true;
-    const std::string_view text = std::string_view(buffer_).substr(0, close);
+    const std::string_view text = Text().substr(0, close);
     for (std::size_t at = text.find("<!ENTITY", lt); at != none; at = text.find("<!ENTITY", at)) {
         at += 8;
         while (at < text.size() && text[at] != '>') {
@@ -563,27 +692,42 @@ void Auditor::Look(const char* kind, std::string_view raw, std::size_t at, bool 
         value = resolved_;
         moved = true;
     }
-    const std::string_view whole = NormalValue(value, normal_);
-    if (whole.empty()) {
-        return;
-    }
     const auto offsetOf = [&](const char* in) {
         return moved ? at : at + static_cast<std::size_t>(in - raw.data());
     };
-    if (const std::uint32_t expression = changed.Find(whole);
-        expression != ChangedValues::notFound) {
-        Found(kind, offsetOf(value.data() + value.find(whole[0])), true, expression);
+    std::size_t first = 0;
+    while (first < value.size() && IsSpace(value[first])) {
+        ++first;
+    }
+    std::size_t end = first;
+    while (end < value.size() && !IsSpace(value[end])) {
+        ++end;
+    }
+    std::size_t last = value.size();
+    while (last > end && IsSpace(value[last - 1])) {
+        --last;
+    }
+    if (first == value.size()) {
         return;
     }
-    if (whole.find(' ') == none) {
-        return;  // one word: looked up whole already
+    // One word is looked up once, as the whole; more are looked up as a
+    // whole (in normal form) and each on its own.
+    const std::string_view whole =
+        end == last ? value.substr(first, end - first) : NormalValue(value, normal_);
+    if (const std::uint32_t expression = changed.Find(whole);
+        expression != ChangedValues::notFound) {
+        Found(kind, offsetOf(value.data() + first), true, expression);
+        return;
     }
-    for (std::size_t from = 0; from < value.size();) {
-        while (from < value.size() && IsBlank(value[from])) {
+    if (end == last) {
+        return;
+    }
+    for (std::size_t from = first; from < last;) {
+        while (from < last && IsSpace(value[from])) {
             ++from;
         }
         std::size_t to = from;
-        while (to < value.size() && !IsBlank(value[to])) {
+        while (to < last && !IsSpace(value[to])) {
             ++to;
         }
         if (to - from >= shortestWord) {
@@ -605,14 +749,199 @@ void Auditor::Found(const char* kind, std::size_t at, bool whole, std::uint32_t 
 
 // Says what is wrong and where; false, to end the pass.
 bool Auditor::Fail(const std::string& what, std::size_t at) {
-    result_.problem = what + At(PositionAt(at), base_ + at);
+    problem_ = what;
+    problemAt_ = {base_ + at, PositionAt(at), true};
     return false;
 }
 
 }  // namespace
 
+namespace {
+
+// Reads a file from where its descriptor is.
+class DescriptorSource : public ByteSource {
+public:
+    explicit DescriptorSource(int descriptor) : descriptor_(descriptor) {}
+    bool Read(char* buffer, std::size_t capacity, std::size_t& got) override {
+        for (;;) {
+            const ssize_t count = ::read(descriptor_, buffer, capacity);
+            if (count >= 0) {
+                got = static_cast<std::size_t>(count);
+                read_ += got;
+                return true;
+            }
+            if (errno != EINTR) {
+                error_ = std::strerror(errno);
+                return false;
+            }
+        }
+    }
+    const std::string& Error() const override { return error_; }
+    std::uint64_t SourceBytes() const override { return read_; }
+
+private:
+    int descriptor_;
+    std::string error_;
+    std::uint64_t read_ = 0;
+};
+
+struct Candidate {
+    std::string what;
+    std::uint64_t offset = UINT64_MAX;
+    TextPosition position;
+
+    void Take(const std::string& other, const Place& place, const TextPosition& from) {
+        if (place.set && place.offset < offset) {
+            what = other;
+            offset = place.offset;
+            position = Advance(from, place.position);
+        }
+    }
+};
+
+// The first half's findings with the fragment's: what the fragment noted is
+// judged against the elements still open where the first half stopped.
+void Join(Auditor& first, Auditor& second, OutputAuditResult& result) {
+    const TextPosition cut = first.Here();
+    const std::size_t open = first.depth_;
+    Candidate problem;
+    problem.Take(second.problem_, second.problemAt_, cut);
+    for (std::size_t index = 0; index < second.pops_.size(); ++index) {
+        const Auditor::Pop& pop = second.pops_[index];
+        if (index >= open) {
+            problem.Take("an end tag without its start tag", pop.place, cut);
+            break;
+        }
+        const std::string& due = first.open_[open - 1 - index];
+        if (pop.name != due) {
+            problem.Take("the end tag </" + pop.name + "> where </" + due + "> is due", pop.place,
+                         cut);
+            break;
+        }
+    }
+    if (second.levelText_.size() > open) {
+        problem.Take("text outside the document element", second.levelText_[open], cut);
+    }
+    if (second.levelElement_.size() > open) {
+        problem.Take("a second element after the document element", second.levelElement_[open],
+                     cut);
+    }
+    if (!second.problemAt_.set && open + second.depth_ > second.pops_.size()) {
+        // Read to the end with elements still open.
+        const Place end{second.endOffset_, second.Here(), true};
+        problem.Take("the output ends before the end tag of its document element", end, cut);
+    }
+    if (problem.offset != UINT64_MAX) {
+        result.problem = problem.what + At(problem.position, problem.offset);
+    }
+    result.leftovers += second.result_.leftovers;
+    for (Leftover leftover : second.result_.shown) {
+        if (result.shown.size() < shownLeftovers) {
+            leftover.position = Advance(cut, leftover.position);
+            result.shown.push_back(leftover);
+        }
+    }
+    first.shape_.Append(second.shape_);
+}
+
+// Where a fragment of the output from about middle on may start: the first
+// start or end tag at or after it; none when none is near.
+std::uint64_t FragmentStart(int descriptor, std::uint64_t middle) {
+    char probe[64 * 1024];
+    const ssize_t count = ::pread(descriptor, probe, sizeof probe, static_cast<off_t>(middle));
+    if (count <= 0) {
+        return UINT64_MAX;
+    }
+    const std::string_view text(probe, static_cast<std::size_t>(count));
+    for (std::size_t lt = text.find('<'); lt != none && lt + 1 < text.size();
+         lt = text.find('<', lt + 1)) {
+        if (text[lt + 1] == '/' || classes.Is(text[lt + 1], nameStart)) {
+            return middle + lt;
+        }
+    }
+    return UINT64_MAX;
+}
+
+OutputAuditResult Finish(Auditor& auditor, const AuditTrail& trail, OutputAuditResult result) {
+    if (result.error.empty() && result.problem.empty() && !auditor.problem_.empty()) {
+        result.problem =
+            auditor.problem_ + At(auditor.problemAt_.position, auditor.problemAt_.offset);
+    }
+    if (result.error.empty() && result.problem.empty() && auditor.shape_ != trail.shape) {
+        result.problem = "its elements are not those of the redacted document (" +
+                         std::to_string(auditor.shape_.Count() / 2) + " written, " +
+                         std::to_string(trail.shape.Count() / 2) +
+                         " expected, or other names or nesting)";
+    }
+    return result;
+}
+
+}  // namespace
+
 OutputAuditResult AuditOutput(ByteSource& source, const AuditTrail& trail) {
-    return Auditor(source, trail).Run();
+    Auditor auditor(source, trail, {});
+    auditor.Run();
+    return Finish(auditor, trail, auditor.result_);
+}
+
+OutputAuditResult AuditFile(const std::string& path, const AuditTrail& trail) {
+    OutputAuditResult failed;
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) {
+        failed.error = std::strerror(errno);
+        return failed;
+    }
+    const OwnedDescriptor owned(descriptor);
+    ReaderSource source(descriptor, path);
+    struct stat info {};
+    WorkerPool& pool = WorkerPool::Shared();
+    const bool large = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) &&
+                       static_cast<std::uint64_t>(info.st_size) >= splitFrom;
+    if (!large || pool.Threads() == 0 || source.Format() != Compression::None) {
+        return AuditOutput(source, trail);
+    }
+    // Two halves at once: the second from a tag near the middle, on a worker.
+    const std::uint64_t start =
+        FragmentStart(descriptor, static_cast<std::uint64_t>(info.st_size) / 2);
+    char head[4096];
+    const ssize_t headBytes = ::pread(descriptor, head, sizeof head, 0);
+    const int again = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (start == UINT64_MAX || headBytes <= 0 || again < 0 ||
+        ::lseek(again, static_cast<off_t>(start), SEEK_SET) != static_cast<off_t>(start)) {
+        const OwnedDescriptor close(again);
+        return AuditOutput(source, trail);
+    }
+    const OwnedDescriptor ownedAgain(again);
+    DescriptorSource rest(again);
+    AuditStart fragment;
+    fragment.offset = start;
+    fragment.fragment = true;
+    fragment.latin1 =
+        ConvertedEncoding(std::string_view(head, static_cast<std::size_t>(headBytes))) == "Latin-1";
+    Auditor second(rest, trail, fragment);
+    std::atomic<bool> done{false};
+    bool read = false;
+    pool.Submit(
+        [&]() {
+            read = second.Run();
+            done = true;
+            pool.Notify();
+        },
+        true);
+    AuditStart half;
+    half.limit = start;
+    Auditor first(source, trail, half);
+    first.Run();
+    pool.HelpUntil([&done]() { return done.load(); });
+    OutputAuditResult result = first.result_;
+    if (first.cut_ && result.error.empty() && first.problem_.empty()) {
+        if (!read) {
+            result.error = second.result_.error;
+            return result;
+        }
+        Join(first, second, result);
+    }
+    return Finish(first, trail, std::move(result));
 }
 
 }  // namespace qiv::redact

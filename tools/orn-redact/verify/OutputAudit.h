@@ -46,4 +46,11 @@ inline constexpr std::size_t shownLeftovers = 20;
 /// read buffer and the largest single construct of the document.
 OutputAuditResult AuditOutput(ByteSource& source, const AuditTrail& trail);
 
+/// The same for the file at path (through its compression). A large file
+/// that is not compressed is audited in two halves at once, the second on a
+/// worker from a tag near its middle; the result is the same as in one pass
+/// (were the middle inside a comment, CDATA section or PI, the first half
+/// goes on alone).
+OutputAuditResult AuditFile(const std::string& path, const AuditTrail& trail);
+
 }  // namespace qiv::redact

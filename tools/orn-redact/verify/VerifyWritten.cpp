@@ -1,28 +1,13 @@
 #include "VerifyWritten.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
-#include <cstring>
-
-#include "Descriptor.h"
 #include "OutputAudit.h"
-#include "ReadInput.h"
 
 namespace qiv::redact {
 
 void VerifyWritten(const std::string& path, const AuditTrail& trail,
                    const std::vector<std::string>& expressions, const MessageSink& message,
                    FileResult& result) {
-    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (descriptor < 0) {
-        message("cannot read " + path + " back (--verify): " + std::strerror(errno));
-        result.status = ExitFailure;
-        return;
-    }
-    const OwnedDescriptor owned(descriptor);
-    ReaderSource source(descriptor, path);
-    const OutputAuditResult audit = AuditOutput(source, trail);
+    const OutputAuditResult audit = AuditFile(path, trail);
     result.verified = true;
     if (!audit.error.empty()) {
         message("cannot read " + path + " back (--verify): " + audit.error);
