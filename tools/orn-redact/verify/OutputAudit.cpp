@@ -225,6 +225,7 @@ public:
     std::vector<Place> levelText_, levelElement_;
     std::uint64_t endOffset_ = 0;  // where the output ends, once read to its end
     TextPosition Here() const { return PositionAt(at_); }
+    TextPosition End() const { return PositionAt(size_); }
 
 private:
     void Mark(std::vector<Place>& marks, std::size_t at) {
@@ -465,7 +466,7 @@ bool Auditor::TextRun(std::size_t from, std::size_t to) {
         return false;
     }
     if (fragment_ && depth_ == 0) {
-        Mark(levelText_, from);
+        Mark(levelText_, from + first);
     }
     Look("a text", text, from, true);
     return true;
@@ -828,7 +829,7 @@ void Join(Auditor& first, Auditor& second, OutputAuditResult& result) {
     }
     if (!second.problemAt_.set && open + second.depth_ > second.pops_.size()) {
         // Read to the end with elements still open.
-        const Place end{second.endOffset_, second.Here(), true};
+        const Place end{second.endOffset_, second.End(), true};
         problem.Take("the output ends before the end tag of its document element", end, cut);
     }
     if (problem.offset != UINT64_MAX) {
