@@ -79,7 +79,8 @@ void ChangedValues::Add(std::string_view old, std::string_view now, std::uint32_
     std::string oldScratch;
     std::string nowScratch;
     const std::string_view value = NormalValue(old, oldScratch);
-    if (value.empty() || value == NormalValue(now, nowScratch)) {
+    const std::string_view written = NormalValue(now, nowScratch);
+    if (value.empty() || value == written) {
         return;
     }
     if (heads_.empty()) {
@@ -88,11 +89,14 @@ void ChangedValues::Add(std::string_view old, std::string_view now, std::uint32_
     lengths_ |= std::uint64_t{1} << LengthBit(value.size());
     const std::size_t head = HeadOf(value);
     heads_[head / 64] |= std::uint64_t{1} << (head % 64);
-    Insert(HashOf(value), expression);
+    changed_.Insert(HashOf(value), expression);
+    if (!written.empty()) {
+        written_.Insert(HashOf(written), expression);
+    }
 }
 
 void ChangedValues::Merge(const ChangedValues& other) {
-    if (other.size_ == 0) {
+    if (other.changed_.size == 0) {
         return;
     }
     if (heads_.empty()) {
@@ -102,85 +106,118 @@ void ChangedValues::Merge(const ChangedValues& other) {
     for (std::size_t at = 0; at < heads_.size(); ++at) {
         heads_[at] |= other.heads_[at];
     }
-    while (2 * (size_ + other.size_) > hashes_.size()) {
-        Grow();
-    }
-    // Each insert lands in a far part of a large table: the slot of an entry
-    // some entries ahead is fetched while this one goes in.
-    constexpr std::size_t ahead = 8;
-    const std::vector<std::uint64_t>& from = other.hashes_;
-    std::size_t next = 0;  // the slot of other's table fetched up to
-    for (std::size_t slot = 0; slot < from.size(); ++slot) {
-        for (; next < from.size() && next < slot + ahead; ++next) {
-            if (from[next] != 0) {
-                __builtin_prefetch(&hashes_[Slot(from[next])], 1);
-            }
-        }
-        if (from[slot] != 0) {
-            Insert(from[slot], other.expressions_[slot]);
-        }
-    }
+    changed_.Merge(other.changed_);
+    written_.Merge(other.written_);
 }
 
 void ChangedValues::Clear() {
-    if (size_ == 0) {
+    if (changed_.size == 0) {
         return;
     }
-    std::fill(hashes_.begin(), hashes_.end(), 0);
+    changed_.Clear();
+    written_.Clear();
     std::fill(heads_.begin(), heads_.end(), 0);
     lengths_ = 0;
-    size_ = 0;
 }
 
-std::uint32_t ChangedValues::Find(std::string_view value) const {
-    if (size_ == 0 || value.empty() || (lengths_ >> LengthBit(value.size()) & 1) == 0) {
+std::uint32_t ChangedValues::Find(std::string_view value, std::uint64_t* hash) const {
+    if (changed_.size == 0 || value.empty() || (lengths_ >> LengthBit(value.size()) & 1) == 0) {
         return notFound;
     }
     const std::size_t head = HeadOf(value);
     if ((heads_[head / 64] >> (head % 64) & 1) == 0) {
         return notFound;
     }
-    const std::uint64_t hash = HashOf(value);
-    for (std::size_t slot = Slot(hash);; slot = (slot + 1) & (hashes_.size() - 1)) {
-        if (hashes_[slot] == hash) {
-            return expressions_[slot];
+    const std::uint64_t key = HashOf(value);
+    const std::uint32_t expression = changed_.Find(key);
+    if (expression == notFound || written_.Find(key) != notFound) {
+        return notFound;
+    }
+    if (hash != nullptr) {
+        *hash = key;
+    }
+    return expression;
+}
+
+bool ChangedValues::Written(std::string_view value) const {
+    return written_.size != 0 && !value.empty() && written_.Find(HashOf(value)) != notFound;
+}
+
+void ChangedValues::Table::Insert(std::uint64_t hash, std::uint32_t number) {
+    if (2 * (size + 1) > hashes.size()) {
+        Grow();
+    }
+    std::size_t slot = Slot(hash);
+    while (hashes[slot] != 0) {
+        if (hashes[slot] == hash) {
+            numbers[slot] = std::min(numbers[slot], number);
+            return;
         }
-        if (hashes_[slot] == 0) {
+        slot = (slot + 1) & (hashes.size() - 1);
+    }
+    hashes[slot] = hash;
+    numbers[slot] = number;
+    ++size;
+}
+
+std::uint32_t ChangedValues::Table::Find(std::uint64_t hash) const {
+    if (size == 0) {
+        return notFound;
+    }
+    for (std::size_t slot = Slot(hash);; slot = (slot + 1) & (hashes.size() - 1)) {
+        if (hashes[slot] == hash) {
+            return numbers[slot];
+        }
+        if (hashes[slot] == 0) {
             return notFound;
         }
     }
 }
 
-void ChangedValues::Insert(std::uint64_t hash, std::uint32_t expression) {
-    if (2 * (size_ + 1) > hashes_.size()) {
+void ChangedValues::Table::Merge(const Table& other) {
+    if (other.size == 0) {
+        return;
+    }
+    while (2 * (size + other.size) > hashes.size()) {
         Grow();
     }
-    std::size_t slot = Slot(hash);
-    while (hashes_[slot] != 0) {
-        if (hashes_[slot] == hash) {
-            expressions_[slot] = std::min(expressions_[slot], expression);
-            return;
+    // Each insert lands in a far part of a large table: the slot of an entry
+    // some entries ahead is fetched while this one goes in.
+    constexpr std::size_t ahead = 8;
+    const std::vector<std::uint64_t>& from = other.hashes;
+    std::size_t next = 0;  // the slot of other's table fetched up to
+    for (std::size_t slot = 0; slot < from.size(); ++slot) {
+        for (; next < from.size() && next < slot + ahead; ++next) {
+            if (from[next] != 0) {
+                __builtin_prefetch(&hashes[Slot(from[next])], 1);
+            }
         }
-        slot = (slot + 1) & (hashes_.size() - 1);
+        if (from[slot] != 0) {
+            Insert(from[slot], other.numbers[slot]);
+        }
     }
-    hashes_[slot] = hash;
-    expressions_[slot] = expression;
-    ++size_;
 }
 
-std::size_t ChangedValues::Slot(std::uint64_t hash) const {
-    return static_cast<std::size_t>(hash * 0x9E3779B97F4A7C15ull >> 20) & (hashes_.size() - 1);
+void ChangedValues::Table::Clear() {
+    if (size != 0) {
+        std::fill(hashes.begin(), hashes.end(), 0);
+        size = 0;
+    }
 }
 
-void ChangedValues::Grow() {
-    std::vector<std::uint64_t> hashes(std::max<std::size_t>(64, 2 * hashes_.size()), 0);
-    std::vector<std::uint32_t> expressions(hashes.size(), 0);
-    hashes.swap(hashes_);
-    expressions.swap(expressions_);
-    size_ = 0;
-    for (std::size_t slot = 0; slot < hashes.size(); ++slot) {
-        if (hashes[slot] != 0) {
-            Insert(hashes[slot], expressions[slot]);
+std::size_t ChangedValues::Table::Slot(std::uint64_t hash) const {
+    return static_cast<std::size_t>(hash * 0x9E3779B97F4A7C15ull >> 20) & (hashes.size() - 1);
+}
+
+void ChangedValues::Table::Grow() {
+    std::vector<std::uint64_t> old(std::max<std::size_t>(64, 2 * hashes.size()), 0);
+    std::vector<std::uint32_t> oldNumbers(old.size(), 0);
+    old.swap(hashes);
+    oldNumbers.swap(numbers);
+    size = 0;
+    for (std::size_t slot = 0; slot < old.size(); ++slot) {
+        if (old[slot] != 0) {
+            Insert(old[slot], oldNumbers[slot]);
         }
     }
 }

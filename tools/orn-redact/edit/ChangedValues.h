@@ -15,8 +15,9 @@ namespace qiv::redact {
 std::string_view NormalValue(std::string_view value, std::string& scratch);
 
 /// The hashes of the values a run changed (the old ones), each with the
-/// first expression that changed it. Only hashes are kept, never the values,
-/// so the set costs a few bytes per distinct value however long they are.
+/// first expression that changed it, and of the values its rules wrote. Only
+/// hashes are kept, never the values, so the set costs a few bytes per
+/// distinct value however long they are.
 class ChangedValues {
 public:
     static constexpr std::uint32_t notFound = UINT32_MAX;
@@ -27,22 +28,34 @@ public:
     /// Takes in what other noted (batches of records, in input order).
     void Merge(const ChangedValues& other);
     void Clear();
-    bool Empty() const { return size_ == 0; }
-    std::size_t Size() const { return size_; }
+    bool Empty() const { return changed_.size == 0; }
 
-    /// The expression that changed value (already normal), or notFound.
-    /// Cheap for most values that were not changed: their length and first
-    /// bytes are tested before any hash is taken.
-    std::uint32_t Find(std::string_view value) const;
+    /// The expression that changed value (already normal), or notFound; also
+    /// notFound for a value some rule wrote (one value replaced by another
+    /// that was also there). Cheap for most values that were not changed:
+    /// their length and first bytes are tested before any hash is taken.
+    /// hash, if given, gets the value's hash when it is found.
+    std::uint32_t Find(std::string_view value, std::uint64_t* hash = nullptr) const;
+    /// Whether some rule wrote value (already normal).
+    bool Written(std::string_view value) const;
 
 private:
-    void Insert(std::uint64_t hash, std::uint32_t expression);
-    std::size_t Slot(std::uint64_t hash) const;
-    void Grow();
+    // Hashes with a number each, in one open-addressing table.
+    struct Table {
+        std::vector<std::uint64_t> hashes;  // 0: an empty slot
+        std::vector<std::uint32_t> numbers;
+        std::size_t size = 0;
 
-    std::vector<std::uint64_t> hashes_;  // 0: an empty slot
-    std::vector<std::uint32_t> expressions_;
-    std::size_t size_ = 0;
+        void Insert(std::uint64_t hash, std::uint32_t number);  // keeps the lower number
+        std::uint32_t Find(std::uint64_t hash) const;
+        void Merge(const Table& other);
+        void Clear();
+        std::size_t Slot(std::uint64_t hash) const;
+        void Grow();
+    };
+
+    Table changed_;
+    Table written_;
     std::uint64_t lengths_ = 0;              // bit n: a value of n bytes (63: 63 or more)
     std::vector<std::uint64_t> heads_ = {};  // a bit per value's first two bytes
 };

@@ -178,8 +178,9 @@ enum class Step { Ok, More, Stop };
 struct AuditStart {
     std::uint64_t offset = 0;  // of the source's first byte in the output
     bool fragment = false;
-    bool latin1 = false;               // for a fragment: the output is Latin-1
-    std::uint64_t limit = UINT64_MAX;  // where a first half stops, if it is a construct's start
+    bool latin1 = false;                // for a fragment: the output is Latin-1
+    std::uint64_t limit = UINT64_MAX;   // where a first half stops, if it is a construct's start
+    std::size_t show = shownLeftovers;  // leftovers located
 };
 
 // A place, with its position (in a fragment: from the fragment's start).
@@ -198,7 +199,8 @@ public:
           base_(start.offset),
           latin1_(start.latin1),
           fragment_(start.fragment),
-          limit_(start.limit) {
+          limit_(start.limit),
+          show_(start.show) {
         if (fragment_) {
             phase_ = Phase::Inside;
             declarationAt_ = none;
@@ -250,7 +252,8 @@ private:
     bool Doctype(std::size_t lt, std::size_t close);
     bool References(std::string_view text, std::size_t at);
     void Look(const char* kind, std::string_view raw, std::size_t at, bool references);
-    void Found(const char* kind, std::size_t at, bool whole, std::uint32_t expression);
+    void Found(const char* kind, std::size_t at, bool whole, std::uint32_t expression,
+               std::uint64_t hash);
     bool Fail(const std::string& what, std::size_t at);
     TextPosition PositionAt(std::size_t at) const { return Advance(basePosition_, Text(), at); }
     std::string_view Text() const { return {buffer_.get(), size_}; }
@@ -270,6 +273,7 @@ private:
     bool latin1_ = false;
     bool fragment_ = false;
     std::uint64_t limit_ = UINT64_MAX;
+    std::size_t show_ = shownLeftovers;
     Phase phase_ = Phase::Prolog;
     bool doctype_ = false;
     std::vector<std::string_view> attributeNames_;
@@ -715,12 +719,14 @@ void Auditor::Look(const char* kind, std::string_view raw, std::size_t at, bool 
     // whole (in normal form) and each on its own.
     const std::string_view whole =
         end == last ? value.substr(first, end - first) : NormalValue(value, normal_);
-    if (const std::uint32_t expression = changed.Find(whole);
+    std::uint64_t hash = 0;
+    if (const std::uint32_t expression = changed.Find(whole, &hash);
         expression != ChangedValues::notFound) {
-        Found(kind, offsetOf(value.data() + first), true, expression);
+        Found(kind, offsetOf(value.data() + first), true, expression, hash);
         return;
     }
-    if (end == last) {
+    // A value a rule wrote may hold words that were values elsewhere.
+    if (end == last || changed.Written(whole)) {
         return;
     }
     for (std::size_t from = first; from < last;) {
@@ -732,19 +738,20 @@ void Auditor::Look(const char* kind, std::string_view raw, std::size_t at, bool 
             ++to;
         }
         if (to - from >= shortestWord) {
-            const std::uint32_t expression = changed.Find(value.substr(from, to - from));
+            const std::uint32_t expression = changed.Find(value.substr(from, to - from), &hash);
             if (expression != ChangedValues::notFound) {
-                Found(kind, offsetOf(value.data() + from), false, expression);
+                Found(kind, offsetOf(value.data() + from), false, expression, hash);
             }
         }
         from = to;
     }
 }
 
-void Auditor::Found(const char* kind, std::size_t at, bool whole, std::uint32_t expression) {
+void Auditor::Found(const char* kind, std::size_t at, bool whole, std::uint32_t expression,
+                    std::uint64_t hash) {
     ++result_.leftovers;
-    if (result_.shown.size() < shownLeftovers) {
-        result_.shown.push_back({base_ + at, PositionAt(at), kind, whole, expression});
+    if (result_.shown.size() < show_) {
+        result_.shown.push_back({base_ + at, PositionAt(at), kind, whole, expression, hash});
     }
 }
 
@@ -879,8 +886,10 @@ OutputAuditResult Finish(Auditor& auditor, const AuditTrail& trail, OutputAuditR
 
 }  // namespace
 
-OutputAuditResult AuditOutput(ByteSource& source, const AuditTrail& trail) {
-    Auditor auditor(source, trail, {});
+OutputAuditResult AuditOutput(ByteSource& source, const AuditTrail& trail, std::size_t show) {
+    AuditStart start;
+    start.show = show;
+    Auditor auditor(source, trail, start);
     auditor.Run();
     return Finish(auditor, trail, auditor.result_);
 }

@@ -18,6 +18,7 @@ struct Leftover {
     const char* kind = "";  // "a text", "an attribute value", ...
     bool whole = false;     // the whole of it (else one of its words)
     std::uint32_t expression = 0;
+    std::uint64_t value = 0;  // the value's hash, as ChangedValues takes it
 };
 
 /// What the audit of a written document found.
@@ -41,10 +42,12 @@ inline constexpr std::size_t shownLeftovers = 20;
 ///   entity declaration holds a value of trail.changed as the whole of it
 ///   (compared without leading and trailing blanks, inner blanks as one space,
 ///   references resolved), nor, for such values of 4 or more bytes, as one
-///   of its blank-separated words.
+///   of its blank-separated words (unless the whole is a value a rule wrote).
+/// show: how many leftovers are located.
 /// A document in Latin-1 is compared in its UTF-8 form; memory stays within a
 /// read buffer and the largest single construct of the document.
-OutputAuditResult AuditOutput(ByteSource& source, const AuditTrail& trail);
+OutputAuditResult AuditOutput(ByteSource& source, const AuditTrail& trail,
+                              std::size_t show = shownLeftovers);
 
 /// The same for the file at path (through its compression). A large file
 /// that is not compressed is audited in two halves at once, the second on a

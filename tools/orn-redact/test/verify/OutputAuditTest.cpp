@@ -79,6 +79,21 @@ TEST(OutputAudit, ComparesTheElementsWithTheRedactedDocument) {
     }
 }
 
+// A value one rule wrote is not what another left behind, and neither are
+// the words of a value a rule wrote.
+TEST(OutputAudit, LeavesWhatRulesWroteAlone) {
+    AuditTrail trail;
+    trail.changed.Add("Ada King", "Bob", 0);
+    trail.changed.Add("Bob", "redacted", 1);
+    trail.changed.Add("Clarke", "Clarke Kent", 2);
+    const std::string output = "<r><a>Bob</a><b>Clarke Kent</b><c>call Clarke</c></r>";
+    trail.shape = ShapeOf(output);
+    const OutputAuditResult result = Audit(output, trail);
+    EXPECT_EQ(result.leftovers, 1u);
+    ASSERT_EQ(result.shown.size(), 1u);
+    EXPECT_EQ(result.shown[0].offset, output.find("Clarke</c>"));
+}
+
 // A large output is audited in two halves at once: whatever the second half
 // holds, the result is the one of a single pass.
 TEST(OutputAudit, TwoHalvesFindWhatOnePassFinds) {
