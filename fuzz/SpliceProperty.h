@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "ActionChoices.h"
+#include "AuditProperty.h"
 #include "DataParserIF.h"
 #include "InterfaceFactory.h"
-#include "OutputAudit.h"
 #include "PugiXMLParser.h"
 #include "PugiXPathNodeSet.h"
 #include "Redaction.h"
@@ -54,40 +54,6 @@ inline std::string Comparable(const std::string& saved, bool dropped) {
         }
     }
     return out;
-}
-
-/// Where the output still holds a value a rule changed that occurs once in the
-/// input, as the audit of --verify finds them; empty when nowhere. Inputs the
-/// audit does not read through as the parser did are left out.
-inline std::string LeftoverProblem(const std::string& input, const std::string& output,
-                                   const ChangedValues& changed) {
-    AuditTrail trail;
-    trail.changed = changed;
-    pugi::xml_document parsed;
-    parsed.load_buffer(input.data(), input.size());
-    for (pugi::xml_node top = parsed.first_child(); top; top = top.next_sibling()) {
-        if (top.type() == pugi::node_element) {
-            AddElementShape(top, trail.shape);
-        }
-    }
-    TextSource in(input);
-    const OutputAuditResult before = AuditOutput(in, trail, SIZE_MAX);
-    if (!before.problem.empty() || !before.error.empty()) {
-        return {};
-    }
-    std::unordered_map<std::uint64_t, std::size_t> occurrences;
-    for (const Leftover& place : before.shown) {
-        ++occurrences[place.value];
-    }
-    TextSource out(output);
-    const OutputAuditResult after = AuditOutput(out, trail, SIZE_MAX);
-    for (const Leftover& place : after.shown) {
-        if (occurrences[place.value] == 1) {
-            return "a value that occurs once in the input is still in the output at offset " +
-                   std::to_string(place.offset);
-        }
-    }
-    return {};
 }
 
 inline SpliceRun RunSplice(const std::string& source, const std::vector<std::string>& expressions,
