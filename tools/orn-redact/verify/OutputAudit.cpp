@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include "AuditText.h"
 #include "Characters.h"
 #include "Descriptor.h"
 #include "Encoding.h"
@@ -23,149 +24,14 @@ namespace qiv::redact {
 
 namespace {
 
+using namespace audit;
+
 constexpr std::size_t readSize = 1 << 20;
 // An output this large is audited in two halves at once.
 constexpr std::uint64_t splitFrom = 8 << 20;
 // Values this short are looked for only as the whole of a text or value:
 // as words they would turn up by chance.
 constexpr std::size_t shortestWord = 4;
-
-// What each byte can be, looked up once per byte of every name and value.
-enum : unsigned char { blank = 1, nameStart = 2, nameCharacter = 4 };
-struct ByteClasses {
-    unsigned char of[256] = {};
-    constexpr ByteClasses() {
-        for (int byte = 0; byte < 256; ++byte) {
-            const bool start = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') ||
-                               byte == '_' || byte == ':' || byte >= 0x80;
-            const bool inside = start || (byte >= '0' && byte <= '9') || byte == '-' || byte == '.';
-            of[byte] =
-                static_cast<unsigned char>((IsBlank(static_cast<char>(byte)) ? blank : 0) |
-                                           (start ? nameStart : 0) | (inside ? nameCharacter : 0));
-        }
-    }
-    bool Is(char character, unsigned char what) const {
-        return (of[static_cast<unsigned char>(character)] & what) != 0;
-    }
-};
-constexpr ByteClasses classes;
-
-bool IsSpace(char character) { return classes.Is(character, blank); }
-
-bool IsName(std::string_view text) {
-    if (text.empty() || !classes.Is(text[0], nameStart)) {
-        return false;
-    }
-    for (const char character : text) {
-        if (!classes.Is(character, nameCharacter)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool HasHighBytes(std::string_view text) {
-    for (const char character : text) {
-        if (static_cast<unsigned char>(character) >= 0x80) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void Latin1ToUtf8(std::string_view text, std::string& out) {
-    out.clear();
-    for (const char character : text) {
-        const auto byte = static_cast<unsigned char>(character);
-        if (byte < 0x80) {
-            out += character;
-        } else {
-            out += static_cast<char>(0xC0 | byte >> 6);
-            out += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-}
-
-void AppendUtf8(std::uint32_t code, std::string& out) {
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | code >> 6);
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | code >> 12);
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | code >> 18);
-        out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-        out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
-// The length of the character reference "#..." or "#x..." that starts
-// reference (after its '&'), up to its ';'; 0 when it is not one. code is
-// its character.
-std::size_t CharacterReference(std::string_view reference, std::uint32_t& code) {
-    std::size_t at = 1;
-    const bool hex = reference.size() > 1 && reference[1] == 'x';
-    at += hex ? 1 : 0;
-    const std::size_t digits = at;
-    code = 0;
-    for (; at < reference.size() && reference[at] != ';'; ++at) {
-        const char character = reference[at];
-        std::uint32_t digit;
-        if (character >= '0' && character <= '9') {
-            digit = static_cast<std::uint32_t>(character - '0');
-        } else if (hex && ((character | 0x20) >= 'a' && (character | 0x20) <= 'f')) {
-            digit = static_cast<std::uint32_t>((character | 0x20) - 'a' + 10);
-        } else {
-            return 0;
-        }
-        code = code * (hex ? 16 : 10) + digit;
-        if (code > 0x10FFFF) {
-            return 0;
-        }
-    }
-    return at > digits && at < reference.size() && code != 0 ? at : 0;
-}
-
-// text with its references resolved: the five the language defines and
-// character references; others (declared entities) stay as they are.
-void ResolveReferences(std::string_view text, std::string& out) {
-    out.clear();
-    for (std::size_t at = 0; at < text.size();) {
-        const std::size_t amp = text.find('&', at);
-        out.append(text.substr(at, amp == none ? none : amp - at));
-        if (amp == none) {
-            break;
-        }
-        const std::size_t semicolon = text.find(';', amp);
-        const std::string_view name =
-            text.substr(amp + 1, semicolon == none ? 0 : semicolon - amp - 1);
-        std::uint32_t code = 0;
-        if (name == "lt") {
-            out += '<';
-        } else if (name == "gt") {
-            out += '>';
-        } else if (name == "amp") {
-            out += '&';
-        } else if (name == "apos") {
-            out += '\'';
-        } else if (name == "quot") {
-            out += '"';
-        } else if (!name.empty() && name[0] == '#' &&
-                   CharacterReference(text.substr(amp + 1), code) != 0) {
-            AppendUtf8(code, out);
-        } else {
-            out += '&';
-            at = amp + 1;
-            continue;
-        }
-        at = semicolon + 1;
-    }
-}
 
 enum class Phase { Prolog, Inside, After };
 enum class Step { Ok, More, Stop };
