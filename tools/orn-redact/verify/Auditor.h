@@ -60,6 +60,8 @@ public:
     // False when the source cannot be read (result_.error says why).
     bool Run();
 
+    // What the pass found, read by AuditFile to finish the result or to join
+    // the two halves of a large output.
     OutputAuditResult result_;
     std::string problem_;  // the first problem found
     Place problemAt_;
