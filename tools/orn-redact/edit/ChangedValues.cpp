@@ -31,6 +31,11 @@ std::uint64_t BytesHash(std::string_view bytes) {
     return hash ^ hash >> 29;
 }
 
+// The two bits of a filter word that stand for a hash.
+std::uint64_t FilterBits(std::uint64_t hash) {
+    return std::uint64_t{1} << (hash >> 52 & 63) | std::uint64_t{1} << (hash >> 58 & 63);
+}
+
 std::uint64_t HashOf(std::string_view value) {
     const std::uint64_t hash = BytesHash(value);
     return hash == 0 ? 1 : hash;  // 0 marks an empty slot
@@ -90,6 +95,7 @@ void ChangedValues::Add(std::string_view old, std::string_view now, std::uint32_
     const std::size_t head = HeadOf(value);
     heads_[head / 64] |= std::uint64_t{1} << (head % 64);
     changed_.Insert(HashOf(value), expression);
+    filter_.clear();
     if (!written.empty()) {
         written_.Insert(HashOf(written), expression);
     }
@@ -108,6 +114,7 @@ void ChangedValues::Merge(const ChangedValues& other) {
     }
     changed_.Merge(other.changed_);
     written_.Merge(other.written_);
+    filter_.clear();  // sealed again once every value is in
 }
 
 void ChangedValues::Clear() {
@@ -116,6 +123,7 @@ void ChangedValues::Clear() {
     }
     changed_.Clear();
     written_.Clear();
+    filter_.clear();
     std::fill(heads_.begin(), heads_.end(), 0);
     lengths_ = 0;
 }
@@ -129,6 +137,12 @@ std::uint32_t ChangedValues::Find(std::string_view value, std::uint64_t* hash) c
         return notFound;
     }
     const std::uint64_t key = HashOf(value);
+    if (!filter_.empty()) {
+        const std::uint64_t bits = FilterBits(key);
+        if ((filter_[(key >> 12) & (filter_.size() - 1)] & bits) != bits) {
+            return notFound;
+        }
+    }
     const std::uint32_t expression = changed_.Find(key);
     if (expression == notFound || written_.Find(key) != notFound) {
         return notFound;
@@ -137,6 +151,21 @@ std::uint32_t ChangedValues::Find(std::string_view value, std::uint64_t* hash) c
         *hash = key;
     }
     return expression;
+}
+
+void ChangedValues::Seal() {
+    // About sixteen bits per value: one value in a hundred or so that was
+    // not changed gets past it.
+    std::size_t words = 1;
+    while (words * 64 < 16 * changed_.size) {
+        words *= 2;
+    }
+    filter_.assign(words, 0);
+    for (const std::uint64_t hash : changed_.hashes) {
+        if (hash != 0) {
+            filter_[(hash >> 12) & (words - 1)] |= FilterBits(hash);
+        }
+    }
 }
 
 bool ChangedValues::Written(std::string_view value) const {

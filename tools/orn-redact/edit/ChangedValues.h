@@ -38,6 +38,9 @@ public:
     std::uint32_t Find(std::string_view value, std::uint64_t* hash = nullptr) const;
     /// Whether some rule wrote value (already normal).
     bool Written(std::string_view value) const;
+    /// Once every value is noted: builds a filter small enough to stay in
+    /// the processor's cache, which Find asks before the large table.
+    void Seal();
 
 private:
     // Hashes with a number each, in one open-addressing table.
@@ -56,6 +59,7 @@ private:
 
     Table changed_;
     Table written_;
+    std::vector<std::uint64_t> filter_;      // two bits of one word per changed value
     std::uint64_t lengths_ = 0;              // bit n: a value of n bytes (63: 63 or more)
     std::vector<std::uint64_t> heads_ = {};  // a bit per value's first two bytes
 };

@@ -77,6 +77,7 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
     done->inputDigest = digest.Hex();
     done->inputBytes = digest.Bytes();
     if (trail && done->status == ExitOk) {
+        trail->changed.Seal();
         VerifyWritten(*target, *trail, plan.expressions, message, *done);
         timings.Lap("verify");
     }

@@ -123,6 +123,7 @@ TEST(OutputAudit, TwoHalvesFindWhatOnePassFinds) {
     };
     AuditTrail trail;
     trail.changed.Add("Lovelace", "redacted", 0);
+    trail.changed.Seal();
     trail.shape = ShapeOf(clean + tail);
     char folder[] = "/tmp/orn-audit-test.XXXXXX";
     ASSERT_NE(::mkdtemp(folder), nullptr);
@@ -147,6 +148,27 @@ TEST(OutputAudit, TwoHalvesFindWhatOnePassFinds) {
     }
     std::remove(path.c_str());
     ::rmdir(folder);
+}
+
+// The filter a sealed set asks first lets every noted value through, also
+// those merged in after it was sealed.
+TEST(ChangedValues, FindsEveryValueNotedBeforeAndAfterSealing) {
+    ChangedValues values;
+    ChangedValues later;
+    for (int index = 0; index < 5000; ++index) {
+        values.Add("value " + std::to_string(index), "x", 1);
+        later.Add("later " + std::to_string(index), "x", 2);
+    }
+    values.Seal();
+    std::size_t strangers = 0;
+    for (int index = 0; index < 5000; ++index) {
+        ASSERT_EQ(values.Find("value " + std::to_string(index)), 1u) << index;
+        strangers += values.Find("other " + std::to_string(index)) != ChangedValues::notFound;
+    }
+    EXPECT_EQ(strangers, 0u);
+    values.Merge(later);
+    EXPECT_EQ(values.Find("later 4999"), 2u);
+    EXPECT_EQ(values.Find("value 0"), 1u);
 }
 
 TEST(ElementShape, PartsAppendedInOrderMakeTheWhole) {
