@@ -9,23 +9,36 @@ namespace qiv::redact {
 
 namespace {
 
-// A hash of bytes, eight at a time: values are short, and a hash is taken of
-// every word the audit looks up.
+// A hash of bytes, eight at a time: values and names are short, and a hash
+// is taken of every element name and of every word the audit looks up. The
+// loads have fixed sizes, so that none becomes a call.
 std::uint64_t BytesHash(std::string_view bytes) {
     constexpr std::uint64_t multiplier = 0x9E3779B97F4A7C15ull;
-    std::uint64_t hash = bytes.size() * multiplier;
-    std::size_t at = 0;
-    for (; at + 8 <= bytes.size(); at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + at, 8);
+    const char* data = bytes.data();
+    const std::size_t size = bytes.size();
+    std::uint64_t hash = size * multiplier;
+    const auto mix = [&hash](std::uint64_t word) {
         hash = (hash ^ word) * multiplier;
         hash ^= hash >> 32;
-    }
-    if (at < bytes.size()) {
+    };
+    if (size >= 8) {
+        std::size_t at = 0;
+        for (; at + 8 <= size; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, data + at, 8);
+            mix(word);
+        }
+        if (at < size) {
+            std::uint64_t word;  // the last eight bytes, overlapping the ones before
+            std::memcpy(&word, data + size - 8, 8);
+            mix(word);
+        }
+    } else {
         std::uint64_t word = 0;
-        std::memcpy(&word, bytes.data() + at, bytes.size() - at);
-        hash = (hash ^ word) * multiplier;
-        hash ^= hash >> 32;
+        for (std::size_t at = 0; at < size; ++at) {
+            word |= std::uint64_t{static_cast<unsigned char>(data[at])} << (8 * at);
+        }
+        mix(word);
     }
     hash *= 0xC2B2AE3D27D4EB4Full;
     return hash ^ hash >> 29;
