@@ -94,10 +94,8 @@ std::string_view NormalValue(std::string_view value, std::string& scratch) {
 }
 
 void ChangedValues::Add(std::string_view old, std::string_view now, std::uint32_t expression) {
-    std::string oldScratch;
-    std::string nowScratch;
-    const std::string_view value = NormalValue(old, oldScratch);
-    const std::string_view written = NormalValue(now, nowScratch);
+    const std::string_view value = NormalValue(old, oldScratch_);
+    const std::string_view written = NormalValue(now, nowScratch_);
     if (value.empty() || value == written) {
         return;
     }

@@ -60,6 +60,7 @@ private:
     Table changed_;
     Table written_;
     std::vector<std::uint64_t> filter_;      // two bits of one word per changed value
+    std::string oldScratch_, nowScratch_;    // kept from value to value: no allocation each
     std::uint64_t lengths_ = 0;              // bit n: a value of n bytes (63: 63 or more)
     std::vector<std::uint64_t> heads_ = {};  // a bit per value's first two bytes
 };
