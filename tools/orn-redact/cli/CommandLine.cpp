@@ -392,7 +392,7 @@ Options:
                           the elements of the redacted document, and no value a
                           rule changed left as the whole of a text, CDATA
                           section, attribute value, comment, PI or entity
-                          declaration, nor (4 characters or more) as a word in
+                          declaration, nor (4 bytes or more) as a word in
                           one; each place found is told, and the exit status is
                           4 (needs -o, --output-dir or --in-place)
   -j, --jobs N            redact up to N files at once (default: one per
