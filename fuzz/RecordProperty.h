@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ActionChoices.h"
+#include "AuditProperty.h"
 #include "DataParserIF.h"
 #include "DocumentInput.h"
 #include "Expression.h"
@@ -299,6 +300,8 @@ inline std::string CompareRecordsWithWhole(const std::string& source,
         records.redaction = settings;
         records.batchBytes = batchBytes;
         records.namespaces = namespaces;
+        AuditTrail trail;
+        records.audit = &trail;
         std::ostringstream out;
         const RecordRun run = RedactRecords(input, "input", expressions, records, out);
         const std::string where = " (batches of " + std::to_string(batchBytes) + " bytes)";
@@ -339,6 +342,14 @@ inline std::string CompareRecordsWithWhole(const std::string& source,
                 return "record mode counted otherwise for '" + expressions[index] + "'" + where +
                        ": " + counts(a) + " against " + counts(b);
             }
+        }
+        // What --verify would compare the output with.
+        if (trail.shape != ParsedShape(whole.output)) {
+            return "record mode noted other elements than it wrote" + where;
+        }
+        if (const std::string left = LeftoverProblem(source, whole.output, trail.changed);
+            !left.empty()) {
+            return left + where;
         }
         if (ran != nullptr) {
             ++*ran;

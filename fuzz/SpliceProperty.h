@@ -4,15 +4,19 @@
 // splice fuzz target and the tool's tests: the spliced output, parsed again,
 // is the document the library redacted (same saved form), and it differs from
 // the input only inside the spans the splicer reports, none of which holds
-// markup.
+// markup. And as --verify reads it back, no value that a rule changed and
+// that occurs once in the input is left in the output.
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "ActionChoices.h"
+#include "AuditProperty.h"
 #include "DataParserIF.h"
 #include "InterfaceFactory.h"
 #include "PugiXMLParser.h"
@@ -92,7 +96,8 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     SourceSplicer splicer(settings.deep, latin1 ? 2 * source.size() : source.size());
     std::vector<ExpressionOutcome> outcomes;
     std::string error;
-    if (!Redact(*parser, expressions, settings, outcomes, error, &splicer)) {
+    ChangedValues changed;
+    if (!Redact(*parser, expressions, settings, outcomes, error, &splicer, {}, {}, &changed)) {
         run.fallback = error;
         return run;
     }
@@ -228,6 +233,8 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
     } else if (Comparable(SavedRaw(*reparsed), dropped) != Comparable(redacted, dropped)) {
         run.problem = "the output parses to another document than the redacted one:\n" +
                       SavedRaw(*reparsed) + "\n" + redacted;
+    } else {
+        run.problem = LeftoverProblem(source, run.output, changed);
     }
     return run;
 }

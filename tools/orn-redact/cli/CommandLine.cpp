@@ -134,6 +134,7 @@ constexpr OptionRow optionTable[] = {
     {"--require-match", "",   false, Enable<&Options::requireMatch>},
     {"--strict",        "",   false, Enable<&Options::strict>},
     {"--timings",       "",   false, Enable<&Options::timings>},
+    {"--verify",        "",   false, Enable<&Options::verify>},
     {"--quiet",         "-q", false, Enable<&Options::quiet>},
     {"--help",          "-h", false, Enable<&Options::help>},
     {"--version",       "",   false, Enable<&Options::version>},
@@ -233,6 +234,11 @@ std::string CheckCombination(const Options& options) {
         return "--check writes nothing: it cannot be combined with -o, --output-dir or "
                "--in-place";
     }
+    if (options.verify &&
+        (options.check || !(options.inPlace || options.outputPath || options.outputDir))) {
+        return "--verify reads the written file back: it needs -o, --output-dir or "
+               "--in-place (not standard output or --check)";
+    }
     return {};
 }
 
@@ -323,7 +329,7 @@ const char* UsageText() {
            "                  [--compress FORMAT]\n"
            "                  [-N PREFIX=URI]... [--deep] [--attributes] [--entities]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
-           "                  [--strict] [--timings] [--jobs N] [--quiet] [XPATH]...\n"
+           "                  [--strict] [--timings] [--verify] [--jobs N] [--quiet] [XPATH]...\n"
            "Try 'orn-redact --help' for more information.\n";
 }
 
@@ -404,6 +410,13 @@ Options:
                           parser takes as a plain '&' (else a warning says so)
       --timings           print how long loading, selecting, redacting,
                           splicing and writing took
+      --verify            read each written file back and audit it: well-formed,
+                          the elements of the redacted document, and no value a
+                          rule changed left as the whole of a text, CDATA
+                          section, attribute value, comment, PI or entity
+                          declaration, nor (4 bytes or more) as a word in
+                          one; each place found is told, and the exit status is
+                          4 (needs -o, --output-dir or --in-place)
   -j, --jobs N            redact up to N files at once (default: one per
                           processor)
   -q, --quiet             with several files, no progress line and no summary
@@ -455,7 +468,9 @@ Exit status: 0 done, 1 document not readable, not parseable or not written
 (or --in-place on a file with several hard links; with several files: any
 file), 2 usage error, rejected expression or --in-place on what is not a
 regular file, 3 an expression matched nothing
-(--require-match; with several files: in any file).
+(--require-match; with several files: in any file), 4 --verify found a changed
+value or a fault in a written file (with several files: in any file, unless
+one failed).
 )";
 }
 

@@ -40,6 +40,7 @@ struct RedactionState {
     WrittenTexts& written;
     PointerSet& once;
     PointerSet& utf8;
+    ChangedValues* changed;
     Guard guard{};
     // Selected elements that may hold other text, with their expression's
     // index among the outcomes.
@@ -103,6 +104,8 @@ ExpressionRun::ExpressionRun(RedactionState& state, std::size_t index,
     } else if (writer_.values != Charset::Utf8) {
         writer_.utf8 = &state.utf8;
     }
+    writer_.changed = state.changed;
+    writer_.expression = static_cast<std::uint32_t>(index);
     state.once.Clear();
     if (action_ == Action::Pseudonym) {
         writer_.once = &state.once;
@@ -222,6 +225,10 @@ bool ExpressionRun::Drop(const pugi::xpath_node& item) {
     if (node && state_.guard.HoldsKept(node)) {
         ++outcome_.skipped;
         return true;
+    }
+    if (state_.changed != nullptr && (item.attribute() || node.type() != pugi::node_element)) {
+        state_.changed->Add(item.attribute() ? item.attribute().value() : node.value(), "",
+                            writer_.expression);
     }
     if (splicer_ != nullptr) {
         if (item.attribute()) {
@@ -513,7 +520,7 @@ void CountLeftovers(RedactionState& state) {
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
             std::string& error, SourceSplicer* splicer, const StepDone& stepDone,
-            std::string_view parsedText) {
+            std::string_view parsedText, ChangedValues* changed) {
     auto* xmlParser = XmlParserOf(parser);
     if (xmlParser == nullptr) {
         error = "the parser does not support XPath selection";
@@ -547,7 +554,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     thread_local PointerSet utf8;
     written.Clear();
     utf8.Clear();
-    RedactionState state{settings, splicer, outcomes, error, written, once, utf8};
+    RedactionState state{settings, splicer, outcomes, error, written, once, utf8, changed};
     outcomes.clear();
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         const std::string& expression = expressions[index];

@@ -8,6 +8,7 @@
 
 #include <pugixml.hpp>
 
+#include "ChangedValues.h"
 #include "DataParserIF.h"
 #include "Encoding.h"
 #include "NameCensus.h"
@@ -94,11 +95,13 @@ struct ExpressionOutcome {
 ///
 /// parsedText, when given, is the text the parser read: with bound prefixes,
 /// a document whose only namespace declarations are its document element's
-/// has them resolved to plain names.
+/// has them resolved to plain names. changed, if given, takes the old values
+/// of the texts and attribute values that got a new value, and of the texts
+/// and attributes dropped.
 bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             const RedactionSettings& settings, std::vector<ExpressionOutcome>& outcomes,
             std::string& error, SourceSplicer* splicer = nullptr, const StepDone& stepDone = {},
-            std::string_view parsedText = {});
+            std::string_view parsedText = {}, ChangedValues* changed = nullptr);
 
 /// Edits of source's DOCTYPE that replace the value of each internal entity an
 /// expression changed a reference to (ExpressionOutcome::entities) with that

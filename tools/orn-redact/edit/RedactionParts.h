@@ -9,12 +9,14 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <unordered_set>
 #include <vector>
 
 #include <pugixml.hpp>
 
 #include "Actions.h"
+#include "ChangedValues.h"
 #include "Seam.h"
 #include "SourceSplice.h"
 
@@ -171,6 +173,9 @@ struct ValueWriter {
     // With values in an 8-bit charset and a splicer: the values this run set,
     // which are UTF-8 already when a later expression reads them.
     PointerSet* utf8 = nullptr;
+    // For the audit of the output: the old values this expression changes.
+    ChangedValues* changed = nullptr;
+    std::uint32_t expression = 0;
     std::string value;
     // The entity references in the values changed (see ExpressionOutcome).
     std::vector<std::string>* entities = nullptr;
@@ -245,6 +250,14 @@ inline const char* WrittenValue(const pugi::xml_node& node) { return node.text()
 // is at hand.
 template <typename Wrapper, typename Item>
 bool SetValue(const Item& item, const ValueWriter& writer) {
+    if (writer.changed != nullptr) {
+        // An element's value is its first text, as the library sets it.
+        if constexpr (std::is_same_v<Item, pugi::xml_attribute>) {
+            writer.changed->Add(item.value(), writer.Value(), writer.expression);
+        } else {
+            writer.changed->Add(item.text().get(), writer.Value(), writer.expression);
+        }
+    }
     const bool set = Wrapper(Item(item)).SetValue(writer.Value());
     if (writer.utf8 != nullptr && writer.action != nullptr) {
         writer.utf8->Insert(WrittenValue(item));

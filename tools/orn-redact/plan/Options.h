@@ -9,9 +9,10 @@ namespace qiv::redact {
 /// Exit statuses of the tool.
 enum ExitStatus : int {
     ExitOk = 0,
-    ExitFailure = 1,        // the document could not be read, parsed or written
-    ExitUsage = 2,          // bad command line or a rejected expression
-    ExitNothingMatched = 3  // --require-match and an expression selected nothing
+    ExitFailure = 1,         // the document could not be read, parsed or written
+    ExitUsage = 2,           // bad command line or a rejected expression
+    ExitNothingMatched = 3,  // --require-match and an expression selected nothing
+    ExitVerifyFailed = 4     // --verify found a changed value, or a fault, in the written output
 };
 
 /// The command line, parsed.
@@ -43,6 +44,7 @@ struct Options {
     bool requireMatch = false;
     bool strict = false;   // --strict: refuse input the parser takes but XML does not allow
     bool timings = false;  // print how long each step took
+    bool verify = false;   // read the written output back and audit it
     bool quiet = false;    // no progress line or summary for several files
     bool help = false;
     bool version = false;

@@ -26,6 +26,11 @@ struct FileResult {
     std::string inputDigest;
     std::uint64_t outputBytes = 0;
     std::string outputDigest;
+    /// With --verify: the output was read back; places still holding a value
+    /// a rule changed; what else is wrong with it (empty: nothing).
+    bool verified = false;
+    std::uint64_t leftovers = 0;
+    std::string verifyProblem;
 };
 
 }  // namespace qiv::redact

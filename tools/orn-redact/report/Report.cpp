@@ -14,6 +14,8 @@ const char* StatusName(int status) {
             return "refused";
         case ExitNothingMatched:
             return "nothing matched";
+        case ExitVerifyFailed:
+            return "verify failed";
         default:
             return "failed";
     }
@@ -182,7 +184,15 @@ void WriteReport(std::ostream& out, const std::vector<Rule>& rules,
                 << ", \"left_with_other_text\": " << outcome.elementsWithOtherText << "}";
         }
         out << (result.outcomes.empty() ? "],\n" : "\n      ],\n");
-        out << "      \"" << (result.status == ExitOk ? "messages" : "errors") << "\": [";
+        if (result.verified) {
+            out << "      \"verify\": {\"leftovers\": " << result.leftovers << ", \"problem\": "
+                << (result.verifyProblem.empty() ? "null" : JsonString(result.verifyProblem))
+                << "},\n";
+        }
+        out << "      \""
+            << (result.status == ExitOk || result.status == ExitVerifyFailed ? "messages"
+                                                                             : "errors")
+            << "\": [";
         for (std::size_t at = 0; at < file.messages.size(); ++at) {
             out << (at == 0 ? "" : ", ") << JsonString(file.messages[at]);
         }

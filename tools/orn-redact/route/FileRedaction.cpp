@@ -5,6 +5,7 @@
 #include "ReadInput.h"
 #include "RecordRoute.h"
 #include "Timings.h"
+#include "VerifyWritten.h"
 #include "WholeRoute.h"
 
 namespace qiv::redact {
@@ -45,10 +46,16 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
     InputDocument input;
     input.path = task.input;
     WholeStart start{input, Compression::None, {}, digest};
+    // --verify reads back only a file: standard output cannot be read again.
+    const auto& target = task.inPlace ? task.input : task.output;
+    std::optional<AuditTrail> trail;
+    if (options.verify && target && !task.discard) {
+        trail.emplace();
+    }
     std::optional<FileResult> done;
     if (!options.reformat && !options.whole) {
         done = RedactByRecords(task, options, plan, message, standardOutput, input, start.format,
-                               start.reason, digest);
+                               start.reason, digest, trail ? &*trail : nullptr);
         if (done) {
             timings.Lap("records");
         }
@@ -56,6 +63,10 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
         done = result;
     }
     if (!done) {
+        if (trail) {
+            trail.emplace();  // what the record route gathered before it handed over
+        }
+        start.audit = trail ? &*trail : nullptr;
         done = RedactWhole(task, options, plan, threads, start, timings, message, standardOutput);
     }
     // A file written in place was replaced only after its digest was taken;
@@ -65,6 +76,11 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
     }
     done->inputDigest = digest.Hex();
     done->inputBytes = digest.Bytes();
+    if (trail && done->status == ExitOk) {
+        trail->changed.Seal();
+        VerifyWritten(*target, *trail, plan.expressions, message, *done);
+        timings.Lap("verify");
+    }
     return *done;
 }
 

@@ -187,11 +187,13 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         }
     }
 
-    std::size_t done = 0, failed = 0, unmatched = 0, redacted = 0;
+    std::size_t done = 0, failed = 0, unmatched = 0, unverified = 0, redacted = 0;
     for (const FileResult& result : results) {
-        done += result.status == ExitOk ? 1 : 0;
+        // A file that fails --verify has been written: it counts as done.
+        done += result.status == ExitOk || result.status == ExitVerifyFailed ? 1 : 0;
         unmatched += result.status == ExitNothingMatched ? 1 : 0;
-        failed += result.status != ExitOk && result.status != ExitNothingMatched ? 1 : 0;
+        unverified += result.status == ExitVerifyFailed ? 1 : 0;
+        failed += result.status == ExitFailure || result.status == ExitUsage ? 1 : 0;
         redacted += result.redacted;
     }
     if (!options.quiet) {
@@ -207,9 +209,16 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         }
         summary += ", " + std::to_string(redacted) + (redacted == 1 ? " item" : " items") +
                    " redacted, " + seconds;
+        if (unverified > 0) {
+            summary += "; " + std::to_string(unverified) + (unverified == 1 ? " file" : " files") +
+                       " failed --verify";
+        }
         console.Line(summary);
     }
-    return failed > 0 ? ExitFailure : unmatched > 0 ? ExitNothingMatched : ExitOk;
+    return failed > 0       ? ExitFailure
+           : unverified > 0 ? ExitVerifyFailed
+           : unmatched > 0  ? ExitNothingMatched
+                            : ExitOk;
 }
 
 }  // namespace qiv::redact

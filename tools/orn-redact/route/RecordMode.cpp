@@ -56,13 +56,17 @@ struct Slot {
     double parse = 0, redact = 0, splice = 0;  // seconds this batch took
     TextPosition end;     // where the content ends, from its start (worked out on the worker)
     BareAmpersands bare;  // in text, the '&' that start no reference
+    // For the audit of the output: the values this batch changed and the
+    // shape of its records.
+    ChangedValues changed;
+    ElementShape shape;
     std::atomic<bool> done{false};
 
     std::string_view Content() const { return std::string_view(text).substr(prefix, content); }
 };
 
 void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
-                const RedactionSettings& settings) {
+                const RedactionSettings& settings, bool audit) {
     try {
         slot.result = Slot::Result::Ok;
         slot.parse = slot.redact = slot.splice = 0;
@@ -99,14 +103,28 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             slot.splicer.emplace(settings.deep, slot.text.size());
         }
         std::string error;
+        slot.changed.Clear();
         if (!Redact(*slot.parser, expressions, settings, slot.outcomes, error, &*slot.splicer, {},
-                    slot.text)) {
+                    slot.text, audit ? &slot.changed : nullptr)) {
             const bool outside =
                 !slot.outcomes.empty() && !slot.outcomes.back().outsideRecords.empty();
             slot.result = outside ? Slot::Result::Outside : Slot::Result::Usage;
             slot.error = error;
             slot.parser->Reset();
             return;
+        }
+        if (audit) {
+            slot.shape = ElementShape();
+            pugi::xml_node root = DocumentNode(*slot.parser).first_child();
+            while (root && root.type() != pugi::node_element) {
+                root = root.next_sibling();
+            }
+            for (pugi::xml_node record = root.first_child(); record;
+                 record = record.next_sibling()) {
+                if (record.type() == pugi::node_element) {
+                    AddElementShape(record, slot.shape);
+                }
+            }
         }
         slot.parser->Reset();
         Lap(start, slot.redact);
@@ -403,14 +421,14 @@ void RecordRunner::Dispatch(Slot& slot) {
         // The last batch, and nothing else in flight: handing it to a worker
         // would only make this thread wait for it (and waking a sleeping
         // worker costs more than a small batch).
-        RedactSlot(slot, expressions_, redaction_);
+        RedactSlot(slot, expressions_, redaction_, settings_.audit != nullptr);
         slot.done = true;
         return;
     }
     slot.done = false;
     pool_.Submit(
         [&slot, this]() {
-            RedactSlot(slot, expressions_, redaction_);
+            RedactSlot(slot, expressions_, redaction_, settings_.audit != nullptr);
             slot.done = true;
             pool_.Notify();
         },
@@ -482,6 +500,10 @@ bool RecordRunner::Collect() {
     run_.seconds.splice += slot.splice;
     slot.splicer.reset();
     Accumulate(run_.outcomes, slot.outcomes);
+    if (settings_.audit != nullptr) {
+        settings_.audit->changed.Merge(slot.changed);
+        settings_.audit->shape.Append(slot.shape);
+    }
     position_ = Advance(position_, slot.end);
     ++run_.batches;
     if (settings_.progress) {
@@ -574,6 +596,9 @@ RecordRun RecordRunner::Run() {
     if (bare.count > 0) {
         NoteBareAmpersands(bare.count, PositionOf(prefix_, bare.first), bare.first);
     }
+    if (settings_.audit != nullptr) {
+        settings_.audit->shape.Open(start_.name);
+    }
     out_.write(prefix_.data(), static_cast<std::streamsize>(prefix_.size()));
     while (!cut_ || !busy_.empty()) {
         if (!cut_ && !idle_.empty()) {
@@ -598,6 +623,9 @@ RecordRun RecordRunner::Run() {
             DescribeBareAmpersandsRefused(sourceName_, run_.bareAmpersands, run_.bareWhere));
     }
     out_.write(epilog_.data(), static_cast<std::streamsize>(epilog_.size()));
+    if (settings_.audit != nullptr) {
+        settings_.audit->shape.Close();
+    }
     if (settings_.progress) {
         settings_.progress(source_.SourceBytes());
     }

@@ -30,6 +30,9 @@ struct RecordSettings {
     /// Input with an '&' that starts no reference fails the run (else it is
     /// counted in RecordRun::bareAmpersands).
     bool strict = false;
+    /// When set, takes the values the records' rules changed and the shape of
+    /// the elements written, for the audit of the output.
+    AuditTrail* audit = nullptr;
 };
 
 /// How a record-mode run ended.

@@ -199,8 +199,9 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
                                        ReaderSource& source, RecordStart start, Compression format,
                                        const MessageSink& message, std::streambuf* standardOutput,
                                        InputDocument& input, std::string& wholeReason,
-                                       InputDigest& digest) {
+                                       InputDigest& digest, AuditTrail* audit) {
     RecordSettings settings;
+    settings.audit = audit;
     settings.redaction = RedactionSettings{options.deep, options.attributes, 1};
     settings.redaction.plans = plan.plans;
     settings.redaction.queries = plan.queries;
@@ -265,7 +266,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
                                           const RedactionPlan& plan, const MessageSink& message,
                                           std::streambuf* standardOutput, InputDocument& input,
                                           Compression& format, std::string& wholeReason,
-                                          InputDigest& digest) {
+                                          InputDigest& digest, AuditTrail* audit) {
     OpenInput open;
     if (!Open(task, open)) {
         return std::nullopt;  // the whole-document route says what is wrong
@@ -305,7 +306,7 @@ std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& o
         return done;
     }
     return WriteRecords(task, options, plan, open, source, std::move(start), format, message,
-                        standardOutput, input, wholeReason, digest);
+                        standardOutput, input, wholeReason, digest, audit);
 }
 
 }  // namespace qiv::redact

@@ -10,6 +10,7 @@
 #include "Options.h"
 #include "Plan.h"
 #include "ReadInput.h"
+#include "Redaction.h"
 
 namespace qiv::redact {
 
@@ -20,11 +21,13 @@ namespace qiv::redact {
 /// compression, wholeReason why (empty: nothing to tell), and input.text the
 /// whole input when it was taken from a source that cannot be read again
 /// (input.preread set). A result is returned when the document is done with.
-/// digest is fed with the input's bytes as they are read.
+/// digest is fed with the input's bytes as they are read. audit, when set,
+/// takes what the audit of the output needs (and is left part filled when
+/// the input is handed over).
 std::optional<FileResult> RedactByRecords(const FileTask& task, const Options& options,
                                           const RedactionPlan& plan, const MessageSink& message,
                                           std::streambuf* standardOutput, InputDocument& input,
                                           Compression& format, std::string& wholeReason,
-                                          InputDigest& digest);
+                                          InputDigest& digest, AuditTrail* audit = nullptr);
 
 }  // namespace qiv::redact

@@ -40,6 +40,7 @@ struct WholeRun {
     bool freed = false;              // the document was freed for the splice
     bool spliced = false;            // it was redacted for a splice
     bool ampersandsChecked = false;  // the bytes were checked for '&' that starts no reference
+    AuditTrail* audit = nullptr;
 
     // The parser takes bytes a document may not hold: a NUL (it reads nothing
     // after one), text or markup outside the document element and '&' that
@@ -122,10 +123,19 @@ struct WholeRun {
         }
         std::string error;
         if (!qiv::redact::Redact(*parser, plan.expressions, settings, outcomes, error,
-                                 splicer ? &*splicer : nullptr, stepDone)) {
+                                 splicer ? &*splicer : nullptr, stepDone, {},
+                                 audit != nullptr ? &audit->changed : nullptr)) {
             message(error + "; nothing written");
             result.status = ExitUsage;
             return false;
+        }
+        if (audit != nullptr) {
+            for (pugi::xml_node top = DocumentNode(*parser).first_child(); top;
+                 top = top.next_sibling()) {
+                if (top.type() == pugi::node_element) {
+                    AddElementShape(top, audit->shape);
+                }
+            }
         }
         result.outcomes = outcomes;
         return true;
@@ -239,6 +249,7 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
     result.status = ExitFailure;
     WholeRun run{task,    options,     plan,         message,
                  timings, start.input, start.digest, task.input ? *task.input : "standard input"};
+    run.audit = start.audit;
     if (!run.Load(result) || !run.Redact(threads, result)) {
         return result;
     }

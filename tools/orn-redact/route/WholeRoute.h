@@ -9,6 +9,7 @@
 #include "Options.h"
 #include "Plan.h"
 #include "ReadInput.h"
+#include "Redaction.h"
 #include "Timings.h"
 
 namespace qiv::redact {
@@ -21,6 +22,9 @@ struct WholeStart {
     Compression format = Compression::None;
     std::string reason;
     InputDigest& digest;  // taken from the bytes read, or from the file before it is replaced
+    /// When set, takes the values the rules changed and the shape of the
+    /// elements written, for the audit of the output.
+    AuditTrail* audit = nullptr;
 };
 
 /// Loads the whole document, redacts it and writes it: the input's bytes
