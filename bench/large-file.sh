@@ -58,7 +58,8 @@ bytes=$(stat -c %s "$input")
 
 # Runs a command under /usr/bin/time; prints "wall cpu peak-kB".
 measure() {
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || {
+  # Status 4: written, with a warning of something left readable.
+  /usr/bin/time -f "%e %U %S %M" -o "$work/time" "$@" >/dev/null 2>"$work/stderr" || [ $? -eq 4 ] || {
     echo "large-file: failed: $*" >&2
     cat "$work/stderr" >&2
     exit 1

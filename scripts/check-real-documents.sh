@@ -24,6 +24,9 @@ if [ ! -x "$tool" ]; then
   echo "check-real-documents: $tool not found; build the tool first" >&2
   exit 1
 fi
+# Exit status 4 says that something selected is still readable (a warning
+# says what); expression sets such as //* select elements that hold others.
+redact() { "$tool" "$@" || [ $? -eq 4 ]; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/orn-real-documents.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
@@ -66,7 +69,7 @@ for entry in "${cases[@]}"; do
     continue
   fi
   label="$(basename "$document") ${arguments[*]}"
-  "$tool" -i "$document" -o "$work/spliced.xml" "${arguments[@]}" 2>"$work/stderr" || {
+  redact -i "$document" -o "$work/spliced.xml" "${arguments[@]}" 2>"$work/stderr" || {
     echo "FAILED: $label: the byte-preserving run failed:"
     cat "$work/stderr"
     failed=$((failed + 1))
@@ -78,15 +81,15 @@ for entry in "${cases[@]}"; do
     failed=$((failed + 1))
     continue
   fi
-  "$tool" -i "$document" -o "$work/reformatted.xml" --reformat "${arguments[@]}" 2>/dev/null
+  redact -i "$document" -o "$work/reformatted.xml" --reformat "${arguments[@]}" 2>/dev/null
   # An expression that selects nothing writes the spliced output anew.
-  "$tool" -i "$work/spliced.xml" -o "$work/again.xml" --reformat //orn-selects-nothing 2>/dev/null
+  redact -i "$work/spliced.xml" -o "$work/again.xml" --reformat //orn-selects-nothing 2>/dev/null
   if ! cmp -s "$work/again.xml" "$work/reformatted.xml"; then
     echo "FAILED: $label: the output is not the redacted document"
     failed=$((failed + 1))
     continue
   fi
-  "$tool" -i "$document" -o "$work/whole.xml" --whole "${arguments[@]}" 2>/dev/null
+  redact -i "$document" -o "$work/whole.xml" --whole "${arguments[@]}" 2>/dev/null
   if ! cmp -s "$work/whole.xml" "$work/spliced.xml"; then
     echo "FAILED: $label: the default run and --whole differ"
     failed=$((failed + 1))
@@ -116,14 +119,14 @@ done
 if [ "${#documents[@]}" -gt 1 ]; then
   inputs=()
   for document in "${documents[@]}"; do inputs+=(-i "$document"); done
-  if ! "$tool" "${inputs[@]}" --output-dir "$work/batch" --jobs 2 --quiet --attributes //@name \
+  if ! redact "${inputs[@]}" --output-dir "$work/batch" --jobs 2 --quiet --attributes //@name \
     //description '//*' 2>"$work/stderr"; then
     echo "FAILED: the batch run failed:"
     cat "$work/stderr"
     exit 1
   fi
   for document in "${documents[@]}"; do
-    "$tool" -i "$document" -o "$work/single.xml" --attributes //@name //description '//*' 2>/dev/null
+    redact -i "$document" -o "$work/single.xml" --attributes //@name //description '//*' 2>/dev/null
     if ! cmp -s "$work/single.xml" "$work/batch/$(basename "$document")"; then
       echo "FAILED: batch output of $document differs from a single run"
       failed=$((failed + 1))
@@ -149,17 +152,17 @@ for entry in "${rules_cases[@]}"; do
   rules_yaml "$rules" "${entry#*|}"
   label="$(basename "$document") rules: ${entry#*|}"
   # Both runs write out.xml, so that their reports can be compared whole.
-  if ! "$tool" -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report1.json" \
+  if ! redact -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report1.json" \
     2>"$work/stderr" || ! mv "$work/out.xml" "$work/spliced.xml"; then
     echo "FAILED: $label: the run failed:"
     cat "$work/stderr"
     failed=$((failed + 1))
     continue
   fi
-  "$tool" -i "$document" -o "$work/reformatted.xml" --reformat --rules "$rules" 2>/dev/null
-  "$tool" -i "$work/spliced.xml" -o "$work/again.xml" --reformat //orn-selects-nothing 2>/dev/null
-  "$tool" -i "$document" -o "$work/whole.xml" --whole --jobs 1 --rules "$rules" 2>/dev/null
-  "$tool" -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report2.json" 2>/dev/null
+  redact -i "$document" -o "$work/reformatted.xml" --reformat --rules "$rules" 2>/dev/null
+  redact -i "$work/spliced.xml" -o "$work/again.xml" --reformat //orn-selects-nothing 2>/dev/null
+  redact -i "$document" -o "$work/whole.xml" --whole --jobs 1 --rules "$rules" 2>/dev/null
+  redact -i "$document" -o "$work/out.xml" --rules "$rules" --report-json "$work/report2.json" 2>/dev/null
   if ! cmp -s "$work/again.xml" "$work/reformatted.xml"; then
     echo "FAILED: $label: the output is not the document with the rules applied"
     failed=$((failed + 1))

@@ -43,9 +43,12 @@ with open(sys.argv[1], "w") as out:
                   f"<notes>Called <b>{n}</b> times<!-- ask --></notes></customer>\n")
     out.write("</customers>\n")
 PY
-if ! TSAN_OPTIONS="halt_on_error=1" setarch "$(uname -m)" -R build/tsan/tools/orn-redact/orn-redact \
+# The notes keep text that no expression changed: exit status 4.
+status=0
+TSAN_OPTIONS="halt_on_error=1" setarch "$(uname -m)" -R build/tsan/tools/orn-redact/orn-redact \
   -i "$work/large.xml" -o "$work/large-out.xml" //email //phone //customer/notes 2>"$work/log" ||
-  grep -q ThreadSanitizer "$work/log"; then
+  status=$?
+if [ "$status" -ne 4 ] || grep -q ThreadSanitizer "$work/log"; then
   cat "$work/log"
   echo "FAILED: orn-redact on a large file under ThreadSanitizer"
   exit 1

@@ -23,7 +23,8 @@ int PrintCheck(const std::vector<Rule>& rules, const std::vector<ReportedFile>& 
     for (const ReportedFile& file : files) {
         const std::string name = file.input.value_or("standard input");
         const FileResult& result = file.result;
-        if (result.status != ExitOk && result.status != ExitNothingMatched) {
+        if (result.status != ExitOk && result.status != ExitNothingMatched &&
+            result.status != ExitLeftReadable) {
             out << name << ": cannot be redacted (see the messages above)\n";
             failed = true;
             continue;

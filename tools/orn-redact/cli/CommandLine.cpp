@@ -468,9 +468,11 @@ Exit status: 0 done, 1 document not readable, not parseable or not written
 (or --in-place on a file with several hard links; with several files: any
 file), 2 usage error, rejected expression or --in-place on what is not a
 regular file, 3 an expression matched nothing
-(--require-match; with several files: in any file), 4 --verify found a changed
-value or a fault in a written file (with several files: in any file, unless
-one failed).
+(--require-match; with several files: in any file), 4 written, but something
+selected is still readable and a warning says what: text or attributes left in
+selected elements, a name missed for its namespace, an entity's value left in
+the DOCTYPE, or --verify found a changed value or a fault (with several files:
+in any file, unless one failed).
 )";
 }
 

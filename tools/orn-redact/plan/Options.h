@@ -12,7 +12,11 @@ enum ExitStatus : int {
     ExitFailure = 1,         // the document could not be read, parsed or written
     ExitUsage = 2,           // bad command line or a rejected expression
     ExitNothingMatched = 3,  // --require-match and an expression selected nothing
-    ExitVerifyFailed = 4     // --verify found a changed value, or a fault, in the written output
+    // The output was written, but something selected is known to be still
+    // readable in it: a warning says what (--verify found a changed value or
+    // a fault, an attribute or text was left, a name missed for its
+    // namespace, an entity's value stayed in the DOCTYPE).
+    ExitLeftReadable = 4
 };
 
 /// The command line, parsed.

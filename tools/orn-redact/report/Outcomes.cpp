@@ -60,8 +60,9 @@ std::string MissedNames(const ExpressionOutcome& outcome) {
 
 }  // namespace
 
-void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
+bool PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
                    const RedactionPlan& plan, const MessageSink& message) {
+    bool left = false;
     for (std::size_t index = 0; index < outcomes.size(); ++index) {
         const ExpressionOutcome& outcome = outcomes[index];
         const RuleAction* given = ActionOf(plan, index);
@@ -92,6 +93,7 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
             message(line.str());
         }
         if (outcome.attributes > 0 && !attributes && kind != Action::Keep && kind != Action::Drop) {
+            left = true;
             message("warning: " + quoted + " selected " + std::to_string(outcome.attributes) +
                     (outcome.attributes == 1 ? " attribute" : " attributes") +
                     (!hintRule ? "; attribute values are not redacted (use --attributes)"
@@ -100,8 +102,10 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
         }
         if (const std::string missed = MissedNames(outcome); !missed.empty()) {
             message(missed);
+            left = true;
         }
         if (outcome.elementsWithOtherText > 0) {
+            left = true;
             message("warning: " + quoted + ": " + std::to_string(outcome.elementsWithOtherText) +
                     " of " + std::to_string(outcome.elements) +
                     (!hintRule
@@ -111,16 +115,18 @@ void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
                            "runs, child elements or comments (give the rule 'deep: true')"));
         }
     }
+    return left;
 }
 
-void NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_view prolog,
+bool NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_view prolog,
                   bool replaced, const MessageSink& message) {
     const bool any =
         std::any_of(outcomes.begin(), outcomes.end(),
                     [](const ExpressionOutcome& outcome) { return !outcome.entities.empty(); });
     if (!any) {
-        return;
+        return false;
     }
+    bool left = false;
     const std::vector<EntityDeclaration> declared = InternalEntities(prolog);
     for (const ExpressionOutcome& outcome : outcomes) {
         for (const EntityDeclaration& entity : declared) {
@@ -136,9 +142,11 @@ void NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_vi
             } else {
                 message("warning: '" + outcome.expression + "' removed a reference to " + named +
                         ", whose value is still there (use --entities)");
+                left = true;
             }
         }
     }
+    return left;
 }
 
 bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message) {

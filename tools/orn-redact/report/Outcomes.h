@@ -13,16 +13,17 @@
 namespace qiv::redact {
 
 /// What each expression did (--report) and the warnings about what it left
-/// readable: attribute values not changed, text left in selected elements.
-void PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
+/// readable: attribute values not changed, text left in selected elements,
+/// names missed for their namespace. True when it gave any such warning.
+bool PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options& options,
                    const RedactionPlan& plan, const MessageSink& message);
 
 /// Per expression and entity declared in prolog's DOCTYPE (the input's own
 /// bytes, up to the document element at least; empty when the DOCTYPE is not
 /// written): the expression changed a reference to the entity, whose value is
 /// still in the DOCTYPE (a warning), or, with replaced (--entities), was
-/// replaced there too (a note).
-void NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_view prolog,
+/// replaced there too (a note). True when it gave a warning.
+bool NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_view prolog,
                   bool replaced, const MessageSink& message);
 
 /// With --require-match: says which expressions selected nothing, and false

@@ -6,16 +6,17 @@ namespace qiv::redact {
 
 namespace {
 
-const char* StatusName(int status) {
-    switch (status) {
+const char* StatusName(const FileResult& result) {
+    switch (result.status) {
         case ExitOk:
             return "ok";
         case ExitUsage:
             return "refused";
         case ExitNothingMatched:
             return "nothing matched";
-        case ExitVerifyFailed:
-            return "verify failed";
+        case ExitLeftReadable:
+            return result.leftovers > 0 || !result.verifyProblem.empty() ? "verify failed"
+                                                                         : "left readable";
         default:
             return "failed";
     }
@@ -158,7 +159,7 @@ void WriteReport(std::ostream& out, const std::vector<Rule>& rules,
             << NameHex("input", file.input, line) << ",\n"
             << "      \"output\": " << OptionalString(output) << NameHex("output", output, line)
             << ",\n"
-            << "      \"status\": " << JsonString(StatusName(result.status)) << ",\n"
+            << "      \"status\": " << JsonString(StatusName(result)) << ",\n"
             << "      \"input_bytes\": " << (file.input ? result.inputBytes : result.bytes) << ",\n"
             << "      \"input_sha256\": " << Digest(result.inputDigest) << ",\n"
             << "      \"output_bytes\": ";
@@ -190,7 +191,7 @@ void WriteReport(std::ostream& out, const std::vector<Rule>& rules,
                 << "},\n";
         }
         out << "      \""
-            << (result.status == ExitOk || result.status == ExitVerifyFailed ? "messages"
+            << (result.status == ExitOk || result.status == ExitLeftReadable ? "messages"
                                                                              : "errors")
             << "\": [";
         for (std::size_t at = 0; at < file.messages.size(); ++at) {

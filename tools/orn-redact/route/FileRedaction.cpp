@@ -71,12 +71,13 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
     }
     // A file written in place was replaced only after its digest was taken;
     // any other is as it was.
-    if (!(task.inPlace && done->status == ExitOk)) {
+    const bool written = done->status == ExitOk || done->status == ExitLeftReadable;
+    if (!(task.inPlace && written)) {
         digest.Ensure();
     }
     done->inputDigest = digest.Hex();
     done->inputBytes = digest.Bytes();
-    if (trail && done->status == ExitOk) {
+    if (trail && written) {
         trail->changed.Seal();
         VerifyWritten(*target, *trail, plan.expressions, message, *done);
         timings.Lap("verify");

@@ -187,12 +187,12 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         }
     }
 
-    std::size_t done = 0, failed = 0, unmatched = 0, unverified = 0, redacted = 0;
+    std::size_t done = 0, failed = 0, unmatched = 0, left = 0, redacted = 0;
     for (const FileResult& result : results) {
-        // A file that fails --verify has been written: it counts as done.
-        done += result.status == ExitOk || result.status == ExitVerifyFailed ? 1 : 0;
+        // A file with something left readable has been written: it counts as done.
+        done += result.status == ExitOk || result.status == ExitLeftReadable ? 1 : 0;
         unmatched += result.status == ExitNothingMatched ? 1 : 0;
-        unverified += result.status == ExitVerifyFailed ? 1 : 0;
+        left += result.status == ExitLeftReadable ? 1 : 0;
         failed += result.status == ExitFailure || result.status == ExitUsage ? 1 : 0;
         redacted += result.redacted;
     }
@@ -209,14 +209,14 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         }
         summary += ", " + std::to_string(redacted) + (redacted == 1 ? " item" : " items") +
                    " redacted, " + seconds;
-        if (unverified > 0) {
-            summary += "; " + std::to_string(unverified) + (unverified == 1 ? " file" : " files") +
-                       " failed --verify";
+        if (left > 0) {
+            summary += "; " + std::to_string(left) + (left == 1 ? " file holds" : " files hold") +
+                       " something selected that is still readable (see the warnings)";
         }
         console.Line(summary);
     }
     return failed > 0       ? ExitFailure
-           : unverified > 0 ? ExitVerifyFailed
+           : left > 0       ? ExitLeftReadable
            : unmatched > 0  ? ExitNothingMatched
                             : ExitOk;
 }

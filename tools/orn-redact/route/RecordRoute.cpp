@@ -130,8 +130,8 @@ FileResult Written(const RecordRun& run, bool matched, bool written, const std::
         message(error);
         return result;
     }
-    PrintOutcomes(run.outcomes, options, plan, message);
-    NoteEntities(run.outcomes, prolog, false, message);
+    bool left = PrintOutcomes(run.outcomes, options, plan, message);
+    left = NoteEntities(run.outcomes, prolog, false, message) || left;
     result.route = "records";
     if (digest != nullptr) {
         result.outputBytes = digest->Bytes();
@@ -141,7 +141,7 @@ FileResult Written(const RecordRun& run, bool matched, bool written, const std::
         PrintRecordTimings(run, message);
     }
     NoteLayoutUnused(options, message);
-    result.status = ExitOk;
+    result.status = left ? ExitLeftReadable : ExitOk;
     result.redacted = Redacted(run.outcomes);
     return result;
 }

@@ -267,10 +267,11 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
         result.status = ExitNothingMatched;
         return result;
     }
-    PrintOutcomes(run.outcomes, options, plan, message);
+    bool left = PrintOutcomes(run.outcomes, options, plan, message);
     // Written anew, the document has no DOCTYPE.
-    NoteEntities(run.outcomes, run.splicer ? run.input.source : std::string_view(),
-                 options.entities, message);
+    left = NoteEntities(run.outcomes, run.splicer ? run.input.source : std::string_view(),
+                        options.entities, message) ||
+           left;
     if (run.splicer) {
         result.route = "whole document";
         result.reason = !start.reason.empty() ? start.reason : options.whole ? "--whole" : "";
@@ -316,7 +317,7 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
         result.outputDigest = digest->HexDigest();
     }
     timings.Lap("write");
-    result.status = ExitOk;
+    result.status = left ? ExitLeftReadable : ExitOk;
     result.redacted = Redacted(run.outcomes);
     return result;
 }

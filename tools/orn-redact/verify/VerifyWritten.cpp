@@ -32,7 +32,7 @@ void VerifyWritten(const std::string& path, const AuditTrail& trail,
     result.leftovers = audit.leftovers;
     result.verifyProblem = audit.problem;
     if (audit.leftovers > 0 || !audit.problem.empty()) {
-        result.status = ExitVerifyFailed;
+        result.status = ExitLeftReadable;
     }
 }
 

@@ -13,7 +13,7 @@ namespace qiv::redact {
 /// (through its compression) and audits it with AuditOutput. Each leftover
 /// (the first few with their place and the expression that changed the
 /// value) and any problem are told through message, and the result's status
-/// becomes ExitVerifyFailed; a file that cannot be read back fails the
+/// becomes ExitLeftReadable; a file that cannot be read back fails the
 /// result. expressions name the ones in the messages.
 void VerifyWritten(const std::string& path, const AuditTrail& trail,
                    const std::vector<std::string>& expressions, const MessageSink& message,

@@ -95,7 +95,7 @@ TEST_F(RedactTool, NamesMissedForTheirPrefixAreNamed) {
             std::vector<std::string> arguments = c.arguments;
             arguments.insert(arguments.end(), {route, "-i", Path("in.xml")});
             const Outcome result = Run(arguments);
-            EXPECT_THAT(result.err, HasSubstr("warning: " + c.message)) << result.err;
+            ExpectExit(result, 4, {"warning: " + c.message});
             EXPECT_EQ(result.out, document);
         }
     }

@@ -19,7 +19,7 @@ const std::string customers =
     "    <ssn>123-45-6789</ssn>\r\n"
     "    <email>zoe@example.org</email>\r\n"
     "    <card type='visa'>4111-1111-1111-1234</card>\r\n"
-    "    <notes>Called <b>twice</b> about &co;<!-- VIP --></notes>\r\n"
+    "    <notes>Called <b>twice</b> about &#65;cme<!-- VIP --></notes>\r\n"
     "    <internalComment>check</internalComment>\r\n"
     "  </customer>\r\n"
     "  <customer id=\"c-2\"\r\n"
