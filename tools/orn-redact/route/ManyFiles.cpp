@@ -215,10 +215,10 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         }
         console.Line(summary);
     }
-    return failed > 0       ? ExitFailure
-           : left > 0       ? ExitLeftReadable
-           : unmatched > 0  ? ExitNothingMatched
-                            : ExitOk;
+    return failed > 0      ? ExitFailure
+           : left > 0      ? ExitLeftReadable
+           : unmatched > 0 ? ExitNothingMatched
+                           : ExitOk;
 }
 
 }  // namespace qiv::redact
