@@ -129,7 +129,8 @@ TEST_F(RecordTool, EntitiesReferredToFromChangedValuesAreNamedOrReplaced) {
         {{"//name", "//rec/p:x"},
          "warning: '//rec/p:x' removed a reference to " + declared +
              ", whose value is still there (use --entities)",
-         redacted, 4},
+         redacted,
+         4},
         {{"--entities", "//name", "//rec/p:x"},
          "note: '//rec/p:x' removed a reference to " + declared +
              "; its value there is replaced too (--entities)",
