@@ -1,5 +1,6 @@
 // Input: a flags byte (bit 0 --deep, bit 1 --attributes, bit 2 rules with
-// actions chosen from the flags and each expression's text), a document, a
+// actions chosen from the flags and each expression's text, bit 7 the prefix
+// n bound to the namespace of the document's first declaration), a document, a
 // NUL byte, then XPath expressions separated by line breaks. The document is
 // redacted the way orn-redact does it; when the byte-preserving output is
 // used, it must parse to the redacted document and differ from the input
@@ -14,6 +15,7 @@
 
 #include "Expression.h"
 #include "FuzzSupport.h"
+#include "Namespaces.h"
 #include "Redaction.h"
 #include "SpliceProperty.h"
 
@@ -52,6 +54,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                          static_cast<unsigned char>(expression.back()));
         }
         settings.plans = qiv::redact::ChoosePlans(choices, expressions.size(), actions);
+    }
+    if ((flags & 0x80) != 0) {
+        // -N n=URI with the first namespace the document declares.
+        const std::size_t declaration = document.find("xmlns");
+        const std::size_t open = document.find_first_of("\"'", declaration);
+        if (declaration != std::string::npos && open != std::string::npos) {
+            const std::size_t close = document.find(document[open], open + 1);
+            if (close != std::string::npos) {
+                qiv::redact::AddBinding(settings.namespaces,
+                                        {"n", document.substr(open + 1, close - open - 1), {}});
+                for (const std::string& expression : expressions) {
+                    settings.queries.push_back(
+                        qiv::redact::ResolvePrefixes(expression, settings.namespaces));
+                }
+            }
+        }
     }
     const qiv::redact::SpliceRun run = qiv::redact::RunSplice(document, expressions, settings);
     qiv::fuzz::Check(run.problem.empty(), run.problem);

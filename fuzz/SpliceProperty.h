@@ -130,7 +130,10 @@ inline SpliceRun RunSplice(const std::string& source, const std::vector<std::str
         std::istringstream again(source);
         library->LoadStream(again);
         auto* xml = dynamic_cast<PugiXMLParser*>(library.get());
-        for (const std::string& given : expressions) {
+        for (std::size_t index = 0; index < expressions.size(); ++index) {
+            // Bound prefixes are evaluated as the tool resolves them.
+            const std::string& given =
+                settings.queries.empty() ? expressions[index] : settings.queries[index];
             // Expressions are read as C strings: up to a NUL.
             const std::string expression = given.substr(0, given.find('\0'));
             const std::unique_ptr<PugiXPathNodeSet> set = xml->SelectNodes(expression);
