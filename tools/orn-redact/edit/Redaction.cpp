@@ -184,9 +184,21 @@ bool ExpressionRun::RedactItem(const pugi::xpath_node* item, const PugiXPathNode
     return true;
 }
 
+// Keeps the earliest place of what an expression left readable: the '<'
+// before the element's name.
+void NoteLeft(ExpressionOutcome& outcome, const pugi::xml_node& element) {
+    const std::ptrdiff_t at = element.offset_debug() - 1;
+    if (at >= 0 && (outcome.leftAt < 0 || at < outcome.leftAt)) {
+        outcome.leftAt = at;
+    }
+}
+
 void ExpressionRun::RedactAttribute(const pugi::xpath_node& item,
                                     const pugi::xml_attribute& attribute) {
     ++outcome_.attributes;
+    if (!plan_.attributes && action_ != Action::Keep && action_ != Action::Drop) {
+        NoteLeft(outcome_, item.parent());
+    }
     if (state_.guard.Protects(attribute, item.parent())) {
         ++outcome_.skipped;
     } else if (action_ == Action::Keep) {
@@ -509,6 +521,7 @@ void CountLeftovers(RedactionState& state) {
         const auto& [index, node] = recheck[at];
         if (holdsOther[at] != 0) {
             ++state.outcomes[index].elementsWithOtherText;
+            NoteLeft(state.outcomes[index], node);
         } else if (spliced) {
             state.splicer->NoteCommentCheck(index, node);
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -75,6 +76,12 @@ struct ExpressionOutcome {
     /// When it selected nothing: the elements and attributes with the local
     /// names it tests, by name and namespace.
     std::vector<NameFound> names;
+    /// The first element (in the parsed text, or -1) that holds what the
+    /// expression left readable: an attribute not changed, text left; and
+    /// where that is in the input, once a route has placed it (" at line L,
+    /// column C (offset O)").
+    std::ptrdiff_t leftAt = -1;
+    std::string leftWhere;
 };
 
 /// Selects each expression once, in order, and sets what it selected the way

@@ -98,7 +98,8 @@ bool PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
                     (outcome.attributes == 1 ? " attribute" : " attributes") +
                     (!hintRule ? "; attribute values are not redacted (use --attributes)"
                                : "; attribute values are left as they are (give the rule "
-                                 "'attributes: true')"));
+                                 "'attributes: true')") +
+                    (outcome.leftWhere.empty() ? "" : "; the first" + outcome.leftWhere));
         }
         if (const std::string missed = MissedNames(outcome); !missed.empty()) {
             message(missed);
@@ -112,7 +113,8 @@ bool PrintOutcomes(const std::vector<ExpressionOutcome>& outcomes, const Options
                          ? " selected elements still hold text other than \"redacted\" in "
                            "further text runs, child elements or comments (use --deep)"
                          : " selected elements still hold text no rule changed in further text "
-                           "runs, child elements or comments (give the rule 'deep: true')"));
+                           "runs, child elements or comments (give the rule 'deep: true')") +
+                    (outcome.leftWhere.empty() ? "" : "; the first" + outcome.leftWhere));
         }
     }
     return left;

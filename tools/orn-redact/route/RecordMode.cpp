@@ -499,6 +499,17 @@ bool RecordRunner::Collect() {
     run_.seconds.redact += slot.redact;
     run_.seconds.splice += slot.splice;
     slot.splicer.reset();
+    // The first place of what an expression left readable, in the input.
+    for (std::size_t index = 0; index < slot.outcomes.size() && index < run_.outcomes.size();
+         ++index) {
+        const std::ptrdiff_t left = slot.outcomes[index].leftAt;
+        if (run_.outcomes[index].leftWhere.empty() && left >= 0 &&
+            static_cast<std::size_t>(left) >= slot.prefix) {
+            const std::size_t at = static_cast<std::size_t>(left) - slot.prefix;
+            run_.outcomes[index].leftWhere =
+                At(Advance(Start(), slot.Content(), at), slot.offset + at);
+        }
+    }
     Accumulate(run_.outcomes, slot.outcomes);
     if (settings_.audit != nullptr) {
         settings_.audit->changed.Merge(slot.changed);

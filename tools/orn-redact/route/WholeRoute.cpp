@@ -267,6 +267,15 @@ FileResult RedactWhole(const FileTask& task, const Options& options, const Redac
         result.status = ExitNothingMatched;
         return result;
     }
+    // The parser's offsets are the input's own unless it converted the encoding.
+    if (run.encoding.empty() && !run.input.source.empty()) {
+        for (ExpressionOutcome& outcome : run.outcomes) {
+            if (outcome.leftAt >= 0 &&
+                static_cast<std::size_t>(outcome.leftAt) < run.input.source.size()) {
+                outcome.leftWhere = At(run.input.source, static_cast<std::size_t>(outcome.leftAt));
+            }
+        }
+    }
     bool left = PrintOutcomes(run.outcomes, options, plan, message);
     // Written anew, the document has no DOCTYPE.
     left = NoteEntities(run.outcomes, run.splicer ? run.input.source : std::string_view(),
