@@ -36,6 +36,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
@@ -382,7 +383,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string output;
     const bool haveOutput =
         task.output ? ReadFile(outputPath, output) : (output = standardOutput.str(), true);
-    if (result.status != qiv::redact::ExitOk) {
+    // Status 4 is a written output that a warning says holds something
+    // selected that is still readable.
+    const bool written =
+        result.status == qiv::redact::ExitOk || result.status == qiv::redact::ExitLeftReadable;
+    Check(result.status != qiv::redact::ExitLeftReadable ||
+              std::any_of(messages.begin(), messages.end(),
+                          [](const std::string& message) {
+                              return message.find("warning: ") != std::string::npos;
+                          }),
+          "status 4 without a warning\n" + Describe(run, messages));
+    if (!written) {
         // Nothing written: no output file, no partial one, the input as it was.
         Check(!task.output || !haveOutput,
               "a failed run wrote its output file\n" + Describe(run, messages));
