@@ -66,14 +66,7 @@ std::size_t HeadOf(std::string_view value) {
 }  // namespace
 
 std::string_view NormalValue(std::string_view value, std::string& scratch) {
-    std::size_t begin = 0;
-    std::size_t end = value.size();
-    while (begin < end && IsBlank(value[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(value[end - 1])) {
-        --end;
-    }
+    const auto [begin, end] = TrimBlanks(value);
     value = value.substr(begin, end - begin);
     bool plain = true;
     for (std::size_t at = 0; at < value.size() && plain; ++at) {

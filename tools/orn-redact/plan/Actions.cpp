@@ -45,14 +45,7 @@ bool RuleAction::Rewrite(std::string_view value, std::string& out) const {
         case Action::Keep:
             return false;
     }
-    std::size_t begin = 0;
-    std::size_t end = value.size();
-    while (begin < end && IsBlank(value[begin])) {
-        ++begin;
-    }
-    while (end > begin && IsBlank(value[end - 1])) {
-        --end;
-    }
+    const auto [begin, end] = TrimBlanks(value);
     if (begin == end) {
         return false;
     }

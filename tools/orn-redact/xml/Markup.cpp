@@ -47,7 +47,15 @@ std::size_t StartTagEnd(std::string_view text, std::size_t lt) {
     return none;
 }
 
-std::size_t DoctypeEnd(std::string_view text, std::size_t at) {
+namespace {
+
+// Walks the DOCTYPE starting at at ("<!DOCTYPE") up to its closing '>':
+// quoted literals, and in the internal subset comments and PIs, are passed
+// whole. At any other place in the subset, declaration(at) may take over:
+// it returns where to go on, or none to pass one character. Returns where
+// the walk stopped: the '>' or the end of text.
+template <typename Declaration>
+std::size_t WalkDoctype(std::string_view text, std::size_t at, Declaration declaration) {
     bool subset = false;
     for (at += 9; at < text.size() && (subset || text[at] != '>');) {
         const char character = text[at];
@@ -57,62 +65,62 @@ std::size_t DoctypeEnd(std::string_view text, std::size_t at) {
             at = OrEnd(text, Past(text, at + 4, "-->"));
         } else if (subset && text.compare(at, 2, "<?") == 0) {
             at = OrEnd(text, Past(text, at + 2, "?>"));
+        } else if (const std::size_t next = subset ? declaration(at) : none; next != none) {
+            at = next;
         } else {
             subset = character == '[' || (subset && character != ']');
             ++at;
         }
     }
+    return at;
+}
+
+}  // namespace
+
+std::size_t DoctypeEnd(std::string_view text, std::size_t at) {
+    at = WalkDoctype(text, at, [](std::size_t) { return none; });
     return at < text.size() ? at + 1 : at;
 }
 
 std::vector<EntityDeclaration> InternalEntities(std::string_view text) {
     std::vector<EntityDeclaration> found;
-    std::size_t at = SkipMisc(text, StartsWithBom(text) ? 3 : 0, false);
-    if (at == none || text.compare(at, 9, "<!DOCTYPE") != 0) {
+    const std::size_t start = SkipMisc(text, StartsWithBom(text) ? 3 : 0, false);
+    if (start == none || text.compare(start, 9, "<!DOCTYPE") != 0) {
         return found;
     }
-    const std::size_t end = DoctypeEnd(text, at);
-    bool subset = false;
-    for (at += 9; at < end && (subset || text[at] != '>');) {
-        const char character = text[at];
-        if (character == '"' || character == '\'') {
-            at = OrEnd(text, Past(text, at + 1, std::string_view(&text[at], 1)));
-        } else if (subset && text.compare(at, 4, "<!--") == 0) {
-            at = OrEnd(text, Past(text, at + 4, "-->"));
-        } else if (subset && text.compare(at, 2, "<?") == 0) {
-            at = OrEnd(text, Past(text, at + 2, "?>"));
-        } else if (subset && text.compare(at, 8, "<!ENTITY") == 0 && at + 8 < end &&
-                   IsBlank(text[at + 8])) {
-            // <!ENTITY name "value">: a '%' instead of the name declares a
-            // parameter entity, a SYSTEM or PUBLIC instead of the quote an
-            // external one. The quoted value is passed by the loop.
-            const std::size_t declaration = at;
-            std::size_t name = at + 8;
-            while (name < end && IsBlank(text[name])) {
-                ++name;
-            }
-            std::size_t nameEnd = name;
-            while (nameEnd < end && !IsBlank(text[nameEnd]) && text[nameEnd] != '>' &&
-                   text[nameEnd] != '"' && text[nameEnd] != '\'') {
-                ++nameEnd;
-            }
-            at = nameEnd;
-            while (at < end && IsBlank(text[at])) {
-                ++at;
-            }
-            const bool quoted = at < end && (text[at] == '"' || text[at] == '\'');
-            if (quoted && nameEnd > name && text[name] != '%') {
-                const std::size_t close = text.find(text[at], at + 1);
-                if (close != none && close < end) {
-                    found.push_back({std::string(text.substr(name, nameEnd - name)), declaration,
-                                     at + 1, close});
-                }
-            }
-        } else {
-            subset = character == '[' || (subset && character != ']');
+    text = text.substr(0, DoctypeEnd(text, start));
+    const std::size_t end = text.size();
+    WalkDoctype(text, start, [&](std::size_t at) {
+        if (text.compare(at, 8, "<!ENTITY") != 0 || at + 8 >= end || !IsBlank(text[at + 8])) {
+            return none;
+        }
+        // <!ENTITY name "value">: a '%' instead of the name declares a
+        // parameter entity, a SYSTEM or PUBLIC instead of the quote an
+        // external one. The quoted value is passed by the walk.
+        const std::size_t declaration = at;
+        std::size_t name = at + 8;
+        while (name < end && IsBlank(text[name])) {
+            ++name;
+        }
+        std::size_t nameEnd = name;
+        while (nameEnd < end && !IsBlank(text[nameEnd]) && text[nameEnd] != '>' &&
+               text[nameEnd] != '"' && text[nameEnd] != '\'') {
+            ++nameEnd;
+        }
+        at = nameEnd;
+        while (at < end && IsBlank(text[at])) {
             ++at;
         }
-    }
+        const bool quoted = at < end && (text[at] == '"' || text[at] == '\'');
+        if (quoted && nameEnd > name && text[name] != '%') {
+            const std::size_t close = text.find(text[at], at + 1);
+            if (close != none) {
+                found.push_back(
+                    {std::string(text.substr(name, nameEnd - name)), declaration, at + 1, close});
+            }
+        }
+        return at;
+    });
     return found;
 }
 
