@@ -149,14 +149,15 @@ constexpr OptionRow optionTable[] = {
 
 // The long option that name is, or abbreviates: an exact name wins over the
 // longer ones it begins; otherwise the prefix must name one option alone.
-// Null with the error when it names none or several.
+// --key-file is taken only in full, so that "--key SECRET" is refused rather
+// than read as a file name. Null with the error when it names none or several.
 const OptionRow* FindLongOption(std::string_view name, std::string& error) {
     std::vector<const OptionRow*> candidates;
     for (const OptionRow& row : optionTable) {
         if (row.longName == name) {
             return &row;
         }
-        if (row.longName.compare(0, name.size(), name) == 0) {
+        if (row.longName.compare(0, name.size(), name) == 0 && row.longName != "key-file") {
             candidates.push_back(&row);
         }
     }
@@ -549,9 +550,9 @@ Options:
   -h, --help              show this help and exit
       --version           show the version and licence, and exit
 
-Short options bundle (-qj2 is -q -j 2), a long option may be shortened to
-any unambiguous beginning (--requ for --require-match), and a value may follow
-'=' (--jobs=2). Options and expressions come in any order.
+Short options bundle (-qj2 is -q -j 2), a long option but --key-file may be
+shortened to any unambiguous beginning (--requ for --require-match), and a
+value may follow '=' (--jobs=2). Options and expressions come in any order.
 
 Every expression is checked before the document is read; nothing is written
 when any step fails. An element without text gets "redacted" before its end
