@@ -436,10 +436,10 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std:
 
 const char* UsageText() {
     return "usage: orn-redact [-i FILE | -]... [--files-from LIST]\n"
-           "                  [-o FILE | --output-dir DIR | --in-place[=SUFFIX] [--break-links]]\n"
+           "                  [-o FILE | --output-dir DIR | --in-place[=SUFFIX]]\n"
            "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
            "                  [--records | --whole | --reformat [--indent | --raw]]\n"
-           "                  [--compress FORMAT]\n"
+           "                  [--compress FORMAT] [--break-links]\n"
            "                  [-N PREFIX=URI]... [--deep] [--attributes] [--entities]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
            "                  [--strict] [--timings] [--verify] [--jobs N] [--quiet] [--]\n"
