@@ -164,7 +164,7 @@ const OptionRow* FindLongOption(std::string_view name, std::string& error) {
     if (candidates.size() == 1) {
         return candidates.front();
     }
-    if (candidates.empty()) {
+    if (candidates.empty() || name.empty()) {
         error = "unknown option --" + std::string(name);
         return nullptr;
     }
@@ -225,7 +225,7 @@ std::string TakeLongOption(const std::vector<std::string>& arguments, std::size_
             return Apply(*option, true, {}, options);
         case Value::Optional:
             if (hasInlineValue && inlineValue.empty()) {
-                return "option " + Named(*option, true) + " needs a value after '=' (or no '=')";
+                return "option " + Named(*option, true) + " has an '=' but no value after it";
             }
             return Apply(*option, true, inlineValue, options);
         case Value::Required:
