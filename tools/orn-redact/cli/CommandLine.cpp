@@ -164,7 +164,7 @@ const OptionRow* FindLongOption(std::string_view name, std::string& error) {
     if (candidates.size() == 1) {
         return candidates.front();
     }
-    if (candidates.empty() || name.empty()) {
+    if (candidates.empty()) {
         error = "unknown option --" + std::string(name);
         return nullptr;
     }
@@ -209,6 +209,9 @@ std::string TakeLongOption(const std::vector<std::string>& arguments, std::size_
     const std::string_view argument = std::string_view(arguments[index]).substr(2);
     const auto equals = argument.find('=');
     const std::string_view name = argument.substr(0, equals);
+    if (name.empty()) {
+        return "unknown option " + arguments[index];  // "--=VALUE" begins every name
+    }
     std::string error;
     const OptionRow* option = FindLongOption(name, error);
     if (option == nullptr) {
