@@ -113,6 +113,13 @@ run quick-start $clone
 has quick-start "<email>redacted</email>"
 has quick-start "<identityNumber>redacted</identityNumber>"
 lacks quick-start "ada.lindqvist@example.org"
+# The quick start installs and builds only what the tool needs.
+for package in libgtest-dev clang valgrind libbenchmark-dev; do
+  ! chroot "$root" dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+    fail "the quick start installed $package, which only the tests need"
+done
+[ -z "$(find "$root$clone/build/default" -name '*_tests' -type f)" ] ||
+  fail "the quick start built tests"
 run outline $clone
 has outline "customer"
 
@@ -168,6 +175,8 @@ inside 'cd /root/app && cmake -S . -B build-usr >/dev/null && cmake --build buil
   grep -q "fountain pen" || fail "the CMake program against /usr"
 inside 'orn-redact -i /root/liborn_DataParser/examples/data/customers.xml //email' |
   grep -qF "<email>redacted</email>" || fail "orn-redact from the package"
+[ -s "$root/usr/share/bash-completion/completions/orn-redact" ] ||
+  fail "the package orn-redact does not install its bash completion"
 timed "checks of the installed packages"
 
 echo "==> Times on a fresh root file system:"
