@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -124,14 +123,6 @@ private:
     std::thread ticker_;
 };
 
-// A stream buffer that drops what it is given: in a batch, the library's
-// announcement of every load would drown the messages that matter.
-class Discard : public std::streambuf {
-protected:
-    int_type overflow(int_type character) override { return traits_type::not_eof(character); }
-    std::streamsize xsputn(const char* /*text*/, std::streamsize count) override { return count; }
-};
-
 std::uint64_t SizeOf(const std::optional<std::string>& path) {
     struct stat info {};
     return path && ::stat(path->c_str(), &info) == 0 && S_ISREG(info.st_mode)
@@ -155,8 +146,6 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         sizes.push_back(SizeOf(task.input));
         total += sizes.back();
     }
-    Discard discard;
-    std::streambuf* const announcements = std::cout.rdbuf(&discard);
     Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1, tasks.size(), total);
 
     std::vector<FileResult> results(tasks.size());
@@ -179,7 +168,6 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         console.FileDone(std::max(results[index].bytes, sizes[index]));
     });
     console.Finish();
-    std::cout.rdbuf(announcements);
     if (reported != nullptr) {
         for (std::size_t index = 0; index < tasks.size(); ++index) {
             reported->push_back({tasks[index].input, tasks[index].output, tasks[index].inPlace,
