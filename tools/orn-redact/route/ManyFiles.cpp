@@ -38,7 +38,7 @@ public:
 
     void Line(const std::string& text) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        std::string out = progress_ ? "\r\x1b[K" : "";
+        std::string out = status_.Clear();
         out += "orn-redact: " + text + "\n";
         Put(out);
         Draw();
@@ -61,9 +61,7 @@ public:
                 return;
             }
             finished_ = true;
-            if (progress_) {
-                Put("\r\x1b[K");
-            }
+            Put(status_.Clear());
         }
         wake_.notify_all();
         if (ticker_.joinable()) {
@@ -85,18 +83,18 @@ private:
             return;
         }
         const double elapsed = Elapsed();
-        std::string line = "\rorn-redact: " + std::to_string(filesDone_) + "/" +
-                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
-                           Megabytes(static_cast<double>(bytesDone_)) + " of " +
-                           Megabytes(static_cast<double>(bytes_)) + " MB, " + Duration(elapsed) +
-                           " elapsed";
+        std::string counts = std::to_string(filesDone_) + "/" + std::to_string(files_) +
+                             (files_ == 1 ? " file, " : " files, ") +
+                             Megabytes(static_cast<double>(bytesDone_)) + " of " +
+                             Megabytes(static_cast<double>(bytes_)) + " MB, " + Duration(elapsed) +
+                             " elapsed";
         if (bytesDone_ > 0 && bytesDone_ < bytes_) {
-            line += ", about " +
-                    Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /
-                             static_cast<double>(bytesDone_)) +
-                    " left";
+            counts += ", about " +
+                      Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /
+                               static_cast<double>(bytesDone_)) +
+                      " left";
         }
-        Put(line + "\x1b[K");
+        Put(status_.Redraw(FitLine("", counts, TerminalColumns())));
         drawn_ = Clock::now();
     }
 
@@ -117,6 +115,7 @@ private:
     Clock::time_point drawn_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    StatusLine status_;  // the progress line shown, if any
     std::size_t filesDone_ = 0;
     std::uint64_t bytesDone_ = 0;
     bool finished_ = false;
