@@ -31,43 +31,63 @@ TEST_F(RedactTool, StandardOutputCarriesOnlyTheDocument) {
     EXPECT_EQ(result.out, "<a>\r\n <b k='v'>redacted</b><!-- c -->\r\n</a>");
 }
 
-// A document the parser refuses gets the tool's one message, on every route;
-// the library's own report of the failure appears on neither stream.
+// text as UTF-16 bytes, little- or big-endian.
+std::string Utf16(std::u16string_view text, bool big) {
+    std::string bytes;
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += big ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+// A document the parser refuses gets the tool's one message, on every route,
+// placed in the input's own characters and bytes whatever its encoding; the
+// library's own report of the failure appears on neither stream.
 TEST_F(RedactTool, AParseFailureIsReportedOnlyByTheTool) {
     const std::string broken = "<a><b>x</b><b>y</c></a>\n";
-    std::string utf16 = "\xFF\xFE";  // the same document as UTF-16LE
-    for (const char character : broken) {
-        utf16 += {character, '\0'};
-    }
     WriteFile(Path("bad.xml"), broken);
-    WriteFile(Path("bad16.xml"), utf16);
+    WriteFile(Path("bad16.xml"), Utf16(u"\uFEFF<a><b>x</b><b>y</c></a>\n", false));
     WriteFile(Path("good.xml"), "<a><b>x</b></a>");
     const std::string bad = Path("bad.xml"), bad16 = Path("bad16.xml");
+    const std::string here = "at line 1, column 18 (offset 17)";
+    const std::string here16 = "at line 1, column 19 (offset 36)";  // the mark is a character
     const struct {
         std::vector<std::string> arguments;
         std::string input;  // on standard input
         std::size_t lines;  // on standard error
+        std::string where;
     } cases[] = {
-        {{"-i", bad, "//b"}, "", 1},
-        {{"--whole", "-i", bad, "//b"}, "", 1},
-        {{"--reformat", "-i", bad, "//b"}, "", 1},
-        {{"//b"}, broken, 1},
-        {{"--whole", "//b"}, broken, 1},
-        {{"-i", bad16, "//b"}, "", 1},
-        {{"--whole", "-i", bad16, "//b"}, "", 1},
-        {{"--reformat", "-i", bad16, "//b"}, "", 1},
+        {{"-i", bad, "//b"}, "", 1, here},
+        {{"--whole", "-i", bad, "//b"}, "", 1, here},
+        {{"--reformat", "-i", bad, "//b"}, "", 1, here},
+        {{"//b"}, broken, 1, here},
+        {{"--whole", "//b"}, broken, 1, here},
+        {{"-i", bad16, "//b"}, "", 1, here16},
+        {{"--whole", "-i", bad16, "//b"}, "", 1, here16},
+        {{"--reformat", "-i", bad16, "//b"}, "", 1, here16},
+        {{"//b"}, Utf16(u"<a>\n<b>y</c></a>", true), 1, "at line 2, column 7 (offset 20)"},
+        {{"//b"},
+         Utf16(u"\uFEFF<a>\U0001F600<b>y</c></a>", false),
+         1,
+         "at line 1, column 12 (offset 24)"},
+        {{"//b"},
+         "<?xml version='1.0' encoding='ISO-8859-1'?>\n<a>\xE9<b>y</c></a>",
+         1,
+         "at line 2, column 11 (offset 54)"},
         {{"--output-dir", Path("out"), "-i", Path("good.xml"), "-i", bad, "-i", bad16, "//b"},
          "",
-         3},
+         3,
+         here16},
     };
-    for (const auto& [arguments, input, lines] : cases) {
+    for (const auto& [arguments, input, lines, where] : cases) {
         const Outcome result = Run(arguments, input);
-        const std::string where = testing::PrintToString(arguments);
-        ExpectExit(result, 1, {"cannot parse ", ": Start-end tags mismatch", "at line 1, column "});
-        EXPECT_EQ(result.out, "") << where;
-        EXPECT_EQ(Count(result.err, "\n"), lines) << where << result.err;
-        EXPECT_EQ(Count(result.err, "orn-redact: "), lines) << where << result.err;
-        EXPECT_THAT(result.err, Not(HasSubstr("Error"))) << where;
+        const std::string shown = testing::PrintToString(arguments);
+        ExpectExit(result, 1, {"cannot parse ", ": Start-end tags mismatch", where});
+        EXPECT_EQ(result.out, "") << shown;
+        EXPECT_EQ(Count(result.err, "\n"), lines) << shown << result.err;
+        EXPECT_EQ(Count(result.err, "orn-redact: "), lines) << shown << result.err;
+        EXPECT_THAT(result.err, Not(HasSubstr("Error"))) << shown;
     }
 }
 
