@@ -361,4 +361,54 @@ TEST_F(RedactTool, SeveralFilesAreEachDoneOrNotOnTheirOwn) {
     EXPECT_EQ(ReadFile(Path("e.xml")), "<r><fax>1</fax></r>");
 }
 
+// On a terminal (a pseudo-terminal that script(1) opens, 80 columns wide,
+// TERM=dumb), the progress line of one file and of several is drawn and
+// cleared with '\r' and blanks, and a long file name is cut to the width.
+TEST_F(RedactTool, TheProgressLineFitsADumbTerminal) {
+    const std::string binary = std::getenv("ORN_REDACT_TEST_BINARY") != nullptr
+                                   ? std::getenv("ORN_REDACT_TEST_BINARY")
+                                   : ORN_REDACT_BINARY;
+    if (std::string(ORN_REDACT_LAUNCHER) != "" ||
+        std::system("script -qec true /dev/null </dev/null >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no script(1) to run the tool on a terminal";
+    }
+    const std::string name = Path(std::string(120, 'n') + ".xml");
+    const std::string other = Path(std::string(120, 'm') + ".xml");
+    WriteFile(name, "<r><e>1</e></r>");
+    WriteFile(other, "<r><e>2</e></r>");
+    const std::string several = "--output-dir '" + Path("out") + "' -i '" + name + "'";
+    const struct {
+        std::string arguments;
+        bool named;  // the line names the file
+    } cases[] = {{"-o '" + Path("out.xml") + "' -i '" + name + "'", true},
+                 {several + " -i '" + other + "'", false}};
+    for (const auto& [arguments, named] : cases) {
+        const std::string command = "TERM=dumb script -qec \"stty cols 80 rows 24; exec '" +
+                                    binary + "' " + arguments + " //e\" /dev/null </dev/null >'" +
+                                    Path("screen") + "' 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        // The terminal ends each message line with "\r\n"; after the last '\r'
+        // of the progress line come whole message lines only (the summary).
+        std::string screen = ReadFile(Path("screen"));
+        for (std::size_t at = screen.find("\r\n"); at != std::string::npos;
+             at = screen.find("\r\n", at)) {
+            screen.erase(at, 1);
+        }
+        const std::string drawn = screen.substr(0, screen.rfind('\r') + 1);
+        EXPECT_EQ(drawn.rfind("\rorn-redact: ", 0), 0u) << screen;
+        EXPECT_EQ(screen.find('\x1b'), std::string::npos) << screen;
+        std::istringstream lines(drawn);
+        for (std::string line; std::getline(lines, line, '\r');) {
+            EXPECT_LE(line.size(), 79u) << line;
+        }
+        // Cleared at the end: blanks between the last two '\r'.
+        const std::size_t blanks = drawn.rfind('\r', drawn.size() - 2) + 1;
+        EXPECT_EQ(drawn.substr(blanks), std::string(drawn.size() - blanks - 1, ' ') + "\r");
+        EXPECT_GT(drawn.size() - blanks, 1u) << screen;
+        // A file's name loses its middle: 120 letters do not fit in 80 columns.
+        EXPECT_EQ(drawn.find("...nnn") < 80, named) << screen;
+    }
+    EXPECT_THAT(ReadFile(Path("out.xml")), HasSubstr("<e>redacted</e>"));
+}
+
 }  // namespace
