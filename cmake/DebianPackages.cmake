@@ -72,14 +72,12 @@ logging library liborn_Logger.so.${PROJECT_VERSION_MAJOR} that it writes its dia
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 # The library cache is refreshed through dpkg's ldconfig trigger, not by
-# maintainer scripts that call ldconfig. CPack writes such scripts for any
-# package with libraries in /usr/lib unless the control files it is given
-# include a postinst and a postrm; naming ones that do not exist keeps it
-# from writing them (cpack warns that it cannot add them, and goes on).
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
-  ${PROJECT_SOURCE_DIR}/packaging/debian/triggers
-  ${CMAKE_CURRENT_BINARY_DIR}/no-maintainer-script/postinst
-  ${CMAKE_CURRENT_BINARY_DIR}/no-maintainer-script/postrm)
+# maintainer scripts that call ldconfig (DebianMultiArch.cmake removes the
+# ones CPack writes).
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/triggers)
+# Multi-Arch: same for the library and its development files.
+set(CPACK_ORN_SHARED_PACKAGES ${orn_deb_runtime} ${orn_deb_dev})
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/DebianMultiArch.cmake)
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${orn_deb_dev})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

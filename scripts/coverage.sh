@@ -17,7 +17,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-./scripts/install-deps.sh gcovr >/dev/null
+./scripts/install-deps.sh --tests gcovr >/dev/null
 
 jobs=$(nproc)
 build=build/coverage

@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "DataParserIF.h"
-#include "InterfaceFactory.h"
-#include "LogClient.h"
-#include "PugiXMLParser.h"
-#include "PugiXPathNode.h"
-#include "PugiXPathNodeSet.h"
+#include <orn/DataParserIF.h>
+#include <orn/InterfaceFactory.h>
+#include <orn/LogClient.h>
+#include <orn/PugiXMLParser.h>
+#include <orn/PugiXPathNode.h>
+#include <orn/PugiXPathNodeSet.h>
 
 namespace {
 

@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../.."
 start=$(date +%s)
 
 # Cross compiler, emulator and the arm64 multiarch development packages.
-./scripts/install-deps.sh g++-aarch64-linux-gnu qemu-user file lintian \
+./scripts/install-deps.sh --tests g++-aarch64-linux-gnu qemu-user file lintian \
   libpugixml-dev:arm64 libgtest-dev:arm64 libgmock-dev:arm64 \
   zlib1g-dev:arm64 libbz2-dev:arm64 liblzma-dev:arm64 libzstd-dev:arm64 \
   libyaml-dev:arm64 libssl-dev:arm64 >/dev/null

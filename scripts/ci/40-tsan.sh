@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-./scripts/install-deps.sh >/dev/null
+./scripts/install-deps.sh --tests >/dev/null
 
 start=$(date +%s)
 cmake --preset tsan >/dev/null

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-./scripts/install-deps.sh libclang-rt-14-dev >/dev/null
+./scripts/install-deps.sh --tests libclang-rt-14-dev >/dev/null
 
 seconds=${FUZZ_SECONDS:-60}
 start=$(date +%s)

@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-./scripts/install-deps.sh shared-mime-info xkb-data iso-codes libgirepository1.0-dev \
+./scripts/install-deps.sh --tests shared-mime-info xkb-data iso-codes libgirepository1.0-dev \
   unicode-cldr-core mame-data >/dev/null
 
 tool=build/ci/tools/orn-redact/orn-redact

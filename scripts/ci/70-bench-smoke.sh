@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 
-./scripts/install-deps.sh libbenchmark-dev time xmlstarlet python3 >/dev/null
+./scripts/install-deps.sh --tests libbenchmark-dev time xmlstarlet python3 >/dev/null
 
 source scripts/ci/release-build.sh
 build_dir=$PWD/$release_build

@@ -23,7 +23,7 @@ case "${1:-}" in
   *) echo "usage: $0 [--update]"; exit 2 ;;
 esac
 
-./scripts/install-deps.sh abigail-tools >/dev/null
+./scripts/install-deps.sh --tests abigail-tools >/dev/null
 
 # The libraries of the release build, which has debug information: abidw and
 # abidiff read the types from it. Every type that an exported function or

@@ -1,7 +1,7 @@
 # Sourced (not run) by the CI steps that use an optimised build of the
-# libraries and the tool: 20-consumer.sh installs it, 70-bench-smoke.sh runs
-# its benchmarks, 80-package.sh packages it and 85-abi.sh compares the ABI of
-# its libraries. One configuration serves all four, so that a CI run builds it
+# libraries and the tool: 70-bench-smoke.sh runs its benchmarks, 80-package.sh
+# packages it and 85-abi.sh compares the ABI of its libraries. One
+# configuration serves all three, so that a CI run builds it
 # once:
 #   - RelWithDebInfo: optimised, with the debug information that abidw and
 #     abidiff read the types from;
@@ -16,7 +16,7 @@
 # of this file, or with another machine's flags) is configured afresh; the
 # build itself runs every time and does nothing when all is up to date.
 
-./scripts/install-deps.sh dpkg-dev libbenchmark-dev >/dev/null
+./scripts/install-deps.sh --tests dpkg-dev libbenchmark-dev >/dev/null
 
 release_build=build/release
 release_cxxflags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS) \

@@ -1,5 +1,6 @@
 #include "CommandLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,18 +20,6 @@ std::string Trim(std::string_view text) {
     }
     const auto last = text.find_last_not_of(blanks);
     return std::string(text.substr(first, last - first + 1));
-}
-
-// Splits "--name=value" into name and value; value stays empty without '='.
-bool SplitLongOption(std::string_view argument, std::string_view& name, std::string_view& value) {
-    const auto equals = argument.find('=');
-    if (equals == std::string_view::npos) {
-        name = argument;
-        return false;
-    }
-    name = argument.substr(0, equals);
-    value = argument.substr(equals + 1);
-    return true;
 }
 
 // Stores an option's value in the options. Returns what is wrong with it
@@ -97,10 +86,27 @@ const char* SetLayout(Options& options, const std::string& /*value*/) {
     return nullptr;
 }
 
+// --in-place alone rewrites the file; --in-place=SUFFIX also keeps the
+// original under the file's name with SUFFIX appended.
+const char* SetInPlace(Options& options, const std::string& suffix) {
+    if (suffix.find('/') != std::string::npos) {
+        return "needs a SUFFIX without '/' (the backup stays next to the file)";
+    }
+    options.inPlace = true;
+    options.backupSuffix = suffix;
+    return nullptr;
+}
+
+enum class Value {
+    None,      // --name; --name=VALUE is refused
+    Required,  // -x VALUE, -xVALUE, --name VALUE, --name=VALUE
+    Optional,  // --name or --name=VALUE (only in the '=' form)
+};
+
 struct OptionRow {
-    std::string_view longName;   // with its "--"
-    std::string_view shortName;  // "-x", or empty
-    bool takesValue;             // -x VALUE, -xVALUE, --name VALUE, --name=VALUE
+    std::string_view longName;  // without its "--"
+    char shortName;             // or '\0'
+    Value value;
     Setter set;
 };
 
@@ -108,91 +114,185 @@ struct OptionRow {
 // itself is checked once all options are read.
 // clang-format off
 constexpr OptionRow optionTable[] = {
-    {"--input",         "-i", true,  AddFile<&Options::inputPaths>},
-    {"--output",        "-o", true,  SetFileOnce<&Options::outputPath>},
-    {"--expressions",   "-e", true,  AddFile<&Options::expressionFiles>},
-    {"--files-from",    "",   true,  SetFileOnce<&Options::filesFrom>},
-    {"--rules",         "",   true,  AddFile<&Options::rulesFiles>},
-    {"--key-file",      "",   true,  SetFileOnce<&Options::keyFile>},
-    {"--namespace",     "-N", true,  AddNamespace},
-    {"--report-json",   "",   true,  SetFileOnce<&Options::reportJson>},
-    {"--output-dir",    "",   true,  SetFileOnce<&Options::outputDir>},
-    {"--compress",      "",   true,  SetFileOnce<&Options::compress>},
-    {"--jobs",          "-j", true,  SetJobs},
-    {"--in-place",      "",   false, Enable<&Options::inPlace>},
-    {"--indent",        "",   false, SetLayout<false>},
-    {"--raw",           "",   false, SetLayout<true>},
-    {"--reformat",      "",   false, Enable<&Options::reformat>},
-    {"--records",       "",   false, Enable<&Options::records>},
-    {"--whole",         "",   false, Enable<&Options::whole>},
-    {"--break-links",   "",   false, Enable<&Options::breakLinks>},
-    {"--deep",          "",   false, Enable<&Options::deep>},
-    {"--attributes",    "",   false, Enable<&Options::attributes>},
-    {"--entities",      "",   false, Enable<&Options::entities>},
-    {"--report",        "",   false, Enable<&Options::report>},
-    {"--check",         "",   false, Enable<&Options::check>},
-    {"--require-match", "",   false, Enable<&Options::requireMatch>},
-    {"--strict",        "",   false, Enable<&Options::strict>},
-    {"--timings",       "",   false, Enable<&Options::timings>},
-    {"--verify",        "",   false, Enable<&Options::verify>},
-    {"--quiet",         "-q", false, Enable<&Options::quiet>},
-    {"--help",          "-h", false, Enable<&Options::help>},
-    {"--version",       "",   false, Enable<&Options::version>},
+    {"input",         'i',  Value::Required, AddFile<&Options::inputPaths>},
+    {"output",        'o',  Value::Required, SetFileOnce<&Options::outputPath>},
+    {"expressions",   'e',  Value::Required, AddFile<&Options::expressionFiles>},
+    {"files-from",    '\0', Value::Required, SetFileOnce<&Options::filesFrom>},
+    {"rules",         '\0', Value::Required, AddFile<&Options::rulesFiles>},
+    {"key-file",      '\0', Value::Required, SetFileOnce<&Options::keyFile>},
+    {"namespace",     'N',  Value::Required, AddNamespace},
+    {"report-json",   '\0', Value::Required, SetFileOnce<&Options::reportJson>},
+    {"output-dir",    '\0', Value::Required, SetFileOnce<&Options::outputDir>},
+    {"compress",      '\0', Value::Required, SetFileOnce<&Options::compress>},
+    {"jobs",          'j',  Value::Required, SetJobs},
+    {"in-place",      '\0', Value::Optional, SetInPlace},
+    {"indent",        '\0', Value::None,     SetLayout<false>},
+    {"raw",           '\0', Value::None,     SetLayout<true>},
+    {"reformat",      '\0', Value::None,     Enable<&Options::reformat>},
+    {"records",       '\0', Value::None,     Enable<&Options::records>},
+    {"whole",         '\0', Value::None,     Enable<&Options::whole>},
+    {"break-links",   '\0', Value::None,     Enable<&Options::breakLinks>},
+    {"deep",          '\0', Value::None,     Enable<&Options::deep>},
+    {"attributes",    '\0', Value::None,     Enable<&Options::attributes>},
+    {"entities",      '\0', Value::None,     Enable<&Options::entities>},
+    {"report",        '\0', Value::None,     Enable<&Options::report>},
+    {"check",         '\0', Value::None,     Enable<&Options::check>},
+    {"require-match", '\0', Value::None,     Enable<&Options::requireMatch>},
+    {"strict",        '\0', Value::None,     Enable<&Options::strict>},
+    {"timings",       '\0', Value::None,     Enable<&Options::timings>},
+    {"verify",        '\0', Value::None,     Enable<&Options::verify>},
+    {"quiet",         'q',  Value::None,     Enable<&Options::quiet>},
+    {"help",          'h',  Value::None,     Enable<&Options::help>},
+    {"version",       '\0', Value::None,     Enable<&Options::version>},
 };
 // clang-format on
 
-const OptionRow* FindOption(std::string_view name) {
+// The long option that name is, or abbreviates: an exact name wins over the
+// longer ones it begins; otherwise the prefix must name one option alone.
+// --key-file is taken only in full, so that "--key SECRET" is refused rather
+// than read as a file name. Null with the error when it names none or several.
+const OptionRow* FindLongOption(std::string_view name, std::string& error) {
+    std::vector<const OptionRow*> candidates;
     for (const OptionRow& row : optionTable) {
-        if (name == row.longName || (!row.shortName.empty() && name == row.shortName)) {
+        if (row.longName == name) {
+            return &row;
+        }
+        if (row.longName.compare(0, name.size(), name) == 0 && row.longName != "key-file") {
+            candidates.push_back(&row);
+        }
+    }
+    if (candidates.size() == 1) {
+        return candidates.front();
+    }
+    if (candidates.empty()) {
+        error = "unknown option --" + std::string(name);
+        return nullptr;
+    }
+    std::sort(candidates.begin(), candidates.end(),
+              [](const OptionRow* left, const OptionRow* right) {
+                  return left->longName < right->longName;
+              });
+    error = "option --" + std::string(name) + " is ambiguous; it may be";
+    for (std::size_t index = 0; index < candidates.size(); ++index) {
+        error += index == 0 ? " " : index + 1 == candidates.size() ? " or " : ", ";
+        error += "--" + std::string(candidates[index]->longName);
+    }
+    return nullptr;
+}
+
+const OptionRow* FindShortOption(char name) {
+    for (const OptionRow& row : optionTable) {
+        if (row.shortName != '\0' && row.shortName == name) {
             return &row;
         }
     }
     return nullptr;
 }
 
-// Takes the option arguments[index] (advancing index past a separate value)
-// into the options; returns the error, or an empty string.
-std::string TakeOption(const std::vector<std::string>& arguments, std::size_t& index,
-                       Options& options) {
-    const std::string& argument = arguments[index];
-    const bool isLong = argument.compare(0, 2, "--") == 0;
+// How an option is named in a message: as given when short, by its full
+// name when long (an abbreviation is expanded).
+std::string Named(const OptionRow& option, bool isLong) {
+    return isLong ? "--" + std::string(option.longName) : std::string{'-', option.shortName};
+}
 
-    // A long option's value follows '='; a short option's follows its letter.
-    std::string_view name;
-    std::string_view inlineValue;
-    bool hasInlineValue = false;
-    if (isLong) {
-        hasInlineValue = SplitLongOption(argument, name, inlineValue);
-    } else {
-        name = std::string_view(argument).substr(0, 2);
-        if (argument.size() > 2) {
-            inlineValue = std::string_view(argument).substr(2);
-            hasInlineValue = true;
-        }
+std::string Apply(const OptionRow& option, bool isLong, const std::string& value,
+                  Options& options) {
+    const char* complaint = option.set(options, value);
+    return complaint == nullptr ? std::string()
+                                : "option " + Named(option, isLong) + " " + complaint;
+}
+
+// Takes the long option arguments[index] ("--name" or "--name=value"),
+// advancing index past a separate value; returns the error, or an empty string.
+std::string TakeLongOption(const std::vector<std::string>& arguments, std::size_t& index,
+                           Options& options) {
+    const std::string_view argument = std::string_view(arguments[index]).substr(2);
+    const auto equals = argument.find('=');
+    const std::string_view name = argument.substr(0, equals);
+    if (name.empty()) {
+        return "unknown option " + arguments[index];  // "--=VALUE" begins every name
     }
+    std::string error;
+    const OptionRow* option = FindLongOption(name, error);
+    if (option == nullptr) {
+        return error;
+    }
+    const bool hasInlineValue = equals != std::string_view::npos;
+    const std::string inlineValue =
+        hasInlineValue ? std::string(argument.substr(equals + 1)) : std::string();
+    switch (option->value) {
+        case Value::None:
+            if (hasInlineValue) {
+                return "option " + Named(*option, true) + " takes no value";
+            }
+            return Apply(*option, true, {}, options);
+        case Value::Optional:
+            if (hasInlineValue && inlineValue.empty()) {
+                return "option " + Named(*option, true) + " has an '=' but no value after it";
+            }
+            return Apply(*option, true, inlineValue, options);
+        case Value::Required:
+            break;
+    }
+    // A missing value is an empty one, which every option refuses.
+    std::string value = inlineValue;
+    if (!hasInlineValue && index + 1 < arguments.size()) {
+        value = arguments[++index];
+    }
+    return Apply(*option, true, value, options);
+}
 
-    const OptionRow* option = FindOption(name);
-    if (option != nullptr && option->takesValue) {
-        // A missing value is an empty one, which every option refuses.
-        std::string value;
-        if (hasInlineValue) {
-            value = std::string(inlineValue);
-        } else if (index + 1 < arguments.size()) {
+// Takes the short options bundled in arguments[index] ("-q", "-qj2",
+// "-qi FILE"): flags up to the first one that takes a value, which takes the
+// rest of the argument or, when nothing is left, the next argument.
+std::string TakeShortOptions(const std::vector<std::string>& arguments, std::size_t& index,
+                             Options& options) {
+    const std::string& argument = arguments[index];
+    for (std::size_t at = 1; at < argument.size(); ++at) {
+        const OptionRow* option = FindShortOption(argument[at]);
+        if (option == nullptr) {
+            return "unknown option -" + std::string(1, argument[at]) +
+                   (argument.size() > 2 ? " (in " + argument + ")" : std::string());
+        }
+        if (option->value != Value::Required) {
+            if (std::string error = Apply(*option, false, {}, options); !error.empty()) {
+                return error;
+            }
+            continue;
+        }
+        std::string value = argument.substr(at + 1);
+        if (value.empty() && index + 1 < arguments.size()) {
             value = arguments[++index];
         }
-        const char* complaint = option->set(options, value);
-        return complaint == nullptr ? std::string()
-                                    : "option " + std::string(name) + " " + complaint;
+        return Apply(*option, false, value, options);
     }
-    // Any long option given a value, even one that does not exist.
-    if (hasInlineValue && isLong) {
-        return "option " + std::string(name) + " takes no value";
+    return {};
+}
+
+// "-" for an input is standard input, which only one reader can have and
+// which has no file to rewrite or name to write under.
+std::string CheckStandardStreams(const Options& options) {
+    const auto standardInputs =
+        std::count(options.inputPaths.begin(), options.inputPaths.end(), "-");
+    if (standardInputs == 0) {
+        return {};
     }
-    // Short flags do not bundle: "-qh" is unknown.
-    if (option == nullptr || hasInlineValue) {
-        return "unknown option " + argument;
+    if (standardInputs > 1) {
+        return "standard input (-) is given as an input more than once";
     }
-    option->set(options, {});
+    if (options.filesFrom == "-") {
+        return "-i - and --files-from - cannot both read standard input";
+    }
+    if (options.inPlace) {
+        return "--in-place cannot rewrite standard input (-); name the file with -i FILE";
+    }
+    if (options.outputDir) {
+        return "--output-dir needs input files: standard input (-) has no file name to write "
+               "under";
+    }
+    if (options.inputPaths.size() > 1 || options.filesFrom) {
+        return "standard input (-) cannot be redacted together with input files";
+    }
     return {};
 }
 
@@ -230,12 +330,12 @@ std::string CheckCombination(const Options& options) {
         options.rulesFiles.empty()) {
         return "no XPath expression given";
     }
+    const bool toFile = options.outputPath && *options.outputPath != "-";
     if (options.check && (options.inPlace || options.outputPath || options.outputDir)) {
         return "--check writes nothing: it cannot be combined with -o, --output-dir or "
                "--in-place";
     }
-    if (options.verify &&
-        (options.check || !(options.inPlace || options.outputPath || options.outputDir))) {
+    if (options.verify && (options.check || !(options.inPlace || toFile || options.outputDir))) {
         return "--verify reads the written file back: it needs -o, --output-dir or "
                "--in-place (not standard output or --check)";
     }
@@ -249,11 +349,14 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     Options& options = parsed.options;
     bool optionsEnded = false;
 
+    // Options and operands come in any order; "--" ends the options.
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
+        if (argument == "-") {
+            options.inputPaths.push_back(argument);  // standard input, as with -i -
+            continue;
+        }
         if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            // A lone "-" is not an option either; it is taken as an expression
-            // and rejected later like any other malformed one.
             options.expressions.push_back(argument);
             continue;
         }
@@ -261,14 +364,27 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
             optionsEnded = true;
             continue;
         }
-        parsed.error = TakeOption(arguments, index, options);
+        parsed.error = argument[1] == '-' ? TakeLongOption(arguments, index, options)
+                                          : TakeShortOptions(arguments, index, options);
         if (!parsed.error.empty()) {
             return parsed;
         }
     }
 
-    if (!options.help && !options.version) {
+    if (options.help || options.version) {
+        return parsed;
+    }
+    parsed.error = CheckStandardStreams(options);
+    if (parsed.error.empty()) {
         parsed.error = CheckCombination(options);
+    }
+    // From here on, standard input is no input path and standard output no
+    // output path.
+    const auto standardInput =
+        std::remove(options.inputPaths.begin(), options.inputPaths.end(), "-");
+    options.inputPaths.erase(standardInput, options.inputPaths.end());
+    if (options.outputPath == "-") {
+        options.outputPath.reset();
     }
     return parsed;
 }
@@ -322,15 +438,23 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std:
 }
 
 const char* UsageText() {
-    return "usage: orn-redact [-i FILE]... [--files-from LIST]\n"
-           "                  [-o FILE | --output-dir DIR | --in-place [--break-links]]\n"
+    return "usage: orn-redact [-i FILE | -]... [--files-from LIST]\n"
+           "                  [-o FILE | --output-dir DIR | --in-place[=SUFFIX]]\n"
            "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
            "                  [--records | --whole | --reformat [--indent | --raw]]\n"
-           "                  [--compress FORMAT]\n"
+           "                  [--compress FORMAT] [--break-links]\n"
            "                  [-N PREFIX=URI]... [--deep] [--attributes] [--entities]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
-           "                  [--strict] [--timings] [--verify] [--jobs N] [--quiet] [XPATH]...\n"
+           "                  [--strict] [--timings] [--verify] [--jobs N] [--quiet] [--]\n"
+           "                  [XPATH]...\n"
            "Try 'orn-redact --help' for more information.\n";
+}
+
+const char* VersionNotice() {
+    return "Copyright (c) 2026 orn DataParser maintainers\n"
+           "License: MIT <https://opensource.org/licenses/MIT>.\n"
+           "This is free software: you are free to change and redistribute it.\n"
+           "There is NO WARRANTY, to the extent permitted by law.\n";
 }
 
 const char* HelpText() {
@@ -349,11 +473,13 @@ HMAC-SHA-256 token, the same for the same value everywhere), drop or keep;
 the manual describes each one and its parameters.
 
 Options:
-  -i, --input FILE        read the document from FILE (default: standard input);
+  -i, --input FILE        read the document from FILE (default, or FILE "-":
+                          standard input; a lone "-" operand says the same);
                           give it several times to redact several files
       --files-from LIST   also redact the files named in LIST, one per line
                           ("-": read the list from standard input)
-  -o, --output FILE       write the document to FILE (default: standard output);
+  -o, --output FILE       write the document to FILE (default, or FILE "-":
+                          standard output);
                           the file is replaced atomically and keeps its permissions;
                           a symbolic link is followed, as by the shell's '>'
       --output-dir DIR    write each document to DIR under its own file name
@@ -370,7 +496,11 @@ Options:
                           namespace URI, whatever prefix (or default
                           namespace) the document uses; names with an unbound
                           prefix match the document's prefix literally
-      --in-place          rewrite the input file (needs -i, excludes -o)
+      --in-place[=SUFFIX]
+                          rewrite the input file (needs -i, excludes -o); with
+                          SUFFIX, first keep the original as FILE+SUFFIX - the
+                          unredacted original, readable as the file was (a
+                          warning says so when group or others may read it)
       --break-links       with --in-place, replace the file even when it has
                           further hard links (they keep the original content)
       --reformat          write the document anew with the parser instead of
@@ -421,7 +551,11 @@ Options:
                           processor)
   -q, --quiet             with several files, no progress line and no summary
   -h, --help              show this help and exit
-      --version           show the version and exit
+      --version           show the version and licence, and exit
+
+Short options bundle (-qj2 is -q -j 2), a long option but --key-file may be
+shortened to any unambiguous beginning (--requ for --require-match), and a
+value may follow '=' (--jobs=2). Options and expressions come in any order.
 
 Every expression is checked before the document is read; nothing is written
 when any step fails. An element without text gets "redacted" before its end
@@ -473,6 +607,10 @@ selected is still readable and a warning says what: text or attributes left in
 selected elements, a name missed for its namespace, an entity's value left in
 the DOCTYPE, or --verify found a changed value or a fault (with several files:
 in any file, unless one failed).
+
+Use -- before an expression that starts with '-': every argument after it is
+an expression.
+Report bugs to the maintainers of liborn_DataParser: <dataparser@orn.invalid>
 )";
 }
 

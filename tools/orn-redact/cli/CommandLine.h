@@ -29,5 +29,7 @@ bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std:
 
 const char* UsageText();
 const char* HelpText();
+/// What --version prints after the version line: copyright, licence, warranty.
+const char* VersionNotice();
 
 }  // namespace qiv::redact

@@ -128,6 +128,9 @@ int RunOne(const Options& options, const RunPlan& plan, const std::vector<std::s
     }
     task.output = options.outputPath;
     task.inPlace = options.inPlace;
+    if (options.inPlace && !options.backupSuffix.empty()) {
+        task.backup = *task.input + options.backupSuffix;
+    }
     task.progress = true;
     task.digests = options.reportJson.has_value();
     std::vector<std::string> said;
@@ -199,7 +202,7 @@ int Run(const std::vector<std::string>& arguments, std::streambuf* standardOutpu
         if (options.help) {
             out << HelpText();
         } else {
-            out << programName << ' ' << version << '\n';
+            out << programName << ' ' << version << '\n' << VersionNotice();
         }
         out.flush();
         return ExitOk;

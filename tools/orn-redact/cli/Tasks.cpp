@@ -28,6 +28,15 @@ const char* KindOfFile(mode_t mode) {
     return "not a regular file";
 }
 
+// The path without ".", ".." or symbolic links, to tell two names of one
+// file apart from two files; as given when it cannot be resolved.
+std::string Canonical(const std::string& path) {
+    std::error_code ignored;
+    const std::filesystem::path canonical =
+        std::filesystem::weakly_canonical(std::filesystem::absolute(path, ignored), ignored);
+    return canonical.empty() ? path : canonical.string();
+}
+
 }  // namespace
 
 bool MakeTasks(const std::vector<std::string>& inputs, const Options& options,
@@ -41,6 +50,9 @@ bool MakeTasks(const std::vector<std::string>& inputs, const Options& options,
         FileTask task;
         task.input = input;
         task.inPlace = options.inPlace;
+        if (options.inPlace && !options.backupSuffix.empty()) {
+            task.backup = input + options.backupSuffix;
+        }
         std::string key = input;
         if (options.outputDir) {
             const std::string name = std::filesystem::path(input).filename().string();
@@ -52,12 +64,7 @@ bool MakeTasks(const std::vector<std::string>& inputs, const Options& options,
             task.output = (std::filesystem::path(*options.outputDir) / name).string();
             key = *task.output;
         }
-        std::error_code ignored;
-        const std::filesystem::path canonical =
-            std::filesystem::weakly_canonical(std::filesystem::absolute(key, ignored), ignored);
-        if (!canonical.empty()) {
-            key = canonical.string();
-        }
+        key = Canonical(key);
         const auto [found, added] = written.emplace(key, input);
         if (!added) {
             error = options.outputDir ? "inputs " + found->second + " and " + input +
@@ -66,6 +73,24 @@ bool MakeTasks(const std::vector<std::string>& inputs, const Options& options,
             return false;
         }
         tasks.push_back(std::move(task));
+    }
+    // A backup must not take the name of a file being redacted, nor of
+    // another backup.
+    std::map<std::string, std::string> backups;  // backup -> input
+    for (const FileTask& task : tasks) {
+        if (!task.backup) {
+            continue;
+        }
+        const std::string key = Canonical(*task.backup);
+        if (const auto found = written.find(key); found != written.end()) {
+            error = "the backup of " + *task.input + " would replace input " + found->second;
+            return false;
+        }
+        if (const auto [found, added] = backups.emplace(key, *task.input); !added) {
+            error = "inputs " + found->second + " and " + *task.input +
+                    " would both be backed up as " + *task.backup;
+            return false;
+        }
     }
     return true;
 }

@@ -21,7 +21,8 @@ enum ExitStatus : int {
 
 /// The command line, parsed.
 struct Options {
-    std::vector<std::string> inputPaths;    // -i, in order; standard input when none
+    std::vector<std::string>
+        inputPaths;  // -i, in order; standard input when none (a "-" given is dropped)
     std::optional<std::string> filesFrom;   // further inputs, one per line ("-": standard input)
     std::optional<std::string> outputPath;  // standard output when empty
     std::optional<std::string> outputDir;   // several inputs: each output goes here
@@ -35,6 +36,7 @@ struct Options {
     std::optional<std::string> reportJson;  // --report-json: a file, or "-" for standard error
     bool check = false;                     // --check: say what the rules would do, write nothing
     bool inPlace = false;
+    std::string backupSuffix;  // --in-place=SUFFIX: keep the original as FILE+SUFFIX
     bool reformat = false;     // write the document anew instead of splicing the input
     bool records = false;      // --records: record by record, or a usage error
     bool whole = false;        // --whole: never record by record

@@ -50,9 +50,10 @@ struct FileTask {
     std::optional<std::string> input;   // standard input when empty
     std::optional<std::string> output;  // standard output when empty (and not in place)
     bool inPlace = false;
-    bool progress = false;  // a progress line for a long input, on a terminal
-    bool digests = false;   // take the SHA-256 of the input file and of the output
-    bool discard = false;   // redact but write nothing (--check)
+    std::optional<std::string> backup;  // in place: where the original is kept, if anywhere
+    bool progress = false;              // a progress line for a long input, on a terminal
+    bool digests = false;               // take the SHA-256 of the input file and of the output
+    bool discard = false;               // redact but write nothing (--check)
 };
 
 }  // namespace qiv::redact

@@ -1,6 +1,7 @@
 #include "Outcomes.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "Actions.h"
@@ -177,6 +178,21 @@ void WarnBareAmpersands(const std::string& source, std::uint64_t count, const st
     message("warning: " + source + " holds " + DescribeBareAmpersands(count, where) +
             ": it is not well-formed XML, and neither is the output (--strict refuses such "
             "input)");
+}
+
+void WarnReadableBackup(const std::string& backup, unsigned int mode, const MessageSink& message) {
+    const bool group = (mode & 040) != 0;
+    const bool others = (mode & 004) != 0;
+    if (!group && !others) {
+        return;
+    }
+    char octal[8];
+    std::snprintf(octal, sizeof octal, "%04o", mode & 07777);
+    message("warning: " + backup + " keeps the unredacted original and is readable by " +
+            (group && others ? "its group and others"
+             : group         ? "its group"
+                             : "others") +
+            " (mode " + octal + ")");
 }
 
 std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes) {

@@ -39,6 +39,10 @@ void NoteLayoutUnused(const Options& options, const MessageSink& message);
 void WarnBareAmpersands(const std::string& source, std::uint64_t count, const std::string& where,
                         const MessageSink& message);
 
+/// --in-place=SUFFIX keeps the unredacted original as backup: warns when its
+/// mode lets its group or others read it.
+void WarnReadableBackup(const std::string& backup, unsigned int mode, const MessageSink& message);
+
 /// Items changed over all expressions.
 std::size_t Redacted(const std::vector<ExpressionOutcome>& outcomes);
 

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "Outcomes.h"
 #include "ReadInput.h"
 #include "RecordRoute.h"
 #include "Timings.h"
@@ -77,6 +78,12 @@ FileResult RedactFile(const FileTask& task, const Options& options, const Redact
     }
     done->inputDigest = digest.Hex();
     done->inputBytes = digest.Bytes();
+    if (task.inPlace && task.backup && written) {
+        struct stat info {};
+        if (::stat(task.backup->c_str(), &info) == 0) {
+            WarnReadableBackup(*task.backup, info.st_mode, message);
+        }
+    }
     if (trail && written) {
         trail->changed.Seal();
         VerifyWritten(*target, *trail, plan.expressions, message, *done);

@@ -6,7 +6,8 @@
 - every option that `--help` lists has an entry in the page's OPTIONS
   section, and every entry there is an option that --help lists;
 - every option line of --help shows up in the SYNOPSIS (by one of its names);
-- the version in the page's title line is the one `--version` prints;
+- the version in the page's title line is the one `--version` prints on its
+  first line;
 - with --groff, the page renders with no groff warning at all.
 
 COMMAND runs the tool: its path, or an emulator and the path in a cross
@@ -102,7 +103,7 @@ def main():
         if not synopsis.intersection(group):
             problems.append(f"{', '.join(group)} is missing from the SYNOPSIS")
 
-    version = Run(tool + ["--version"]).split()[-1]
+    version = Run(tool + ["--version"]).splitlines()[0].split()[-1]
     title = re.search(r'^\.TH\s+.*"orn-redact ([^"]+)"', roff, re.MULTILINE)
     if not title:
         problems.append('the .TH line does not name "orn-redact VERSION"')

@@ -102,7 +102,8 @@ bool WriteTo(const FileTask& task, const ContentWriter& content, std::streambuf*
     }
     const auto& target = task.inPlace ? task.input : task.output;
     if (target) {
-        return WriteFileAtomically(*target, content, error);
+        return WriteFileAtomically(*target, content, error,
+                                   task.inPlace ? task.backup.value_or("") : std::string());
     }
     if (spool) {
         return WriteThroughSpool(standardOutput, content, error);

@@ -254,6 +254,42 @@ void SyncFolder(const std::string& folder) {
     }
 }
 
+// Keeps the file target also under the name backup, replacing any file of
+// that name, without touching target: a hard link is made under a temporary
+// name beside backup and then renamed to it, so that an old backup is
+// replaced in one step and a failure leaves both names as they were.
+// False with errno set.
+bool KeepBackup(const std::string& target, const std::string& backup) {
+    const std::string pattern = FolderOf(backup) + "/." + BaseNameOf(backup) + ".XXXXXX";
+    constexpr int attempts = 100;
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        // mkstemp finds a free name; the link then takes it (another process
+        // taking it first is an EEXIST, and another name is tried).
+        std::string name = pattern;
+        const int descriptor = ::mkstemp(name.data());
+        if (descriptor < 0) {
+            return false;
+        }
+        ::close(descriptor);
+        ::unlink(name.c_str());
+        if (::link(target.c_str(), name.c_str()) != 0) {
+            if (errno == EEXIST) {
+                continue;
+            }
+            return false;
+        }
+        const TemporaryRegistration registration(name);
+        const bool renamed = ::rename(name.c_str(), backup.c_str()) == 0;
+        const int savedErrno = errno;
+        // When backup already was a link to target, rename leaves both names.
+        ::unlink(name.c_str());
+        errno = savedErrno;
+        return renamed;
+    }
+    errno = EEXIST;
+    return false;
+}
+
 }  // namespace
 
 void ReadCreationMask() { NewFileMode(); }
@@ -321,7 +357,8 @@ void RemoveTemporaryFilesOnSignals() {
     }
 }
 
-bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error) {
+bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error,
+                         const std::string& backup) {
     std::string target;
     if (!ResolveTarget(path, target)) {
         error = "cannot write " + path + ": " + ErrorText();
@@ -379,6 +416,12 @@ bool WriteFileAtomically(const std::string& path, const ContentWriter& write, st
     } else {
         errno = savedErrno;
     }
+    if (failedStep == nullptr && exists && !backup.empty() && !KeepBackup(target, backup)) {
+        error = "cannot keep the original of " + path + " as " + backup + ": " + ErrorText() +
+                unchanged;
+        ::unlink(temporary.c_str());
+        return false;
+    }
     if (failedStep == nullptr && ::rename(temporary.c_str(), target.c_str()) != 0) {
         failedStep = "cannot replace";
     }
@@ -389,6 +432,9 @@ bool WriteFileAtomically(const std::string& path, const ContentWriter& write, st
     }
     if (flush) {
         SyncFolder(folder);
+    }
+    if (exists && !backup.empty() && FolderOf(backup) != folder) {
+        SyncFolder(FolderOf(backup));
     }
     return true;
 }

@@ -15,9 +15,12 @@ namespace qiv::redact {
 /// followed as the shell's ">" follows it: the file it names is replaced, or
 /// created when missing; a loop of links is an error. Devices and pipes
 /// cannot be replaced and are written directly. Returns false with a message
-/// on failure.
+/// on failure. With a backup name, an existing file is first kept under that
+/// name (a hard link; an old file of that name is replaced), just before the
+/// new content replaces it; when that fails, nothing is replaced.
 using ContentWriter = std::function<void(std::ostream&)>;
-bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error);
+bool WriteFileAtomically(const std::string& path, const ContentWriter& write, std::string& error,
+                         const std::string& backup = std::string());
 
 /// Writes what `write` streams to standard output (out, over descriptor 1)
 /// only once it is complete: it is kept in an unnamed temporary file (in

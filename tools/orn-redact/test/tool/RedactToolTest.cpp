@@ -171,6 +171,9 @@ TEST_F(RedactTool, UsageErrorsAndRejectedExpressionsWriteNothing) {
          true},
         {{"--jobs", "0", "//a"}, "--jobs needs a number from 1 to 1024", true},
         {{"--jobs=two", "//a"}, "--jobs needs a number", true},
+        {{"-i", "a.xml", "-i", "a.xml.bak", "--in-place=.bak", "//a"},
+         "the backup of a.xml would replace input a.xml.bak",
+         true},
     };
     for (const auto& [arguments, message, usage] : commandLines) {
         const Outcome result = Run(arguments, mixedDocument);
@@ -179,9 +182,77 @@ TEST_F(RedactTool, UsageErrorsAndRejectedExpressionsWriteNothing) {
         EXPECT_EQ(result.out, "");
     }
     EXPECT_EQ(ReadFile(Path("out.xml")), "old");
-    EXPECT_THAT(Run({"--help"}).out, HasSubstr("--deep"));
+    const std::string help = Run({"--help"}).out;
+    EXPECT_THAT(help, HasSubstr("--deep"));
+    EXPECT_THAT(help, testing::EndsWith("Use -- before an expression that starts with '-': every "
+                                        "argument after it is\nan expression.\nReport bugs to "
+                                        "the maintainers of liborn_DataParser: "
+                                        "<dataparser@orn.invalid>\n"));
     EXPECT_THAT(Run({"--version"}).out,
-                testing::MatchesRegex("orn-redact [0-9]+\\.[0-9]+\\.[0-9]+\n"));
+                testing::MatchesRegex("orn-redact [0-9]+\\.[0-9]+\\.[0-9]+\n"
+                                      "Copyright \\(c\\) 2026 orn DataParser maintainers\n"
+                                      "License: MIT <https://opensource.org/licenses/MIT>\\.\n"
+                                      "This is free software: .*\n"
+                                      "There is NO WARRANTY, to the extent permitted by law\\.\n"));
+}
+
+// "-" is standard input as -i's file or as an operand, and standard output as
+// -o's; short options bundle.
+TEST_F(RedactTool, ADashIsAStandardStream) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"-i", "-", "-o", "-", "//email"},
+          {"//email", "-"},
+          {"-qo-", "--", "-", "//email"}}) {
+        const Outcome result = Run(arguments, "<a><email>x</email></a>");
+        ExpectExit(result, 0);
+        EXPECT_EQ(result.out, "<a><email>redacted</email></a>");
+    }
+    EXPECT_FALSE(fs::exists("-"));
+}
+
+// --in-place=SUFFIX keeps the unredacted original next to each file, and
+// warns when others than the owner may read it.
+TEST_F(RedactTool, InPlaceWithASuffixKeepsTheOriginal) {
+    const std::string original = "<a>\n <b>secret</b>\n</a>\n";
+    const std::string redacted = "<a>\n <b>redacted</b>\n</a>\n";
+    // The file's mode, and what the warning says of its backup (empty: none).
+    const std::pair<fs::perms, std::string> modes[] = {
+        {static_cast<fs::perms>(0644), "readable by its group and others (mode 0644)"},
+        {static_cast<fs::perms>(0604), "readable by others (mode 0604)"},
+        {static_cast<fs::perms>(0600), ""},
+    };
+    for (const auto& [mode, warning] : modes) {
+        for (const std::string name : {"one.xml", "two.xml"}) {
+            WriteFile(Path(name), original);
+            fs::permissions(Path(name), mode);
+        }
+        WriteFile(Path("one.xml.orig"), "an older backup");
+        const Outcome result = Run({"--whole", "-i", Path("one.xml"), "--in-place=.orig", "-i",
+                                    Path("two.xml"), "--quiet", "//b"});
+        ExpectExit(result, 0);
+        for (const std::string name : {"one.xml", "two.xml"}) {
+            EXPECT_EQ(ReadFile(Path(name)), redacted);
+            EXPECT_EQ(ReadFile(Path(name + ".orig")), original);
+            EXPECT_EQ(fs::status(Path(name + ".orig")).permissions(), mode);
+            EXPECT_EQ(result.err.find(Path(name + ".orig") +
+                                      " keeps the unredacted original and "
+                                      "is " +
+                                      warning) != std::string::npos,
+                      !warning.empty())
+                << result.err;
+        }
+        EXPECT_EQ(Files(), 4);
+    }
+
+    // A backup that cannot be made leaves the file as it was.
+    WriteFile(Path("one.xml"), original);
+    fs::create_directory(Path("one.xml.bak"));
+    const Outcome result = Run({"-i", Path("one.xml"), "--in-place=.bak", "//b"});
+    ExpectExit(result, 1,
+               {"cannot keep the original of " + Path("one.xml") + " as " + Path("one.xml.bak"),
+                "the existing file is unchanged"});
+    EXPECT_EQ(ReadFile(Path("one.xml")), original);
+    EXPECT_EQ(Files(), 5);
 }
 
 TEST_F(RedactTool, UnreadableOrMalformedInputFailsWithAPlainMessage) {
