@@ -2,7 +2,6 @@
 // the bytes that draw and clear it.
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -66,36 +65,6 @@ TEST(Progress, DrawsAndClearsWithCarriageReturnsAndBlanksOnly) {
     EXPECT_EQ(status.Redraw("orn-redact: ü"), "\rorn-redact: ü");      // columns, not bytes
     EXPECT_EQ(status.Clear(), "\r" + std::string(13, ' ') + "\r");
     EXPECT_EQ(status.Clear(), "");
-}
-
-// The line goes to standard error: caught here in a file of the test's own.
-TEST(Progress, DrawsOnStandardErrorAndClearsItself) {
-    char name[] = "/tmp/orn-progress-test.XXXXXX";
-    const int file = ::mkstemp(name);
-    ASSERT_GE(file, 0);
-    std::fflush(stderr);
-    const int saved = ::dup(STDERR_FILENO);
-    ::dup2(file, STDERR_FILENO);
-    {
-        ProgressLine line("big.xml", 4 << 20);
-        line.Update(1 << 20);
-        line.Update(2 << 20);  // within a tenth of a second: not drawn
-    }
-    std::fflush(stderr);
-    ::dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    std::string written(4096, '\0');
-    written.resize(static_cast<std::size_t>(::pread(file, written.data(), written.size(), 0)));
-    ::close(file);
-    ::unlink(name);
-    EXPECT_EQ(written.rfind("\rorn-redact: ", 0), 0u) << written;
-    EXPECT_NE(written.find(": 1.0 of 4.0 MB, "), std::string::npos) << written;
-    EXPECT_EQ(written.find("2.0 of"), std::string::npos) << written;
-    // Cleared with blanks over the whole line drawn, and no escape sequence.
-    const std::size_t drawn = written.find('\r', 1);
-    ASSERT_NE(drawn, std::string::npos) << written;
-    EXPECT_EQ(written.substr(drawn), "\r" + std::string(drawn - 1, ' ') + "\r") << written;
-    EXPECT_EQ(written.find('\x1b'), std::string::npos) << written;
 }
 
 TEST(Progress, TheWidthComesFromColumnsWhenNotATerminal) {
