@@ -5,7 +5,7 @@
 #                          major version, so they always change together; so
 #                          does the package's name)
 #   liborn-dataparser-dev  headers, the .so links, CMake package, pkg-config file
-#   orn-redact             the tool and its manual page
+#   orn-redact             the tool, its manual page and its bash completion
 # Configure with -DCMAKE_INSTALL_PREFIX=/usr to get the multiarch library
 # folder. The architecture is the host's, or the one that a toolchain file
 # names. Every package carries the copyright file and changelog in

@@ -89,7 +89,8 @@ contains "$dev" "usr/lib/$multiarch/liborn_DataParser.so" "usr/lib/$multiarch/li
   "usr/lib/$multiarch/cmake/orn_DataParser/orn_DataParserConfig.cmake"
 lacks "$dev" '\.so\.[0-9]'
 lacks "$dev" 'include/orn/TypeMaps.h'
-contains "$tool" usr/bin/orn-redact usr/share/man/man1/orn-redact.1.gz
+contains "$tool" usr/bin/orn-redact usr/share/man/man1/orn-redact.1.gz \
+  usr/share/bash-completion/completions/orn-redact
 version=$(dpkg-deb -f "$runtime" Version)
 # lintian does not compare the changelog with the package's version.
 logged=$(dpkg-parsechangelog -l packaging/debian/changelog -S Version)

@@ -2,10 +2,12 @@
 // documents, and changes nothing else.
 //
 // The output is the input's own bytes with only the selected values replaced.
-// Standard output carries nothing but the document. The library announces
-// loads and reports parse errors on std::cout, so std::cout is pointed at
-// standard error for the whole run and the document is written through the
-// original buffer. Nothing is written until every step has succeeded.
+// Standard output carries nothing but the document, and standard error only
+// the tool's own messages. The library announces loads and reports parse
+// errors on std::cout, in words and positions of its own, before the tool says
+// the same with the line and column; so std::cout drops everything for the
+// whole run and the document is written through its original buffer. Nothing
+// is written until every step has succeeded.
 // The run itself is cli/Run.h; how a document travels is in the README.
 #include <csignal>
 #include <exception>
@@ -19,10 +21,19 @@
 
 namespace {
 
-// Restores std::cout's own buffer when the run ends, however it ends.
+// A stream buffer that drops what it is given. It keeps no state, so the
+// parses on the workers may all write to it at once.
+class Discard : public std::streambuf {
+protected:
+    int_type overflow(int_type character) override { return traits_type::not_eof(character); }
+    std::streamsize xsputn(const char* /*text*/, std::streamsize count) override { return count; }
+};
+
+// Points std::cout at a Discard for the run and restores its own buffer when
+// the run ends, however it ends.
 class StandardOutputGuard {
 public:
-    StandardOutputGuard() : original_(std::cout.rdbuf(std::cerr.rdbuf())) {}
+    StandardOutputGuard() : original_(std::cout.rdbuf(&discard_)) {}
     ~StandardOutputGuard() { std::cout.rdbuf(original_); }
     StandardOutputGuard(const StandardOutputGuard&) = delete;
     StandardOutputGuard& operator=(const StandardOutputGuard&) = delete;
@@ -30,6 +41,7 @@ public:
     std::streambuf* Original() const { return original_; }
 
 private:
+    Discard discard_;
     std::streambuf* original_;
 };
 

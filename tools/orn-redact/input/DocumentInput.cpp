@@ -109,9 +109,8 @@ std::string DescribeFailure(const std::string& source, const LoadResult& result,
     if (text == nullptr) {
         return DescribeParseFailure(source, result, nullptr, 0);
     }
-    const std::size_t offset = FailureOffset(*text);
-    const TextPosition position = PositionOf(*text, offset);
-    return DescribeParseFailure(source, result, &position, offset);
+    const FailurePlace place = FailurePlaceOf(*text);
+    return DescribeParseFailure(source, result, &place.position, place.offset);
 }
 
 bool LoadText(DataParserIF& parser, std::string& text, const std::string& source,

@@ -8,7 +8,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
-#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -39,7 +38,7 @@ public:
 
     void Line(const std::string& text) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        std::string out = progress_ ? "\r\x1b[K" : "";
+        std::string out = status_.Clear();
         out += "orn-redact: " + text + "\n";
         Put(out);
         Draw();
@@ -62,9 +61,7 @@ public:
                 return;
             }
             finished_ = true;
-            if (progress_) {
-                Put("\r\x1b[K");
-            }
+            Put(status_.Clear());
         }
         wake_.notify_all();
         if (ticker_.joinable()) {
@@ -86,18 +83,18 @@ private:
             return;
         }
         const double elapsed = Elapsed();
-        std::string line = "\rorn-redact: " + std::to_string(filesDone_) + "/" +
-                           std::to_string(files_) + (files_ == 1 ? " file, " : " files, ") +
-                           Megabytes(static_cast<double>(bytesDone_)) + " of " +
-                           Megabytes(static_cast<double>(bytes_)) + " MB, " + Duration(elapsed) +
-                           " elapsed";
+        std::string counts = std::to_string(filesDone_) + "/" + std::to_string(files_) +
+                             (files_ == 1 ? " file, " : " files, ") +
+                             Megabytes(static_cast<double>(bytesDone_)) + " of " +
+                             Megabytes(static_cast<double>(bytes_)) + " MB, " + Duration(elapsed) +
+                             " elapsed";
         if (bytesDone_ > 0 && bytesDone_ < bytes_) {
-            line += ", about " +
-                    Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /
-                             static_cast<double>(bytesDone_)) +
-                    " left";
+            counts += ", about " +
+                      Duration(elapsed * static_cast<double>(bytes_ - bytesDone_) /
+                               static_cast<double>(bytesDone_)) +
+                      " left";
         }
-        Put(line + "\x1b[K");
+        Put(status_.Redraw(FitLine("", counts, TerminalColumns())));
         drawn_ = Clock::now();
     }
 
@@ -118,18 +115,11 @@ private:
     Clock::time_point drawn_;
     std::mutex mutex_;
     std::condition_variable wake_;
+    StatusLine status_;  // the progress line shown, if any
     std::size_t filesDone_ = 0;
     std::uint64_t bytesDone_ = 0;
     bool finished_ = false;
     std::thread ticker_;
-};
-
-// A stream buffer that drops what it is given: in a batch, the library's
-// announcement of every load would drown the messages that matter.
-class Discard : public std::streambuf {
-protected:
-    int_type overflow(int_type character) override { return traits_type::not_eof(character); }
-    std::streamsize xsputn(const char* /*text*/, std::streamsize count) override { return count; }
 };
 
 std::uint64_t SizeOf(const std::optional<std::string>& path) {
@@ -155,8 +145,6 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         sizes.push_back(SizeOf(task.input));
         total += sizes.back();
     }
-    Discard discard;
-    std::streambuf* const announcements = std::cout.rdbuf(&discard);
     Console console(!options.quiet && ::isatty(STDERR_FILENO) == 1, tasks.size(), total);
 
     std::vector<FileResult> results(tasks.size());
@@ -179,7 +167,6 @@ int RedactMany(const std::vector<FileTask>& tasks, const Options& options,
         console.FileDone(std::max(results[index].bytes, sizes[index]));
     });
     console.Finish();
-    std::cout.rdbuf(announcements);
     if (reported != nullptr) {
         for (std::size_t index = 0; index < tasks.size(); ++index) {
             reported->push_back({tasks[index].input, tasks[index].output, tasks[index].inPlace,

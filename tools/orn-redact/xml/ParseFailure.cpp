@@ -72,6 +72,58 @@ std::size_t FailureOffset(std::string_view text) {
     return result.offset < 0 ? 0 : static_cast<std::size_t>(result.offset);
 }
 
+namespace {
+
+// How many bytes the character costs in UTF-8.
+std::size_t Utf8Length(std::uint32_t code) {
+    return code < 0x80 ? 1 : code < 0x800 ? 2 : code < 0x10000 ? 3 : 4;
+}
+
+}  // namespace
+
+FailurePlace FailurePlaceOf(std::string_view source) {
+    const std::size_t converted = FailureOffset(source);
+    const std::string encoding = ConvertedEncoding(source);
+    if (encoding.empty()) {
+        return {PositionOf(source, converted), std::min(converted, source.size())};
+    }
+    const std::size_t unit = encoding == "Latin-1" ? 1 : CodeUnit(source);
+    const bool big = encoding == "UTF-16BE" || encoding == "UTF-32BE";
+    const auto unitAt = [&](std::size_t at) {
+        std::uint32_t code = 0;
+        for (std::size_t index = 0; index < unit; ++index) {
+            const auto byte = static_cast<unsigned char>(source[at + index]);
+            code |= static_cast<std::uint32_t>(byte) << (8 * (big ? unit - 1 - index : index));
+        }
+        return code;
+    };
+    // Walk the characters of source, adding up their length in UTF-8, up to
+    // the one that starts at the converted offset.
+    FailurePlace place;
+    std::size_t at = 0;
+    for (std::size_t length = 0; length < converted && at + unit <= source.size();) {
+        std::uint32_t code = unitAt(at);
+        std::size_t units = 1;
+        if (unit == 2 && code >= 0xD800 && code < 0xDC00 && at + 2 * unit <= source.size()) {
+            const std::uint32_t low = unitAt(at + unit);
+            if (low >= 0xDC00 && low < 0xE000) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                units = 2;
+            }
+        }
+        length += Utf8Length(code);
+        at += units * unit;
+        if (code == '\n') {
+            ++place.position.line;
+            place.position.column = 1;
+        } else {
+            ++place.position.column;
+        }
+    }
+    place.offset = at;
+    return place;
+}
+
 std::string DescribeParseFailure(const std::string& source, const LoadResult& result,
                                  const TextPosition* position, std::size_t offset) {
     std::ostringstream message;

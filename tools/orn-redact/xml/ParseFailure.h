@@ -14,6 +14,16 @@ namespace qiv::redact {
 /// same options, as the library does not say.
 std::size_t FailureOffset(std::string_view text);
 
+/// Where the parser stopped in source, as a place in source itself. For a
+/// document the parser converts to UTF-8 first (UTF-16, UTF-32, Latin-1), the
+/// offset it reports lies in the converted text; the place is then that
+/// character's: its line and column, and its byte offset in source.
+struct FailurePlace {
+    TextPosition position;
+    std::size_t offset = 0;
+};
+FailurePlace FailurePlaceOf(std::string_view source);
+
 /// "cannot parse SOURCE: DESCRIPTION (status NAME, N)", with " at line L,
 /// column C (offset O)" when position is given and the status has a place.
 std::string DescribeParseFailure(const std::string& source, const LoadResult& result,

@@ -18,7 +18,6 @@
 #include "Expression.h"
 #include "Namespaces.h"
 #include "PerRecord.h"
-#include "Progress.h"
 #include "RecordMode.h"
 #include "RecordProperty.h"
 
@@ -385,29 +384,6 @@ TEST(RecordMode, CutsOnlyBetweenRecords) {
 
 namespace {
 
-TEST(Progress, SaysHowFarHowFastAndHowLong) {
-    const std::uint64_t megabyte = 1 << 20;
-    const struct {
-        std::uint64_t done, total;
-        double seconds;
-        const char* text;
-    } cases[] = {
-        {25 * megabyte, 100 * megabyte, 5,
-         "big.xml: 25.0 of 100.0 MB, 5.0 MB/s, 0:05 elapsed, "
-         "about 0:15 left"},
-        {0, 100 * megabyte, 0, "big.xml: 0.0 of 100.0 MB, 0:00 elapsed"},
-        {3 * megabyte, 0, 2, "big.xml: 3.0 MB, 1.5 MB/s, 0:02 elapsed"},  // size not known
-        {100 * megabyte, 100 * megabyte, 125, "big.xml: 100.0 of 100.0 MB, 0.8 MB/s, 2:05 elapsed"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(qiv::redact::ProgressText("big.xml", c.done, c.total, c.seconds), c.text);
-    }
-}
-
-}  // namespace
-
-namespace {
-
 TEST(ParseFailure, NamesEveryStatusAndPlacesOnlyThoseWithAPlace) {
     const char* const names[] = {"Ok",
                                  "FileNotFound",
@@ -441,31 +417,6 @@ TEST(ParseFailure, NamesEveryStatusAndPlacesOnlyThoseWithAPlace) {
         EXPECT_EQ(message.find(" at line 3, column 7 (offset 42)") != std::string::npos, placed)
             << message;
     }
-}
-
-// The line goes to standard error: caught here in a file of the test's own.
-TEST(Progress, DrawsOnStandardErrorAndClearsItself) {
-    char name[] = "/tmp/orn-progress-test.XXXXXX";
-    const int file = ::mkstemp(name);
-    ASSERT_GE(file, 0);
-    std::fflush(stderr);
-    const int saved = ::dup(STDERR_FILENO);
-    ::dup2(file, STDERR_FILENO);
-    {
-        qiv::redact::ProgressLine line("big.xml", 4 << 20);
-        line.Update(1 << 20);
-        line.Update(2 << 20);  // within a tenth of a second: not drawn
-    }
-    std::fflush(stderr);
-    ::dup2(saved, STDERR_FILENO);
-    ::close(saved);
-    std::string written(4096, '\0');
-    written.resize(static_cast<std::size_t>(::pread(file, written.data(), written.size(), 0)));
-    ::close(file);
-    ::unlink(name);
-    EXPECT_EQ(written.rfind("\rorn-redact: big.xml: 1.0 of 4.0 MB", 0), 0u) << written;
-    EXPECT_EQ(written.find("2.0 of"), std::string::npos) << written;
-    EXPECT_EQ(written.substr(written.size() - 4), "\r\x1b[K") << written;
 }
 
 }  // namespace

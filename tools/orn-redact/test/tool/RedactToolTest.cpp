@@ -20,14 +20,75 @@ TEST_F(RedactTool, StandardOutputCarriesOnlyTheDocument) {
               "</people>");
 
     // The library's load announcement (made when the whole document is
-    // loaded from its file) goes to standard error instead.
+    // loaded from its file) is not shown at all.
     WriteFile(Path("in.xml"), "<a>\r\n <b k='v'>secret</b><!-- c -->\r\n</a>");
     result = Run({"--whole", "-i", Path("in.xml"), "//b"});
-    ExpectExit(result, 0, {"Loading XML document from " + Path("in.xml")});
+    ExpectExit(result, 0);
+    EXPECT_EQ(result.err, "");
     EXPECT_EQ(result.out, "<a>\r\n <b k='v'>redacted</b><!-- c -->\r\n</a>");
     result = Run({"-i", Path("in.xml"), "//b"});
     ExpectExit(result, 0);
     EXPECT_EQ(result.out, "<a>\r\n <b k='v'>redacted</b><!-- c -->\r\n</a>");
+}
+
+// text as UTF-16 bytes, little- or big-endian.
+std::string Utf16(std::u16string_view text, bool big) {
+    std::string bytes;
+    for (const char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        bytes += big ? std::string{high, low} : std::string{low, high};
+    }
+    return bytes;
+}
+
+// A document the parser refuses gets the tool's one message, on every route,
+// placed in the input's own characters and bytes whatever its encoding; the
+// library's own report of the failure appears on neither stream.
+TEST_F(RedactTool, AParseFailureIsReportedOnlyByTheTool) {
+    const std::string broken = "<a><b>x</b><b>y</c></a>\n";
+    WriteFile(Path("bad.xml"), broken);
+    WriteFile(Path("bad16.xml"), Utf16(u"\uFEFF<a><b>x</b><b>y</c></a>\n", false));
+    WriteFile(Path("good.xml"), "<a><b>x</b></a>");
+    const std::string bad = Path("bad.xml"), bad16 = Path("bad16.xml");
+    const std::string here = "at line 1, column 18 (offset 17)";
+    const std::string here16 = "at line 1, column 19 (offset 36)";  // the mark is a character
+    const struct {
+        std::vector<std::string> arguments;
+        std::string input;  // on standard input
+        std::size_t lines;  // on standard error
+        std::string where;
+    } cases[] = {
+        {{"-i", bad, "//b"}, "", 1, here},
+        {{"--whole", "-i", bad, "//b"}, "", 1, here},
+        {{"--reformat", "-i", bad, "//b"}, "", 1, here},
+        {{"//b"}, broken, 1, here},
+        {{"--whole", "//b"}, broken, 1, here},
+        {{"-i", bad16, "//b"}, "", 1, here16},
+        {{"--whole", "-i", bad16, "//b"}, "", 1, here16},
+        {{"--reformat", "-i", bad16, "//b"}, "", 1, here16},
+        {{"//b"}, Utf16(u"<a>\n<b>y</c></a>", true), 1, "at line 2, column 7 (offset 20)"},
+        {{"//b"},
+         Utf16(u"\uFEFF<a>\U0001F600<b>y</c></a>", false),
+         1,
+         "at line 1, column 12 (offset 24)"},
+        {{"//b"},
+         "<?xml version='1.0' encoding='ISO-8859-1'?>\n<a>\xE9<b>y</c></a>",
+         1,
+         "at line 2, column 11 (offset 54)"},
+        {{"--output-dir", Path("out"), "-i", Path("good.xml"), "-i", bad, "-i", bad16, "//b"},
+         "",
+         3,
+         here16},
+    };
+    for (const auto& [arguments, input, lines, where] : cases) {
+        const Outcome result = Run(arguments, input);
+        const std::string shown = testing::PrintToString(arguments);
+        ExpectExit(result, 1, {"cannot parse ", ": Start-end tags mismatch", where});
+        EXPECT_EQ(result.out, "") << shown;
+        EXPECT_EQ(Count(result.err, "\n"), lines) << shown << result.err;
+        EXPECT_EQ(Count(result.err, "orn-redact: "), lines) << shown << result.err;
+        EXPECT_THAT(result.err, Not(HasSubstr("Error"))) << shown;
+    }
 }
 
 TEST_F(RedactTool, WritesTheDocumentAnewOnlyWhenAskedOrNeeded) {
@@ -369,6 +430,56 @@ TEST_F(RedactTool, SeveralFilesAreEachDoneOrNotOnTheirOwn) {
     ExpectExit(result, 3, {Path("e.xml") + ": '//email' selected nothing"});
     EXPECT_EQ(ReadFile(Path("d.xml")), redacted);
     EXPECT_EQ(ReadFile(Path("e.xml")), "<r><fax>1</fax></r>");
+}
+
+// On a terminal (a pseudo-terminal that script(1) opens, 80 columns wide,
+// TERM=dumb), the progress line of one file and of several is drawn and
+// cleared with '\r' and blanks, and a long file name is cut to the width.
+TEST_F(RedactTool, TheProgressLineFitsADumbTerminal) {
+    const std::string binary = std::getenv("ORN_REDACT_TEST_BINARY") != nullptr
+                                   ? std::getenv("ORN_REDACT_TEST_BINARY")
+                                   : ORN_REDACT_BINARY;
+    if (std::string(ORN_REDACT_LAUNCHER) != "" ||
+        std::system("script -qec true /dev/null </dev/null >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "no script(1) to run the tool on a terminal";
+    }
+    const std::string name = Path(std::string(120, 'n') + ".xml");
+    const std::string other = Path(std::string(120, 'm') + ".xml");
+    WriteFile(name, "<r><e>1</e></r>");
+    WriteFile(other, "<r><e>2</e></r>");
+    const std::string several = "--output-dir '" + Path("out") + "' -i '" + name + "'";
+    const struct {
+        std::string arguments;
+        bool named;  // the line names the file
+    } cases[] = {{"-o '" + Path("out.xml") + "' -i '" + name + "'", true},
+                 {several + " -i '" + other + "'", false}};
+    for (const auto& [arguments, named] : cases) {
+        const std::string command = "TERM=dumb script -qec \"stty cols 80 rows 24; exec '" +
+                                    binary + "' " + arguments + " //e\" /dev/null </dev/null >'" +
+                                    Path("screen") + "' 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        // The terminal ends each message line with "\r\n"; after the last '\r'
+        // of the progress line come whole message lines only (the summary).
+        std::string screen = ReadFile(Path("screen"));
+        for (std::size_t at = screen.find("\r\n"); at != std::string::npos;
+             at = screen.find("\r\n", at)) {
+            screen.erase(at, 1);
+        }
+        const std::string drawn = screen.substr(0, screen.rfind('\r') + 1);
+        EXPECT_EQ(drawn.rfind("\rorn-redact: ", 0), 0u) << screen;
+        EXPECT_EQ(screen.find('\x1b'), std::string::npos) << screen;
+        std::istringstream lines(drawn);
+        for (std::string line; std::getline(lines, line, '\r');) {
+            EXPECT_LE(line.size(), 79u) << line;
+        }
+        // Cleared at the end: blanks between the last two '\r'.
+        const std::size_t blanks = drawn.rfind('\r', drawn.size() - 2) + 1;
+        EXPECT_EQ(drawn.substr(blanks), std::string(drawn.size() - blanks - 1, ' ') + "\r");
+        EXPECT_GT(drawn.size() - blanks, 1u) << screen;
+        // A file's name loses its middle: 120 letters do not fit in 80 columns.
+        EXPECT_EQ(drawn.find("...nnn") < 80, named) << screen;
+    }
+    EXPECT_THAT(ReadFile(Path("out.xml")), HasSubstr("<e>redacted</e>"));
 }
 
 }  // namespace
