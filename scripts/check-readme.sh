@@ -31,6 +31,9 @@ while [ $# -gt 0 ]; do
 done
 
 fail() { echo "FAILED: $*" >&2; exit 1; }
+# grep -q would stop reading at the first match, and with pipefail the
+# writer's SIGPIPE would fail the check: read everything.
+matches() { grep "$@" >/dev/null; }
 
 cache=${ORN_README_CACHE:-/var/cache/orn-check-readme}
 mkdir -p "$cache/debootstrap" "$cache/archives"
@@ -115,7 +118,7 @@ has quick-start "<identityNumber>redacted</identityNumber>"
 lacks quick-start "ada.lindqvist@example.org"
 # The quick start installs and builds only what the tool needs.
 for package in libgtest-dev clang valgrind libbenchmark-dev; do
-  ! chroot "$root" dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "ok installed" ||
+  ! chroot "$root" dpkg-query -W -f='${Status}' "$package" 2>/dev/null | matches "ok installed" ||
     fail "the quick start installed $package, which only the tests need"
 done
 [ -z "$(find "$root$clone/build/default" -name '*_tests' -type f)" ] ||
@@ -133,7 +136,7 @@ for file in lib/liborn_DataParser.so.1 lib/liborn_Logger.so.1 \
 done
 [ ! -e "$prefix/include/orn/TypeMaps.h" ] && [ ! -e "$prefix/include/orn/internal" ] ||
   fail "private headers installed"
-readelf -d "$prefix/lib/liborn_DataParser.so.1" | grep -q 'SONAME.*\[liborn_DataParser\.so\.1\]' ||
+readelf -d "$prefix/lib/liborn_DataParser.so.1" | matches 'SONAME.*\[liborn_DataParser\.so\.1\]' ||
   fail "SONAME of liborn_DataParser"
 ./scripts/check-runpath.sh --outside "$root/root" "$prefix"
 grep -qx 'prefix=/opt/orn' "$prefix/lib/pkgconfig/orn_DataParser.pc" ||
@@ -158,14 +161,14 @@ for deb in "${debs[@]}"; do
     liborn-dataparser*) [ "$multiarch" = same ] || fail "$package is not Multi-Arch: same" ;;
     *) [ -z "$multiarch" ] || [ "$multiarch" = no ] || fail "$package is Multi-Arch: $multiarch" ;;
   esac
-  ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qE '(pre|post)(inst|rm)$' ||
+  ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | matches -E '(pre|post)(inst|rm)$' ||
     fail "$package has maintainer scripts"
 done
 library=$root/usr/lib/$(chroot "$root" dpkg-architecture -qDEB_HOST_MULTIARCH)/liborn_DataParser.so.1
-readelf -d "$library" | grep -qE 'FLAGS.*NOW' || fail "the installed library is not linked with BIND_NOW"
-readelf --dyn-syms "$root/usr/bin/orn-redact" | grep -q '__[a-z_]*_chk' ||
+readelf -d "$library" | matches -E 'FLAGS.*NOW' || fail "the installed library is not linked with BIND_NOW"
+readelf --dyn-syms "$root/usr/bin/orn-redact" | matches '__[a-z_]*_chk' ||
   fail "orn-redact is not built with fortify"
-readelf -d "$library" | grep -qi runpath && fail "the packaged library has a RUNPATH"
+readelf -d "$library" | matches -i runpath && fail "the packaged library has a RUNPATH"
 
 # The installed packages, as a user of /usr finds them.
 inside() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin bash -ec "$1"; }

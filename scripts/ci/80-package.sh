@@ -43,7 +43,7 @@ for deb in "$runtime" "$dev" "$tool"; do
   [ "$deb" != "$tool" ] || expected=no  # what dpkg-deb says of a package without the field
   [ "$(dpkg-deb -f "$deb" Multi-Arch)" = "$expected" ] ||
     fail "$(basename "$deb") has Multi-Arch '$(dpkg-deb -f "$deb" Multi-Arch)', not '$expected'"
-  ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -qE '(pre|post)(inst|rm)$' ||
+  ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E '(pre|post)(inst|rm)$' >/dev/null ||
     fail "$(basename "$deb") has maintainer scripts"
 done
 # With the arm64 packages of the cross build (30-cross-arm64.sh) at hand: the
