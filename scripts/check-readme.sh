@@ -166,7 +166,7 @@ for deb in "${debs[@]}"; do
 done
 library=$root/usr/lib/$(chroot "$root" dpkg-architecture -qDEB_HOST_MULTIARCH)/liborn_DataParser.so.1
 readelf -d "$library" | matches -E 'FLAGS.*NOW' || fail "the installed library is not linked with BIND_NOW"
-readelf --dyn-syms "$root/usr/bin/orn-redact" | matches '__[a-z_]*_chk' ||
+readelf --wide --dyn-syms "$root/usr/bin/orn-redact" | matches -E '__[a-z0-9]+_chk@' ||
   fail "orn-redact is not built with fortify"
 readelf -d "$library" | matches -i runpath && fail "the packaged library has a RUNPATH"
 
