@@ -8,6 +8,8 @@
 - every option line of --help shows up in the SYNOPSIS (by one of its names);
 - the version in the page's title line is the one `--version` prints on its
   first line;
+- each section a reader looks for is there, once (ENVIRONMENT, REPORTING
+  BUGS, COPYRIGHT, ...), and SEE ALSO names the tools used alongside;
 - with --groff, the page renders with no groff warning at all.
 
 COMMAND runs the tool: its path, or an emulator and the path in a cross
@@ -49,14 +51,22 @@ def Plain(roff):
     return text.replace("\\-", "-").replace("\\~", " ").replace("\\&", "")
 
 
-def Sections(roff):
-    """Maps each .SH name to the lines of its section."""
+SECTIONS = ("NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "ENVIRONMENT", "EXIT STATUS",
+            "REPORTING BUGS", "COPYRIGHT", "SEE ALSO")
+SEE_ALSO = ("xmllint", "sed", "gzip", "bzip2", "xz", "zstd")
+
+
+def Sections(roff, repeated):
+    """Maps each .SH name to the lines of its section; adds a name given twice
+    to repeated."""
     sections = {}
     current = None
     for line in roff.splitlines():
         heading = re.match(r'\.SH\s+"?([^"]*)"?\s*$', line)
         if heading:
             current = heading.group(1).strip().upper()
+            if current in sections:
+                repeated.append(current)
             sections[current] = []
         elif current is not None:
             sections[current].append(line)
@@ -85,8 +95,13 @@ def main():
         parser.error("no command that runs the tool")
     with open(manual, encoding="utf-8") as stream:
         roff = stream.read()
-    sections = Sections(roff)
-    problems = []
+    repeated = []
+    sections = Sections(roff, repeated)
+    problems = [f"section {name} is there more than once" for name in repeated]
+    problems += [f"no section {name}" for name in SECTIONS if name not in sections]
+    see_also = Plain("\n".join(sections.get("SEE ALSO", [])))
+    problems += [f"SEE ALSO does not name {name}" for name in SEE_ALSO
+                 if not re.search(rf"\b{name}\b", see_also)]
 
     groups = HelpOptions(Run(tool + ["--help"]))
     if not groups:
