@@ -172,8 +172,8 @@ readelf -d "$library" | matches -i runpath && fail "the packaged library has a R
 
 # The installed packages, as a user of /usr finds them.
 inside() { chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/sbin:/usr/bin:/sbin:/bin bash -ec "$1"; }
-[ "$(inside 'pkg-config --cflags orn_DataParser')" = "-I/usr/include/orn" ] ||
-  fail "pkg-config on /usr: $(inside 'pkg-config --cflags orn_DataParser')"
+cflags=$(inside 'pkg-config --cflags orn_DataParser')
+[ "${cflags% }" = "-I/usr/include/orn" ] || fail "pkg-config on /usr gives: $cflags"
 inside 'cd /root/app && cmake -S . -B build-usr >/dev/null && cmake --build build-usr >/dev/null && ./build-usr/app' |
   grep -q "fountain pen" || fail "the CMake program against /usr"
 inside 'orn-redact -i /root/liborn_DataParser/examples/data/customers.xml //email' |
