@@ -17,6 +17,7 @@
 
 #include "Options.h"
 #include "OutputFile.h"
+#include "ParseMemory.h"
 #include "Run.h"
 
 namespace {
@@ -55,6 +56,9 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     RemoveTemporaryFilesOnSignals();
     ReadCreationMask();
+    // Parse trees of whole documents go to arenas of their own (ParseInto);
+    // everything else pugixml allocates still comes from malloc.
+    RouteParseMemory();
 
     StandardOutputGuard standardOutput;
     try {

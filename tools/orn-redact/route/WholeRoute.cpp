@@ -7,6 +7,7 @@
 #include "InterfaceFactory.h"
 #include "Outcomes.h"
 #include "OutputChain.h"
+#include "ParseMemory.h"
 #include "ReadInput.h"
 #include "ReformatWriter.h"
 #include "SourceSplice.h"
@@ -30,6 +31,9 @@ struct WholeRun {
     InputDocument& input;
     InputDigest& digest;
     std::string sourceName;
+    // The parse tree's memory; declared before the parser, so that it
+    // outlives the document in every case.
+    std::optional<ParseArena> arena{};
     std::unique_ptr<DataParserIF> parser{};
     std::string encoding{};       // the one the parser converts from, if any
     std::string rewriteReason{};  // why the document is written anew, when it is
@@ -82,7 +86,12 @@ struct WholeRun {
         std::string error;
         // Input read whole before parsing is checked for a NUL right away; a
         // file the library parsed from its path is checked once it is read.
-        const bool loaded = LoadDocument(*parser, input, error);
+        arena.emplace();
+        bool loaded = false;
+        {
+            const ParseInto into(*arena);
+            loaded = LoadDocument(*parser, input, error);
+        }
         if (input.haveSource && Refused()) {
             return false;
         }
@@ -149,10 +158,12 @@ struct WholeRun {
         std::atomic<bool> documentFreed{!large};
         if (!large) {
             parser->Reset();
+            arena.reset();
         } else {
             pool.Submit(
                 [this, &documentFreed, &pool]() {
                     parser->Reset();
+                    arena.reset();
                     documentFreed = true;
                     pool.Notify();
                 },
