@@ -18,7 +18,8 @@
 #   cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact orn-redact
 #
 # Environment: BUILD_DIR (default build/bench), SIZES in MB (default "50 200"),
-# RUNS (default 5), SETS (names of expression sets, default "readme mixed"),
+# RUNS (default 5), SETS (names of expression sets: readme, mixed, handover;
+# default "readme mixed"),
 # ORN_REDACT_OPTIONS (options given to orn-redact, e.g. --whole),
 # TOOLS (default: all four), ORN_REDACT, RAW_REDACT, GENERATOR (paths of the
 # programs), PYTHON (default python3), TMPDIR (where the files go; removed

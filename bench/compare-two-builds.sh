@@ -34,7 +34,8 @@ for ((run = 0; run < runs; run++)); do
     # Status 4: written, with a warning of something left readable.
     /usr/bin/time -o "$work/time" -f "%e %U %S %M" "${command[@]}" >/dev/null 2>"$work/err" ||
       [ $? -eq 4 ] || { cat "$work/err" >&2; exit 1; }
-    read -r elapsed user system memory <"$work/time"
+    # time puts "Command exited with non-zero status N" before the figures.
+    read -r elapsed user system memory < <(tail -n 1 "$work/time")
     wall[$tool]+="$elapsed "
     cpu[$tool]+="$(echo "$user + $system" | bc) "
     rss[$tool]+="$memory "
