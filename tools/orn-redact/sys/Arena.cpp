@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <shared_mutex>
 
@@ -37,8 +38,7 @@ constexpr std::size_t returnedFrom = std::size_t{1} << 20;
 // address space until it is touched.
 std::size_t ReservationFor(std::size_t first) {
     constexpr std::size_t least = std::size_t{256} << 20;
-    constexpr std::size_t most = std::size_t{1} << 46;
-    if (first > most / 64) {
+    if (first > (std::numeric_limits<std::size_t>::max() - commitStep) / 32) {
         return 0;
     }
     return std::max(least, 32 * first + commitStep);
