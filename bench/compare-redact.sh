@@ -37,9 +37,13 @@ python=${PYTHON:-python3}
 
 # Expression sets: the README's example, and personal data with mixed-content
 # notes (<notes>Called on <date>..</date> about <b>..</b>; ...</notes>).
+# "handover" (not run by default) takes a position over the whole selection,
+# so orn-redact hands the document from the record route to the
+# whole-document route.
 declare -A expression_sets=(
   [readme]="//email //idNumber //address/street"
   [mixed]="//idNumber //record/email //notes"
+  [handover]="(//email)[1] //idNumber //address/street"
 )
 sets=${SETS:-"readme mixed"}
 wanted_tools=${TOOLS:-"orn-redact raw-pugixml xmlstarlet python-etree"}
