@@ -169,6 +169,7 @@ TEST_F(RedactTool, UsageErrorsAndRejectedExpressionsWriteNothing) {
         {{"--files-from", Path("none"), "--output-dir", Path("d"), "//a"},
          "cannot read the file list",
          true},
+        {{"--stream", "-o", out, "//a"}, "--stream writes standard output as", true},
         {{"--jobs", "0", "//a"}, "--jobs needs a number from 1 to 1024", true},
         {{"--jobs=two", "//a"}, "--jobs needs a number", true},
         {{"-i", "a.xml", "-i", "a.xml.bak", "--in-place=.bak", "//a"},
