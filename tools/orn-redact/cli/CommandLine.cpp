@@ -568,8 +568,9 @@ shortened to any unambiguous beginning (--requ for --require-match), and a
 value may follow '=' (--jobs=2). Options and expressions come in any order.
 
 Every expression is checked before the document is read; nothing is written
-when any step fails (with --stream, what was written stays, cut short). An element without text gets "redacted" before its end
-tag (<e/> becomes <e>redacted</e>). An expression that selects the document
+when any step fails (with --stream, what was written stays, cut short). An
+element without text gets "redacted" before its end tag (<e/> becomes
+<e>redacted</e>). An expression that selects the document
 node itself (/, //.) selects its document element, so the output stays one
 document. Input in UTF-16 or UTF-32 makes the tool write the document anew, as
 with --reformat; it says so on standard error. Latin-1 and other 8-bit
