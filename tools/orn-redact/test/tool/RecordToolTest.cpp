@@ -514,5 +514,23 @@ TEST_F(RecordTool, CompressedInputGoesWholeWhenItMust) {
     EXPECT_FALSE(fs::exists(Path("bad.out.gz")));
 }
 
+// A compressed document cut short is a compressed stream without its end,
+// which the decompressor reports, never one that looks complete.
+TEST_F(RecordTool, AStreamedCompressedDocumentCutShortHasNoEnd) {
+    if (!Have("gzip")) {
+        GTEST_SKIP() << "gzip is not installed";
+    }
+    std::string document = "<list>\n";
+    for (int record = 0; record < 40000; ++record) {
+        document += "<rec><name>n" + std::to_string(record) + "</name></rec>\n";
+    }
+    document += "<rec><name>late</nome></rec>\n</list>\n";
+    ExpectExit(Run({"--stream", "--compress", "gzip", "//name"}, document, Path("out.gz")), 1,
+               {"the output written so far is cut short"});
+    const std::string unpack = "gzip -dc '" + Path("out.gz") + "' >'" + Path("out.xml") + "' 2>&1";
+    EXPECT_NE(std::system(unpack.c_str()), 0);
+    EXPECT_THAT(ReadFile(Path("out.xml")), Not(HasSubstr("</list>")));
+}
+
 }  // namespace
 }  // namespace redact_tool_test

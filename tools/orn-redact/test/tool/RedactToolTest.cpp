@@ -483,4 +483,23 @@ TEST_F(RedactTool, TheProgressLineFitsADumbTerminal) {
     EXPECT_THAT(ReadFile(Path("out.xml")), HasSubstr("<e>redacted</e>"));
 }
 
+// The libraries that only some runs need are loaded on first use: a start
+// does not map them.
+TEST_F(RedactTool, LibrariesOnlySomeRunsNeedAreNotLinked) {
+    if (std::system("command -v readelf >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "readelf is not installed";
+    }
+    const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
+    const std::string command = "readelf -d '" +
+                                std::string(binary != nullptr ? binary : ORN_REDACT_BINARY) +
+                                "' >'" + Path("dynamic") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string dynamic = ReadFile(Path("dynamic"));
+    ASSERT_THAT(dynamic, HasSubstr("(NEEDED)"));
+    for (const char* library :
+         {"[libcrypto.", "[libyaml", "[libz.", "[libbz2.", "[liblzma.", "[libzstd."}) {
+        EXPECT_THAT(dynamic, Not(HasSubstr(library)));
+    }
+}
+
 }  // namespace
