@@ -97,6 +97,12 @@ set(CPACK_DEBIAN_TOOL_PACKAGE_SECTION text)
 # The libraries' package: dpkg-shlibdeps finds liborn_DataParser.so in the
 # build tree, but no package that it knows holds it, so it adds nothing for it.
 set(CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS "${orn_deb_runtime} (>= ${PROJECT_VERSION})")
+# The libraries the tool loads on first use (compression, libcrypto, libyaml)
+# are not in its DT_NEEDED, so dpkg-shlibdeps cannot see them: they are named
+# here, as tools/orn-redact/CMakeLists.txt found their packages.
+if(ORN_REDACT_LOADED_PACKAGES)
+  string(APPEND CPACK_DEBIAN_TOOL_PACKAGE_DEPENDS ", ${ORN_REDACT_LOADED_PACKAGES}")
+endif()
 set(CPACK_DEBIAN_TOOL_DESCRIPTION "replace the text selected by XPath expressions in XML documents
 orn-redact sets the text of every element that XPath expressions select to
 the word redacted and writes the document. The output is the input's own

@@ -111,6 +111,15 @@ for deb in "$runtime" "$tool"; do
   done
 done
 ! depends_on "$runtime" | grep -qxF "$library" || fail "the library depends on itself"
+# The libraries the tool loads on first use are not in its DT_NEEDED: the
+# package names them itself.
+for soname in libcrypto.so.3 libyaml-0.so.2 libz.so.1 libbz2.so.1.0 liblzma.so.5 libzstd.so.1; do
+  ! readelf -d "$build/tools/orn-redact/orn-redact" | grep -qF "[$soname]" ||
+    fail "orn-redact links $soname, which it is to load on first use"
+  owner=$(dpkg-query -S "*/$soname" 2>/dev/null | grep -F "$multiarch" | head -1 | sed 's/[:,].*//')
+  [ -n "$owner" ] && depends_on "$tool" | grep -qxF "$owner" ||
+    fail "$(basename "$tool") does not depend on ${owner:-the package of $soname}"
+done
 
 # The packaged copyright file carries the licence of LICENSE word for word.
 copyright=$(dpkg-deb --fsys-tarfile "$runtime" | tar -xO "./usr/share/doc/$library/copyright")

@@ -7,7 +7,8 @@
 // errors on std::cout, in words and positions of its own, before the tool says
 // the same with the line and column; so std::cout drops everything for the
 // whole run and the document is written through its original buffer. Nothing
-// is written until every step has succeeded.
+// is written until every step has succeeded, unless --stream asks for the
+// records as they are done.
 // The run itself is cli/Run.h; how a document travels is in the README.
 #include <csignal>
 #include <exception>

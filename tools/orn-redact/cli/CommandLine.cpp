@@ -131,6 +131,7 @@ constexpr OptionRow optionTable[] = {
     {"reformat",      '\0', Value::None,     Enable<&Options::reformat>},
     {"records",       '\0', Value::None,     Enable<&Options::records>},
     {"whole",         '\0', Value::None,     Enable<&Options::whole>},
+    {"stream",        '\0', Value::None,     Enable<&Options::stream>},
     {"break-links",   '\0', Value::None,     Enable<&Options::breakLinks>},
     {"deep",          '\0', Value::None,     Enable<&Options::deep>},
     {"attributes",    '\0', Value::None,     Enable<&Options::attributes>},
@@ -335,6 +336,11 @@ std::string CheckCombination(const Options& options) {
         return "--check writes nothing: it cannot be combined with -o, --output-dir or "
                "--in-place";
     }
+    if (options.stream && (toFile || options.outputDir || options.inPlace || options.check)) {
+        return "--stream writes standard output as the records are done: it cannot be "
+               "combined with -o FILE, --output-dir, --in-place or --check, which write a "
+               "file only once it is complete";
+    }
     if (options.verify && (options.check || !(options.inPlace || toFile || options.outputDir))) {
         return "--verify reads the written file back: it needs -o, --output-dir or "
                "--in-place (not standard output or --check)";
@@ -442,7 +448,7 @@ const char* UsageText() {
            "                  [-o FILE | --output-dir DIR | --in-place[=SUFFIX]]\n"
            "                  [-e FILE]... [--rules FILE]... [--key-file FILE]\n"
            "                  [--records | --whole | --reformat [--indent | --raw]]\n"
-           "                  [--compress FORMAT] [--break-links]\n"
+           "                  [--stream] [--compress FORMAT] [--break-links]\n"
            "                  [-N PREFIX=URI]... [--deep] [--attributes] [--entities]\n"
            "                  [--report] [--report-json FILE] [--check] [--require-match]\n"
            "                  [--strict] [--timings] [--verify] [--jobs N] [--quiet] [--]\n"
@@ -521,6 +527,10 @@ Options:
                           whole document is then a usage error
       --whole             redact the whole document at once, never record by
                           record
+      --stream            write standard output as the records are done instead
+                          of once the document is complete, so that a pipeline
+                          can start on it; a failure then leaves the output cut
+                          short (exit status 1; see the manual)
       --deep              also set every text, CDATA section and comment inside
                           each selected element to "redacted"
       --attributes        also set the value of every selected attribute to
@@ -558,8 +568,9 @@ shortened to any unambiguous beginning (--requ for --require-match), and a
 value may follow '=' (--jobs=2). Options and expressions come in any order.
 
 Every expression is checked before the document is read; nothing is written
-when any step fails. An element without text gets "redacted" before its end
-tag (<e/> becomes <e>redacted</e>). An expression that selects the document
+when any step fails (with --stream, what was written stays, cut short). An
+element without text gets "redacted" before its end tag (<e/> becomes
+<e>redacted</e>). An expression that selects the document
 node itself (/, //.) selects its document element, so the output stays one
 document. Input in UTF-16 or UTF-32 makes the tool write the document anew, as
 with --reformat; it says so on standard error. Latin-1 and other 8-bit

@@ -99,6 +99,9 @@ bool ByteReader::Start() {
     if (format_ == Compression::None) {
         return true;
     }
+    if (std::string why; !LoadCodec(format_, why)) {
+        return Fail(why);
+    }
     if (::pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
         return Fail(ErrorText(errno));
     }

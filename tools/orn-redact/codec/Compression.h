@@ -31,6 +31,9 @@ Compression CompressionOfContent(std::string_view head);
 /// The format that a file name's suffix (.gz, .bz2, .xz, .zst) stands for;
 /// None for any other name.
 Compression CompressionOfPath(std::string_view path);
+/// Loads the library that reads and writes format (None needs none): false
+/// with a message that names it when it cannot be loaded.
+bool LoadCodec(Compression format, std::string& error);
 
 /// A run of bytes handed between threads.
 struct ByteBlock {

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "Libraries.h"
+
 namespace qiv::redact {
 
 std::string_view CompressionName(Compression format) {
@@ -54,6 +56,22 @@ Compression CompressionOfContent(std::string_view head) {
         return Compression::Zstd;
     }
     return Compression::None;
+}
+
+bool LoadCodec(Compression format, std::string& error) {
+    switch (format) {
+        case Compression::None:
+            return true;
+        case Compression::Gzip:
+            return LoadLibrary(Library::Zlib, error);
+        case Compression::Bzip2:
+            return LoadLibrary(Library::Bzip2, error);
+        case Compression::Xz:
+            return LoadLibrary(Library::Lzma, error);
+        case Compression::Zstd:
+            return LoadLibrary(Library::Zstd, error);
+    }
+    return true;
 }
 
 Compression CompressionOfPath(std::string_view path) {

@@ -40,6 +40,7 @@ struct Options {
     bool reformat = false;     // write the document anew instead of splicing the input
     bool records = false;      // --records: record by record, or a usage error
     bool whole = false;        // --whole: never record by record
+    bool stream = false;       // --stream: standard output written as the records are done
     bool raw = false;          // --raw: one line; otherwise indented with TAB (when written anew)
     bool layoutGiven = false;  // --raw or --indent was given
     bool breakLinks = false;   // --in-place may replace one name of a hard-linked file

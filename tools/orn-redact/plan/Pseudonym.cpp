@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "Libraries.h"
+
 namespace qiv::redact {
 
 namespace {
@@ -153,6 +155,10 @@ struct Pseudonymizer::Impl {
 Pseudonymizer::Pseudonymizer(std::string_view key, PseudonymSettings settings)
     : impl_(new Impl), settings_(std::move(settings)) {
     settings_.length = std::min(settings_.length, MaxPseudonymLength(settings_.alphabet));
+    if (std::string why; !LoadLibrary(Library::Crypto, why)) {
+        delete impl_;
+        throw std::runtime_error(why);
+    }
     char digest[] = "SHA256";
     const OSSL_PARAM parameters[] = {
         OSSL_PARAM_construct_utf8_string(OSSL_MAC_PARAM_DIGEST, digest, 0),

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "Libraries.h"
+
 namespace qiv::redact::rulesfile {
 
 namespace {
@@ -213,6 +215,10 @@ private:
 }  // namespace
 
 bool LoadRulesTree(std::string_view text, const std::string& name, Node& root, std::string& error) {
+    if (std::string why; !LoadLibrary(Library::Yaml, why)) {
+        error = name + ": " + why;
+        return false;
+    }
     return Loader(text, name).Load(root, error);
 }
 

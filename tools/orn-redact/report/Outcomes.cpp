@@ -152,7 +152,8 @@ bool NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_vi
     return left;
 }
 
-bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message) {
+bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message,
+                bool written) {
     bool all = true;
     for (const ExpressionOutcome& outcome : outcomes) {
         if (outcome.selected == 0) {
@@ -161,9 +162,19 @@ bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSin
         }
     }
     if (!all) {
-        message("nothing written");
+        message(written ? "the document was written before that was known (--stream)"
+                        : "nothing written");
     }
     return all;
+}
+
+std::string CutShort(std::string failure) {
+    constexpr std::string_view nothing = "; nothing written";
+    if (failure.size() >= nothing.size() &&
+        failure.compare(failure.size() - nothing.size(), nothing.size(), nothing) == 0) {
+        failure.resize(failure.size() - nothing.size());
+    }
+    return failure + "; the output written so far is cut short";
 }
 
 void NoteLayoutUnused(const Options& options, const MessageSink& message) {

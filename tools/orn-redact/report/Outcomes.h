@@ -27,8 +27,15 @@ bool NoteEntities(const std::vector<ExpressionOutcome>& outcomes, std::string_vi
                   bool replaced, const MessageSink& message);
 
 /// With --require-match: says which expressions selected nothing, and false
-/// when any did (nothing may then be written).
-bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message);
+/// when any did (nothing may then be written; with written, the document was
+/// already written whole, as --stream does, and that is said instead).
+bool AllMatched(const std::vector<ExpressionOutcome>& outcomes, const MessageSink& message,
+                bool written = false);
+
+/// A failure's message for output that was already flowing (--stream): its
+/// "; nothing written" becomes "; the output written so far is cut short", which
+/// is added when the message does not end so.
+std::string CutShort(std::string failure);
 
 /// --raw and --indent say nothing to a document whose bytes are kept.
 void NoteLayoutUnused(const Options& options, const MessageSink& message);

@@ -347,6 +347,9 @@ bool RecordRunner::Collect() {
         NoteBareAmpersands(slot.bare.count, Advance(Start(), slot.Content(), at), slot.offset + at);
     }
     ApplyEdits(slot.text, slot.prefix, slot.prefix + slot.content, slot.splicer->Edits(), out_);
+    if (settings_.flushBatches) {
+        out_.flush();
+    }
     Lap(waitStart, run_.seconds.write);
     run_.seconds.parse += slot.parse;
     run_.seconds.redact += slot.redact;

@@ -33,6 +33,9 @@ struct RecordSettings {
     /// When set, takes the values the records' rules changed and the shape of
     /// the elements written, for the audit of the output.
     AuditTrail* audit = nullptr;
+    /// out is flushed after each batch, so that what reads it gets every
+    /// record as soon as it is written (--stream).
+    bool flushBatches = false;
 };
 
 /// How a record-mode run ended.

@@ -113,21 +113,24 @@ void PrintRecordTimings(const RecordRun& run, const MessageSink& message) {
     message(line);
 }
 
-// The end of a run that wrote every record.
-FileResult Written(const RecordRun& run, bool matched, bool written, const std::string& error,
-                   const Options& options, const RedactionPlan& plan, std::string_view prolog,
-                   Sha256* digest, const MessageSink& message) {
+// The end of a run that wrote every record. streamed: the output went out
+// as it was written (--stream).
+FileResult Written(const RecordRun& run, bool matched, bool written, bool streamed,
+                   const std::string& error, const Options& options, const RedactionPlan& plan,
+                   std::string_view prolog, Sha256* digest, const MessageSink& message) {
     FileResult result;
     result.status = ExitFailure;
     result.bytes = run.bytes;
     result.outcomes = run.outcomes;
-    if (!matched) {
-        AllMatched(run.outcomes, message);
-        result.status = ExitNothingMatched;
+    // Without --stream, a run that matched too little has its output thrown
+    // away, which is no failure to write.
+    if (!written && (matched || streamed)) {
+        message(streamed ? CutShort(error) : error);
         return result;
     }
-    if (!written) {
-        message(error);
+    if (!matched) {
+        AllMatched(run.outcomes, message, streamed);
+        result.status = ExitNothingMatched;
         return result;
     }
     bool left = PrintOutcomes(run.outcomes, options, plan, message);
@@ -164,9 +167,10 @@ std::optional<FileResult> NotByRecords(const std::string& name, const std::strin
     return std::nullopt;
 }
 
-// A run that stopped before every record was written.
-std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSource& source,
-                                Compression format, const Options& options,
+// A run that stopped before every record was written. streamed: what was
+// written went out (--stream), so the whole-document route cannot take over.
+std::optional<FileResult> Ended(RecordRun& run, bool streamed, const OpenInput& open,
+                                ByteSource& source, Compression format, const Options& options,
                                 const MessageSink& message, InputDocument& input,
                                 std::string& wholeReason, InputDigest& digest) {
     FileResult failed;
@@ -174,8 +178,13 @@ std::optional<FileResult> Ended(RecordRun& run, const OpenInput& open, ByteSourc
     failed.bytes = run.bytes;
     failed.outcomes = run.outcomes;
     if (run.end == RecordEnd::Failed || run.end == RecordEnd::Usage) {
-        message(run.message);
-        failed.status = run.end == RecordEnd::Usage ? ExitUsage : ExitFailure;
+        message(streamed ? CutShort(run.message) : run.message);
+        failed.status = run.end == RecordEnd::Usage && !streamed ? ExitUsage : ExitFailure;
+        return failed;
+    }
+    if (streamed) {
+        message(
+            CutShort("cannot redact " + open.name + " record by record (--stream): " + run.reason));
         return failed;
     }
     // Found only as the batches ran: an item outside the records.
@@ -209,6 +218,10 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     settings.redaction.namespaces = plan.namespaces;
     settings.namespaces = plan.namespaces;
     settings.strict = options.strict;
+    // --stream: standard output takes each batch as it is written instead of
+    // a spool that holds the document until it is complete.
+    const bool streamed = options.stream && !task.output && !task.inPlace && !task.discard;
+    settings.flushBatches = streamed;
     std::optional<ProgressLine> progress;
     if (task.progress && !options.quiet && ::isatty(STDERR_FILENO) == 1) {
         const off_t size = open.info.st_size - std::max<off_t>(open.start, 0);
@@ -230,7 +243,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
                 matched = matched && outcome.selected > 0;
             }
         }
-        if (run.end != RecordEnd::Done || !matched) {
+        if (run.end != RecordEnd::Done || (!matched && !streamed)) {
             out.setstate(std::ios::badbit);  // nothing of it may be kept
         }
     };
@@ -241,7 +254,7 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
     std::string error;
     const bool written =
         Deliver(task, write, OutputCompression(task, options, format),
-                outputDigest ? &*outputDigest : nullptr, standardOutput, true, error);
+                outputDigest ? &*outputDigest : nullptr, standardOutput, !streamed, error);
     progress.reset();
     if (!ran) {
         message(error);  // the output could not even be started
@@ -254,10 +267,10 @@ std::optional<FileResult> WriteRecords(const FileTask& task, const Options& opti
             WarnBareAmpersands(open.name, run.bareAmpersands, run.bareWhere, message);
         }
         digest.ReadWhole(open.Size());
-        return Written(run, matched, written, error, options, plan, prolog,
+        return Written(run, matched, written, streamed, error, options, plan, prolog,
                        outputDigest ? &*outputDigest : nullptr, message);
     }
-    return Ended(run, open, source, format, options, message, input, wholeReason, digest);
+    return Ended(run, streamed, open, source, format, options, message, input, wholeReason, digest);
 }
 
 }  // namespace

@@ -123,6 +123,11 @@ bool WriteTo(const FileTask& task, const ContentWriter& content, std::streambuf*
 
 bool Deliver(const FileTask& task, const ContentWriter& content, Compression format, Sha256* digest,
              std::streambuf* standardOutput, bool spool, std::string& error) {
+    if (std::string why; !LoadCodec(format, why)) {
+        error = "cannot write " +
+                (task.inPlace ? task.input : task.output).value_or("standard output") + ": " + why;
+        return false;
+    }
     std::string compressionFailure;
     const ContentWriter chain = Digesting(Compressing(content, format, compressionFailure), digest);
     const bool written = WriteTo(task, chain, standardOutput, spool, error);

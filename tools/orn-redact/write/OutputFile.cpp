@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <streambuf>
 #include <string_view>
 #include <vector>
@@ -321,9 +322,12 @@ bool WriteThroughSpool(std::streambuf* out, const ContentWriter& write, std::str
         error = "cannot write standard output: " + ErrorText();
         written = false;
     }
-    std::vector<char> buffer(written ? 1 << 20 : 0);
+    // Not zeroed: read() fills it, and a small document then touches only the
+    // pages it needs (zeroing a megabyte cost a short run more than its work).
+    constexpr std::size_t bufferSize = 1 << 20;
+    const std::unique_ptr<char[]> buffer(written ? new char[bufferSize] : nullptr);
     while (written) {
-        const ssize_t got = ::read(descriptor, buffer.data(), buffer.size());
+        const ssize_t got = ::read(descriptor, buffer.get(), bufferSize);
         if (got < 0 && errno == EINTR) {
             continue;
         }
@@ -332,7 +336,7 @@ bool WriteThroughSpool(std::streambuf* out, const ContentWriter& write, std::str
             written = false;
         } else if (got == 0) {
             break;
-        } else if (out->sputn(buffer.data(), got) != got) {
+        } else if (out->sputn(buffer.get(), got) != got) {
             error = "cannot write the document to standard output: " + ErrorText();
             written = false;
         }

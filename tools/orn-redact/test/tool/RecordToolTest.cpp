@@ -1,6 +1,7 @@
 // Record mode as a user meets it: the same bytes as the whole-document path
 // every way in and out, which expressions leave it and what the tool says
-// then, and nothing written when a late record is malformed.
+// then, and nothing written when a late record is malformed (unless --stream
+// asks for the records as they are done).
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -278,6 +279,49 @@ TEST_F(RecordTool, AMalformedLateRecordLeavesNothingWritten) {
     EXPECT_EQ(Count(ReadFile(Path("out.xml")), "<name>redacted</name>"), 40000u);
 }
 
+// --stream: standard output takes the records as they are done, so a late
+// failure leaves what was written so far, and says so.
+TEST_F(RecordTool, StreamedOutputIsTheSameAndALateFailureLeavesItCutShort) {
+    std::string document = "<list>\n";
+    for (int record = 0; record < 40000; ++record) {
+        document += "<rec><name>n" + std::to_string(record) + "</name></rec>\n";
+    }
+    const std::string good = document + "</list>\n";
+    const Outcome spooled = Run({"//name"}, good);
+    ExpectExit(spooled, 0);
+    ExpectExit(Run({"--stream", "//name"}, good), 0);
+    EXPECT_EQ(Run({"--stream", "//name"}, good).out, spooled.out);
+    // Known only at the end: the document is written whole, the status says it.
+    Outcome result = Run({"--stream", "--require-match", "//name", "//nothing"}, good);
+    ExpectExit(result, 3, {"written before that was known (--stream)"});
+    EXPECT_EQ(result.out, spooled.out);
+    // Compressed as it goes, and finished the same way.
+    EXPECT_EQ(Run({"--stream", "--compress", "zstd", "//name"}, good).out,
+              Run({"--compress", "zstd", "//name"}, good).out);
+
+    const std::string cut = "; the output written so far is cut short";
+    const struct {
+        std::string expression;
+        std::string tail;
+        std::string message;
+    } lateFailures[] = {
+        {"//name", "<rec><name>late</nome></rec>\n</list>\n",
+         "at line 40002, column 18 (offset 1228914)" + cut},
+        {"//text()", "late text<rec/></list>\n",
+         "cannot redact standard input record by record (--stream): '//text()' selects text "
+         "between the records" +
+             cut},
+    };
+    for (const auto& [expression, tail, message] : lateFailures) {
+        SCOPED_TRACE(tail);
+        result = Run({"--stream", expression}, document + tail);
+        ExpectExit(result, 1, {message});
+        EXPECT_THAT(result.err, Not(HasSubstr("nothing written")));
+        EXPECT_GT(Count(result.out, "<rec><name>redacted</name></rec>\n"), 1000u);
+        EXPECT_THAT(result.out, Not(HasSubstr("</list>")));
+    }
+}
+
 }  // namespace
 }  // namespace redact_tool_test
 
@@ -468,6 +512,24 @@ TEST_F(RecordTool, CompressedInputGoesWholeWhenItMust) {
     result = Run({"//name", "-i", Path("bad.gz"), "-o", Path("bad.out.gz")});
     ExpectExit(result, 1, {"Start-end tags mismatch"});
     EXPECT_FALSE(fs::exists(Path("bad.out.gz")));
+}
+
+// A compressed document cut short is a compressed stream without its end,
+// which the decompressor reports, never one that looks complete.
+TEST_F(RecordTool, AStreamedCompressedDocumentCutShortHasNoEnd) {
+    if (!Have("gzip")) {
+        GTEST_SKIP() << "gzip is not installed";
+    }
+    std::string document = "<list>\n";
+    for (int record = 0; record < 40000; ++record) {
+        document += "<rec><name>n" + std::to_string(record) + "</name></rec>\n";
+    }
+    document += "<rec><name>late</nome></rec>\n</list>\n";
+    ExpectExit(Run({"--stream", "--compress", "gzip", "//name"}, document, Path("out.gz")), 1,
+               {"the output written so far is cut short"});
+    const std::string unpack = "gzip -dc '" + Path("out.gz") + "' >'" + Path("out.xml") + "' 2>&1";
+    EXPECT_NE(std::system(unpack.c_str()), 0);
+    EXPECT_THAT(ReadFile(Path("out.xml")), Not(HasSubstr("</list>")));
 }
 
 }  // namespace

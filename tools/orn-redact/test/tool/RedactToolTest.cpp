@@ -169,6 +169,7 @@ TEST_F(RedactTool, UsageErrorsAndRejectedExpressionsWriteNothing) {
         {{"--files-from", Path("none"), "--output-dir", Path("d"), "//a"},
          "cannot read the file list",
          true},
+        {{"--stream", "-o", out, "//a"}, "--stream writes standard output as", true},
         {{"--jobs", "0", "//a"}, "--jobs needs a number from 1 to 1024", true},
         {{"--jobs=two", "//a"}, "--jobs needs a number", true},
         {{"-i", "a.xml", "-i", "a.xml.bak", "--in-place=.bak", "//a"},
@@ -480,6 +481,25 @@ TEST_F(RedactTool, TheProgressLineFitsADumbTerminal) {
         EXPECT_EQ(drawn.find("...nnn") < 80, named) << screen;
     }
     EXPECT_THAT(ReadFile(Path("out.xml")), HasSubstr("<e>redacted</e>"));
+}
+
+// The libraries that only some runs need are loaded on first use: a start
+// does not map them.
+TEST_F(RedactTool, LibrariesOnlySomeRunsNeedAreNotLinked) {
+    if (std::system("command -v readelf >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "readelf is not installed";
+    }
+    const char* binary = std::getenv("ORN_REDACT_TEST_BINARY");
+    const std::string command = "readelf -d '" +
+                                std::string(binary != nullptr ? binary : ORN_REDACT_BINARY) +
+                                "' >'" + Path("dynamic") + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    const std::string dynamic = ReadFile(Path("dynamic"));
+    ASSERT_THAT(dynamic, HasSubstr("(NEEDED)"));
+    for (const char* library :
+         {"[libcrypto.", "[libyaml", "[libz.", "[libbz2.", "[liblzma.", "[libzstd."}) {
+        EXPECT_THAT(dynamic, Not(HasSubstr(library)));
+    }
 }
 
 }  // namespace
