@@ -19,6 +19,7 @@ set -euo pipefail
 export LC_ALL=C
 cd "$(dirname "$0")/.."
 repo=$PWD
+source scripts/lib/debian-control.sh
 
 keep=0
 root=
@@ -155,14 +156,8 @@ debs=("$root$clone"/build/deb/*.deb)
 [ ${#debs[@]} -eq 3 ] || fail "cpack made ${#debs[@]} packages, not 3"
 lacks packages "CPack Warning"
 for deb in "${debs[@]}"; do
-  package=$(dpkg-deb --field "$deb" Package)
-  multiarch=$(dpkg-deb --field "$deb" Multi-Arch)
-  case $package in
-    liborn-dataparser*) [ "$multiarch" = same ] || fail "$package is not Multi-Arch: same" ;;
-    *) [ -z "$multiarch" ] || [ "$multiarch" = no ] || fail "$package is Multi-Arch: $multiarch" ;;
-  esac
-  ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | matches -E '(pre|post)(inst|rm)$' ||
-    fail "$package has maintainer scripts"
+  fault=$(debian_control_fault "$deb")
+  [ -z "$fault" ] || fail "$fault"
 done
 library=$root/usr/lib/$(chroot "$root" dpkg-architecture -qDEB_HOST_MULTIARCH)/liborn_DataParser.so.1
 readelf -d "$library" | matches -E 'FLAGS.*NOW' || fail "the installed library is not linked with BIND_NOW"

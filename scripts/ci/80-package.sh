@@ -35,16 +35,11 @@ for deb in "$runtime" "$dev" "$tool"; do
 done
 [ "$(ls "$build"/packages/*.deb | wc -l)" -eq 3 ] || fail "unexpected packages: $(ls "$build/packages")"
 
-# The library and its development files are Multi-Arch: same, with no
-# maintainer scripts (dpkg's ldconfig trigger does their work); the tool is
-# not Multi-Arch.
+# Multi-Arch fields and no maintainer scripts.
+source scripts/lib/debian-control.sh
 for deb in "$runtime" "$dev" "$tool"; do
-  expected=same
-  [ "$deb" != "$tool" ] || expected=no  # what dpkg-deb says of a package without the field
-  [ "$(dpkg-deb -f "$deb" Multi-Arch)" = "$expected" ] ||
-    fail "$(basename "$deb") has Multi-Arch '$(dpkg-deb -f "$deb" Multi-Arch)', not '$expected'"
-  ! dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -E '(pre|post)(inst|rm)$' >/dev/null ||
-    fail "$(basename "$deb") has maintainer scripts"
+  fault=$(debian_control_fault "$deb")
+  [ -z "$fault" ] || fail "$fault"
 done
 # With the arm64 packages of the cross build (30-cross-arm64.sh) at hand: the
 # two architectures' Multi-Arch packages install side by side only if every
