@@ -27,9 +27,4 @@ bool ReadExpressionFile(const std::string& path, std::vector<SourcedExpression>&
 /// standard input. Returns false (with a reason) when it cannot be read.
 bool ReadFileList(const std::string& path, std::vector<std::string>& paths, std::string& error);
 
-const char* UsageText();
-const char* HelpText();
-/// What --version prints after the version line: copyright, licence, warranty.
-const char* VersionNotice();
-
 }  // namespace qiv::redact

@@ -9,6 +9,7 @@
 #include "Check.h"
 #include "CommandLine.h"
 #include "FileRedaction.h"
+#include "HelpText.h"
 #include "ManyFiles.h"
 #include "PlanMaker.h"
 #include "Processors.h"
