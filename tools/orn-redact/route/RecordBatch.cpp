@@ -31,6 +31,12 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
         if (!slot.parser) {
             slot.parser = InterfaceFactory::Create<DataParserIF>("XML");
         }
+        // What pugixml allocates for this batch (its copy of the text, the
+        // tree, the selections, new values) comes from the slot's arena,
+        // whose pages the batches before have faulted in already.
+        slot.parser->Reset();
+        slot.arena.Rewind();
+        const ParseInto into(slot.arena);
         TextBuffer buffer(slot.text);
         std::istream stream(&buffer);
         slot.load = slot.parser->LoadStream(stream);

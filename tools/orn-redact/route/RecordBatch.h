@@ -17,6 +17,7 @@
 #include "ChangedValues.h"
 #include "DataParserIF.h"
 #include "Markup.h"
+#include "ParseMemory.h"
 #include "Position.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
@@ -40,6 +41,9 @@ struct Slot {
     std::size_t prefix = 0;    // the content starts here
     std::size_t content = 0;   // bytes of content
     std::uint64_t offset = 0;  // of the content in the input
+    // The batch's tree, filled again by each batch (declared before the
+    // parser, which frees its blocks, so that it outlives it).
+    ParseArena arena{ParseArena::Use::Again};
     std::unique_ptr<DataParserIF> parser;
     std::optional<SourceSplicer> splicer;
     std::vector<ExpressionOutcome> outcomes;

@@ -32,6 +32,8 @@ constexpr std::size_t commitStep = std::size_t{64} << 20;
 constexpr std::size_t header = 16;
 // A freed block at least this large gives its pages back to the system.
 constexpr std::size_t returnedFrom = std::size_t{1} << 20;
+// What a rewound arena keeps faulted in for the next fill.
+constexpr std::size_t keptOnRewind = std::size_t{64} << 20;
 
 // What is reserved for a parse whose first request is first bytes (the
 // document's): room for a tree far larger than the document. It is only
@@ -161,7 +163,7 @@ void* ParseArena::Allocate(std::size_t size) {
 void ParseArena::Deallocate(void* block) {
     char* const start = static_cast<char*>(block) - header;
     const std::size_t size = *reinterpret_cast<const std::size_t*>(start);
-    if (size < returnedFrom) {
+    if (reused_ || size < returnedFrom) {
         return;  // given back with the arena
     }
     // The whole pages inside the block; the block is never handed out again.
@@ -172,6 +174,13 @@ void ParseArena::Deallocate(void* block) {
     if (last > first) {
         ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
     }
+}
+
+void ParseArena::Rewind() {
+    if (used_ > keptOnRewind) {
+        ::madvise(base_ + keptOnRewind, used_ - keptOnRewind, MADV_DONTNEED);
+    }
+    used_ = 0;
 }
 
 ParseArena* ParseArena::Containing(const void* address) {

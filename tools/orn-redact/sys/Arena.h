@@ -18,13 +18,20 @@ namespace qiv::redact {
 /// back at once. Everything goes back to the system when the arena is
 /// destroyed.
 ///
+/// An arena that is Rewound and filled again (one per record batch slot)
+/// keeps its pages: the next batch's tree lands on memory already faulted in.
+///
 /// Allocate may be called by one thread at a time; Deallocate and Containing
 /// by any thread. An arena that cannot reserve its space (or one built with
 /// AddressSanitizer, which must see every block on its own) returns null from
 /// Allocate, and the caller takes the memory elsewhere.
 class ParseArena {
 public:
-    ParseArena() = default;
+    /// Whether the arena is filled once (a whole document: large freed blocks
+    /// give their pages back at once) or again and again (Rewind).
+    enum class Use { Once, Again };
+
+    explicit ParseArena(Use use = Use::Once) : reused_(use == Use::Again) {}
     ~ParseArena();
     ParseArena(const ParseArena&) = delete;
     ParseArena& operator=(const ParseArena&) = delete;
@@ -33,6 +40,10 @@ public:
     void* Allocate(std::size_t size);
     /// Frees a block Allocate returned.
     void Deallocate(void* block);
+    /// Hands the space out again from its start. Every block must have been
+    /// freed. Pages beyond what an ordinary fill needs go back to the system,
+    /// so that one huge batch does not hold its memory for the rest of a run.
+    void Rewind();
     /// The live arena whose space holds address, or null.
     static ParseArena* Containing(const void* address);
 
@@ -52,6 +63,7 @@ private:
     std::size_t used_ = 0;       // handed out from base_
     int slot_ = -1;              // where Containing finds it
     bool failed_ = false;        // no space: everything goes elsewhere
+    bool reused_ = false;        // freed blocks keep their pages
 };
 
 }  // namespace qiv::redact

@@ -1,5 +1,6 @@
-// The arena a whole document's parse tree lives in: alignment, growth past
-// its first step, giving large blocks back, telling its blocks from others.
+// The arena a parse tree lives in: alignment, growth past its first step,
+// giving large blocks back, telling its blocks from others, and filling it
+// again batch after batch.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -110,6 +111,36 @@ TEST(ParseArena, LargeBlocksGoBackWhenFreedAndAllWhenDestroyed) {
         EXPECT_GE(Resident(), before + large / 2);
     }
     EXPECT_LT(Resident(), before + large / 2);
+}
+
+// A rewound arena hands out its space again from the start, on the pages it
+// already has; beyond what an ordinary fill needs, they go back.
+TEST(ParseArena, ARewoundArenaKeepsItsPagesUpToALimit) {
+    if (!ArenaWorks()) {
+        GTEST_SKIP() << "the arena hands everything to malloc in this build";
+    }
+    constexpr std::size_t batch = 8 << 20;
+    constexpr std::size_t huge = 160 << 20;
+    ParseArena arena(ParseArena::Use::Again);
+    char* first = static_cast<char*>(arena.Allocate(batch));
+    ASSERT_NE(first, nullptr);
+    std::memset(first, 7, batch);
+    arena.Deallocate(first);  // a large block, but its pages stay
+    EXPECT_EQ(first[batch - 1], 7);
+    arena.Rewind();
+    EXPECT_EQ(arena.Used(), 0u);
+    EXPECT_EQ(arena.Allocate(batch), first);
+    arena.Deallocate(first);
+    arena.Rewind();
+
+    char* big = static_cast<char*>(arena.Allocate(huge));
+    ASSERT_EQ(big, first);
+    std::memset(big, 7, huge);
+    const std::size_t full = Resident();
+    arena.Deallocate(big);
+    arena.Rewind();
+    EXPECT_LT(Resident(), full - huge / 2);
+    EXPECT_EQ(big[batch - 1], 7);  // the first pages are kept
 }
 
 }  // namespace
