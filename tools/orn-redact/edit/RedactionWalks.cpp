@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <unordered_map>
 
 #include "Workers.h"
@@ -212,18 +214,129 @@ void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Gua
     }
 }
 
+namespace {
+
+// A query "//name" or "//parent/name": the elements of that name (whose
+// parent element has that name), as XPath compares names: whole qualified
+// names, byte for byte.
+struct NamePath {
+    std::string parent;  // empty: any parent
+    std::string name;
+};
+
+bool IsName(std::string_view name) {
+    if (name.empty() || name.front() == '.' || name.front() == '-' || name.front() == ':' ||
+        std::isdigit(static_cast<unsigned char>(name.front())) != 0) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(), [](char character) {
+        const auto byte = static_cast<unsigned char>(character);
+        return std::isalnum(byte) != 0 || byte == '_' || byte == '-' || byte == '.' ||
+               byte == ':' || byte >= 0x80;
+    });
+}
+
+std::optional<NamePath> NamePathOf(std::string_view query) {
+    if (query.substr(0, 2) != "//" || query.find("::") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    query.remove_prefix(2);
+    NamePath path;
+    const std::size_t slash = query.find('/');
+    if (slash != std::string_view::npos) {
+        path.parent = std::string(query.substr(0, slash));
+        query.remove_prefix(slash + 1);
+        if (!IsName(path.parent)) {
+            return std::nullopt;
+        }
+    }
+    if (!IsName(query)) {
+        return std::nullopt;
+    }
+    path.name = std::string(query);
+    return path;
+}
+
+// Selects every query of paths in one walk over the document's elements, in
+// document order, where XPath would walk it once per query.
+std::vector<pugi::xpath_node_set> SelectNamePaths(const pugi::xml_node& document,
+                                                  const std::vector<NamePath>& paths) {
+    std::vector<std::vector<pugi::xpath_node>> found(paths.size());
+    bool firsts[256] = {};
+    for (const NamePath& path : paths) {
+        firsts[static_cast<unsigned char>(path.name.front())] = true;
+    }
+    pugi::xml_node current = document.first_child();
+    while (current) {
+        if (current.type() == pugi::node_element) {
+            const char* name = current.name();
+            if (firsts[static_cast<unsigned char>(*name)]) {
+                for (std::size_t index = 0; index < paths.size(); ++index) {
+                    const NamePath& path = paths[index];
+                    if (std::strcmp(name, path.name.c_str()) != 0) {
+                        continue;
+                    }
+                    const pugi::xml_node parent = current.parent();
+                    if (path.parent.empty() ||
+                        (parent.type() == pugi::node_element &&
+                         std::strcmp(parent.name(), path.parent.c_str()) == 0)) {
+                        found[index].emplace_back(current);
+                    }
+                }
+            }
+            if (pugi::xml_node child = current.first_child()) {
+                current = child;
+                continue;
+            }
+        }
+        while (!current.next_sibling() && current.parent() != document) {
+            current = current.parent();
+        }
+        current = current.next_sibling();
+    }
+    std::vector<pugi::xpath_node_set> sets;
+    sets.reserve(paths.size());
+    for (const std::vector<pugi::xpath_node>& items : found) {
+        sets.emplace_back(items.data(), items.data() + items.size(),
+                          pugi::xpath_node_set::type_sorted);
+    }
+    return sets;
+}
+
+}  // namespace
+
 std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     PugiXMLParser& parser, const std::vector<std::string>& expressions,
     const std::vector<std::size_t>& upfront, unsigned int threads) {
+    std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
+    // The plain name paths together, in one walk.
+    std::vector<std::size_t> rest;
+    std::vector<std::size_t> walked;
+    std::vector<NamePath> paths;
+    for (const std::size_t index : upfront) {
+        if (std::optional<NamePath> path = NamePathOf(expressions[index])) {
+            walked.push_back(index);
+            paths.push_back(std::move(*path));
+        } else {
+            rest.push_back(index);
+        }
+    }
+    if (walked.size() > 1) {
+        std::vector<pugi::xpath_node_set> sets = SelectNamePaths(DocumentNode(parser), paths);
+        for (std::size_t at = 0; at < walked.size(); ++at) {
+            selected[walked[at]] = std::make_unique<PugiXPathNodeSet>(sets[at]);
+        }
+    } else {
+        rest = upfront;
+    }
     // Longest first, so that the short ones fill in around it: an expression
     // with more steps makes more passes over the document.
-    std::vector<std::size_t> order = upfront;
+    std::vector<std::size_t> order = rest;
     const auto steps = [&expressions](std::size_t index) {
         return std::count(expressions[index].begin(), expressions[index].end(), '/');
     };
     std::stable_sort(order.begin(), order.end(),
                      [&steps](std::size_t a, std::size_t b) { return steps(a) > steps(b); });
-    std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
     ForEachOnThreads(order.size(), threads, [&](std::size_t index) {
         selected[order[index]] = parser.SelectNodes(expressions[order[index]]);
     });
