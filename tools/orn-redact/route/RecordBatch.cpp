@@ -23,11 +23,6 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
                       static_cast<std::size_t>(static_cast<const char*>(nul) - content.data());
             return;
         }
-        // Here, on the worker, rather than as the reading thread cuts the
-        // batch: the bytes are at hand, and the reading thread is the one
-        // every batch waits for.
-        slot.bare = BareAmpersands{};
-        FindBareAmpersands(slot.text, slot.prefix, slot.prefix + slot.content, slot.bare);
         if (!slot.parser) {
             slot.parser = InterfaceFactory::Create<DataParserIF>("XML");
         }
@@ -47,6 +42,13 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             slot.parser->Reset();
             return;
         }
+        // Here, on the worker, rather than as the reading thread cuts the
+        // batch: the bytes are at hand, and the reading thread is the one
+        // every batch waits for. It found the comments, CDATA sections and
+        // PIs as it cut the batch.
+        slot.bare = BareAmpersands{};
+        FindBareAmpersands(slot.text, slot.prefix, slot.prefix + slot.content, slot.opaque,
+                           slot.bare);
         // The tables' memory is kept from batch to batch.
         if (slot.splicer) {
             slot.splicer->Reset(settings.deep, slot.text.size());

@@ -54,6 +54,7 @@ struct Slot {
     double parse = 0, redact = 0, splice = 0;  // seconds this batch took
     TextPosition end;     // where the content ends, from its start (worked out on the worker)
     BareAmpersands bare;  // in text, the '&' that start no reference
+    std::vector<std::size_t> opaque;  // in text, where comments, CDATA sections and PIs lie
     // For the audit of the output: the values this batch changed and the
     // shape of its records.
     ChangedValues changed;

@@ -226,6 +226,7 @@ void RecordRunner::TakeSlots() {
 bool RecordRunner::Fill(Slot& slot) {
     slot.text.assign(prefix_);
     slot.text += carry_;
+    slot.opaque.clear();
     slot.prefix = prefix_.size();
     bool wrapped = true;
     std::size_t at = slot.prefix;
@@ -233,7 +234,7 @@ bool RecordRunner::Fill(Slot& slot) {
     for (;;) {
         Clock::time_point scanStart = Clock::now();
         const Scan scan = ScanContent(slot.text, at, depth, slot.prefix + settings_.batchBytes,
-                                      start_.name, end_);
+                                      start_.name, end_, &slot.opaque);
         Lap(scanStart, run_.seconds.scan);
         if (scan == Scan::Cut) {
             carry_.assign(slot.text, at, none);

@@ -165,7 +165,7 @@ Prolog FindDocumentStart(std::string_view text, std::size_t& end, std::string& n
 }
 
 Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std::size_t cutFrom,
-                 std::string_view name, bool atEnd) {
+                 std::string_view name, bool atEnd, std::vector<std::size_t>* opaque) {
     for (;;) {
         const std::size_t lt = text.find('<', at);
         if (lt == none) {
@@ -213,6 +213,11 @@ Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std
         }
         if (end == none) {
             return Scan::More;
+        }
+        if (opaque != nullptr && text[lt + 1] != '/' &&
+            (text[lt + 1] == '!' || text[lt + 1] == '?')) {
+            opaque->push_back(lt);
+            opaque->push_back(end);
         }
         at = end;
         if (opens) {
@@ -483,6 +488,26 @@ void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
             break;  // cut short: the parser says so
         }
         at = end;
+    }
+}
+
+void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
+                        const std::vector<std::size_t>& opaque, BareAmpersands& found) {
+    to = std::min(to, text.size());
+    std::size_t range = 0;  // the first opaque construct that may hold what comes next
+    for (std::size_t candidate = AmpersandIn(text, from, to); candidate != none;
+         candidate = AmpersandIn(text, candidate + 1, to)) {
+        while (range + 1 < opaque.size() && opaque[range + 1] <= candidate) {
+            range += 2;
+        }
+        if (range + 1 < opaque.size() && opaque[range] <= candidate) {
+            candidate = opaque[range + 1] - 1;  // on to the construct's end
+            continue;
+        }
+        if (!StartsReference(text, candidate)) {
+            found.first = std::min(found.first, candidate);
+            ++found.count;
+        }
     }
 }
 

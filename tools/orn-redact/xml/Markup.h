@@ -66,9 +66,11 @@ enum class Scan {
 /// Scans the document element's content from at, at depth (0: between the
 /// element's children, the records), through whole constructs: text, tags,
 /// comments, CDATA sections and PIs. name: the document element's; atEnd:
-/// text holds the rest of the input.
+/// text holds the rest of the input. opaque, when given, gets the start and
+/// end of every comment, CDATA section, PI and other "<!" construct passed,
+/// in order: where an '&' is no reference of the markup's.
 Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std::size_t cutFrom,
-                 std::string_view name, bool atEnd);
+                 std::string_view name, bool atEnd, std::vector<std::size_t>* opaque = nullptr);
 
 /// The parser takes text, CDATA sections and further elements outside the
 /// document element without a trace, but a splice would copy them: what is
@@ -107,6 +109,13 @@ struct BareAmpersands {
 /// starts no reference is the markup scanned to tell where it stands.
 void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
                         BareAmpersands& found);
+
+/// The same for content the parser took without an error, whose comments,
+/// CDATA sections and PIs are known (ScanContent's opaque): an '&' anywhere
+/// else is in text or an attribute value, since the parser refuses one in a
+/// tag's names, so no markup needs scanning.
+void FindBareAmpersands(std::string_view text, std::size_t from, std::size_t to,
+                        const std::vector<std::size_t>& opaque, BareAmpersands& found);
 
 /// The parser reads a document only up to its first NUL character: where that
 /// is in text, or none. unit: the size of the encoding's code unit (1 for

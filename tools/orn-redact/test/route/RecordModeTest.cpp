@@ -258,11 +258,13 @@ RecordRun RunOn(const std::string& text, std::string& output, std::size_t batchB
     return run;
 }
 
-// Counted over every batch, the first placed in the whole input; --strict
-// refuses them only once all are counted.
+// Counted over every batch, the first placed in the whole input; those in
+// comments, CDATA sections and PIs do not count; --strict refuses them only
+// once all are counted.
 TEST(RecordMode, AmpersandsThatStartNoReferenceAreCountedOverTheBatches) {
     const std::string text =
-        "<r k='a&b'>\n<rec><name>&amp;</name></rec>\n<rec t='&'><name>x & y</name></rec>\n</r>";
+        "<r k='a&b'>\n<rec><name>&amp;</name><!-- & --></rec>\n<rec t='&'><![CDATA[&]]>"
+        "<name>x & y</name><?p & ?></rec>\n<!-- & --></r>";
     for (const std::size_t batchBytes : {std::size_t{1}, std::size_t{1} << 20}) {
         for (const bool strict : {false, true}) {
             TextSource input(text, 5);
