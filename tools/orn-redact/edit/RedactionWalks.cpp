@@ -276,10 +276,9 @@ std::vector<pugi::xpath_node_set> SelectNamePaths(const pugi::xml_node& document
                     if (std::strcmp(name, path.name.c_str()) != 0) {
                         continue;
                     }
-                    const pugi::xml_node parent = current.parent();
+                    // (The document node's name is empty: no parent name.)
                     if (path.parent.empty() ||
-                        (parent.type() == pugi::node_element &&
-                         std::strcmp(parent.name(), path.parent.c_str()) == 0)) {
+                        std::strcmp(current.parent().name(), path.parent.c_str()) == 0) {
                         found[index].emplace_back(current);
                     }
                 }
