@@ -10,9 +10,11 @@
 // "redacted"; an element without one gets "redacted" in place of the white
 // space before its end tag, or just before the end tag, and <name/> becomes
 // <name>redacted</name>. Everything else is copied byte for byte.
-// The input is read whole with read(2), scanned with memchr for '<', names
-// are compared with memcmp, and the output goes out in large blocks with
-// write(2); nothing is allocated per element.
+// The input comes in blocks of a megabyte with read(2) into a buffer that is
+// used again (a buffer the size of the file costs more in page faults than
+// the scan itself), is scanned with memchr for '<', names are compared with
+// memcmp, and the output goes out in blocks of a megabyte with write(2);
+// nothing is allocated per element.
 
 #include <cerrno>
 #include <cstdio>
@@ -37,7 +39,7 @@ struct Expression {
 };
 
 struct OpenElement {
-    const char* name;  // points into the input
+    size_t nameOffset;  // in the names of the open elements
     size_t nameLength;
     bool awaitingText;  // selected, and its text not yet replaced
 };
@@ -49,11 +51,6 @@ struct OpenElement {
         fprintf(stderr, "%s: %s: %s\n", program, message, detail);
     }
     exit(status);
-}
-
-[[noreturn]] void FailAt(const char* message, const char* data, const char* at) {
-    fprintf(stderr, "%s: %s at offset %zu\n", program, message, static_cast<size_t>(at - data));
-    exit(1);
 }
 
 bool IsNameByte(unsigned char c) {
@@ -124,7 +121,7 @@ const char* Find(const char* from, const char* end, const char* terminator, size
         memmem(from, static_cast<size_t>(end - from), terminator, length));
 }
 
-// Output in blocks of a few megabytes, each written with write(2).
+// Output in blocks of a megabyte, each written with write(2).
 class Output {
 public:
     explicit Output(int fd) : fd_(fd), buffer_(static_cast<char*>(malloc(capacity))) {
@@ -149,7 +146,7 @@ public:
     }
 
 private:
-    static constexpr size_t capacity = size_t{4} << 20;
+    static constexpr size_t capacity = size_t{1} << 20;
     void WriteAll(const char* data, size_t length) {
         while (length > 0) {
             const ssize_t written = write(fd_, data, length);
@@ -168,63 +165,94 @@ private:
     size_t used_ = 0;
 };
 
-// The whole of fd in one buffer; its size in *length.
-char* ReadAll(int fd, size_t* length) {
-    struct stat status;
-    size_t capacity = fstat(fd, &status) == 0 && status.st_size > 0
-                          ? static_cast<size_t>(status.st_size) + 1
-                          : size_t{1} << 20;
-    char* data = static_cast<char*>(malloc(capacity));
-    size_t used = 0;
-    for (;;) {
-        if (data == nullptr) {
+// The input in blocks read with read(2) into one buffer that is used again
+// for each block. The bytes from a given position on (an unfinished text run
+// or markup) move to the front before the next block comes in; the buffer
+// grows only when they fill it.
+class Input {
+public:
+    explicit Input(int fd) : fd_(fd), data_(static_cast<char*>(malloc(capacity_))) {
+        if (data_ == nullptr) {
             Fail(1, "out of memory");
         }
-        if (used == capacity) {
-            capacity *= 2;
-            data = static_cast<char*>(realloc(data, capacity));
-            continue;
-        }
-        const ssize_t got = read(fd, data + used, capacity - used);
-        if (got < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            Fail(1, "cannot read the input", strerror(errno));
-        }
-        if (got == 0) {
-            break;
-        }
-        used += static_cast<size_t>(got);
+        Read();
     }
-    *length = used;
-    return data;
-}
+    const char* Data() const { return data_; }
+    const char* End() const { return end_; }
+    bool AtEnd() const { return atEnd_; }
+    // Offset in the whole input of a position in the buffer.
+    size_t Offset(const char* at) const { return base_ + static_cast<size_t>(at - data_); }
+    // Moves [keep, End()) to the front and reads the next block after it.
+    void Next(const char* keep) {
+        const size_t kept = static_cast<size_t>(end_ - keep);
+        base_ += static_cast<size_t>(keep - data_);
+        memmove(data_, keep, kept);
+        end_ = data_ + kept;
+        if (kept == capacity_) {
+            capacity_ *= 2;
+            data_ = static_cast<char*>(realloc(data_, capacity_));
+            if (data_ == nullptr) {
+                Fail(1, "out of memory");
+            }
+            end_ = data_ + kept;
+        }
+        Read();
+    }
+
+private:
+    void Read() {
+        for (;;) {
+            const ssize_t got = read(fd_, end_, capacity_ - static_cast<size_t>(end_ - data_));
+            if (got > 0) {
+                end_ += got;
+                return;
+            }
+            if (got == 0) {
+                atEnd_ = true;
+                return;
+            }
+            if (errno != EINTR) {
+                Fail(1, "cannot read the input", strerror(errno));
+            }
+        }
+    }
+    int fd_;
+    size_t capacity_ = size_t{1} << 20;
+    char* data_;
+    char* end_ = data_;
+    size_t base_ = 0;
+    bool atEnd_ = false;
+};
 
 // Past the end of a declaration such as <!DOCTYPE ...> that starts at at,
 // with its quoted strings and an internal subset in brackets (whose comments,
-// processing instructions and quoted strings may hold '>' and ']').
-const char* SkipDeclaration(const char* data, const char* at, const char* end) {
+// processing instructions and quoted strings may hold '>' and ']'); nullptr
+// when it does not end before end.
+const char* SkipDeclaration(const char* at, const char* end) {
     bool inSubset = false;
     for (const char* p = at + 2; p < end; ++p) {
         const char c = *p;
         if (c == '"' || c == '\'') {
             p = static_cast<const char*>(memchr(p + 1, c, static_cast<size_t>(end - p - 1)));
             if (p == nullptr) {
-                break;
+                return nullptr;
             }
-        } else if (inSubset && StartsWith(p, end, "<!--", 4)) {
-            p = Find(p + 4, end, "-->", 3);
-            if (p == nullptr) {
-                break;
+        } else if (inSubset && c == '<') {
+            if (end - p < 4) {
+                return nullptr;
             }
-            p += 2;
-        } else if (inSubset && StartsWith(p, end, "<?", 2)) {
-            p = Find(p + 2, end, "?>", 2);
-            if (p == nullptr) {
-                break;
+            const char* close = nullptr;
+            if (memcmp(p, "<!--", 4) == 0) {
+                close = Find(p + 4, end, "-->", 3);
+            } else if (p[1] == '?') {
+                close = Find(p + 2, end, "?>", 2);
+            } else {
+                continue;
             }
-            p += 1;
+            if (close == nullptr) {
+                return nullptr;
+            }
+            p = close + 1;
         } else if (c == '[') {
             inSubset = true;
         } else if (c == ']') {
@@ -233,97 +261,190 @@ const char* SkipDeclaration(const char* data, const char* at, const char* end) {
             return p + 1;
         }
     }
-    FailAt("unterminated declaration", data, at);
+    return nullptr;
 }
 
 class Scanner {
 public:
-    Scanner(const Expression* expressions, size_t count, Output& output)
-        : expressions_(expressions), count_(count), output_(output) {}
+    Scanner(const Expression* expressions, size_t count, Input& input, Output& output)
+        : expressions_(expressions), count_(count), input_(input), output_(output) {}
 
-    void Run(const char* data, size_t length) {
-        const char* const end = data + length;
-        copied_ = data;
-        const char* p = data;  // end of the last markup: a text run starts here
+    void Run() {
+        copied_ = input_.Data();
+        const char* p = copied_;  // end of the last markup: a text run starts here
         for (;;) {
+            const char* end = input_.End();
             const char* lt = static_cast<const char*>(memchr(p, '<', static_cast<size_t>(end - p)));
-            if (lt == nullptr) {
-                break;
-            }
             OpenElement* top = depth_ > 0 ? &stack_[depth_ - 1] : nullptr;
+            if (lt == nullptr) {
+                if (input_.AtEnd()) {
+                    break;
+                }
+                // The text run goes on in the next block. Only a selected
+                // element still waiting for its text needs all of it.
+                p = NextBlock(top != nullptr && top->awaitingText ? p : end);
+                continue;
+            }
             if (top != nullptr && top->awaitingText && lt > p && !AllSpace(p, lt)) {
                 Replace(p, lt);
                 top->awaitingText = false;
             }
-            if (lt + 1 == end) {
-                FailAt("'<' at the end of the input", data, lt);
+            const char* after = Markup(p, lt, end, top);
+            if (after == nullptr) {
+                if (input_.AtEnd()) {
+                    FailAt(unfinished_, lt);
+                }
+                // A selected element still waiting for its text may need the
+                // white space before the markup (see EndTag).
+                p = NextBlock(top != nullptr && top->awaitingText ? p : lt);
+                continue;
             }
-            const char next = lt[1];
-            if (next == '!') {
-                if (StartsWith(lt, end, "<!--", 4)) {
-                    const char* close = Find(lt + 4, end, "-->", 3);
-                    if (close == nullptr) {
-                        FailAt("unterminated comment", data, lt);
-                    }
-                    p = close + 3;
-                } else if (StartsWith(lt, end, "<![CDATA[", 9)) {
-                    const char* close = Find(lt + 9, end, "]]>", 3);
-                    if (close == nullptr) {
-                        FailAt("unterminated CDATA section", data, lt);
-                    }
-                    if (top != nullptr && top->awaitingText) {
-                        Replace(lt + 9, close);
-                        top->awaitingText = false;
-                    }
-                    p = close + 3;
-                } else {
-                    p = SkipDeclaration(data, lt, end);
-                }
-            } else if (next == '?') {
-                const char* close = Find(lt + 2, end, "?>", 2);
-                if (close == nullptr) {
-                    FailAt("unterminated processing instruction", data, lt);
-                }
-                p = close + 2;
-            } else if (next == '/') {
-                const char* gt = static_cast<const char*>(
-                    memchr(lt + 2, '>', static_cast<size_t>(end - lt - 2)));
-                if (gt == nullptr) {
-                    FailAt("unterminated end tag", data, lt);
-                }
-                const char* name = lt + 2;
-                const char* nameEnd = name;
-                while (nameEnd < gt && !IsSpace(*nameEnd)) {
-                    ++nameEnd;
-                }
-                const size_t nameLength = static_cast<size_t>(nameEnd - name);
-                if (top == nullptr || top->nameLength != nameLength ||
-                    memcmp(top->name, name, nameLength) != 0) {
-                    FailAt("end tag that does not match the open element", data, lt);
-                }
-                if (top->awaitingText) {
-                    // No text child: "redacted" takes the place of the white
-                    // space before the end tag.
-                    Replace(p, lt);
-                }
-                --depth_;
-                p = gt + 1;
-            } else {
-                p = StartTag(data, lt, end);
-            }
+            p = after;
         }
         if (depth_ != 0) {
-            FailAt("element not closed at the end of the input", data, stack_[depth_ - 1].name);
+            const OpenElement& open = stack_[depth_ - 1];
+            fprintf(stderr, "%s: <%.*s> not closed at the end of the input\n", program,
+                    static_cast<int>(open.nameLength), names_ + open.nameOffset);
+            exit(1);
         }
-        output_.Put(copied_, static_cast<size_t>(end - copied_));
+        output_.Put(copied_, static_cast<size_t>(input_.End() - copied_));
     }
 
 private:
+    [[noreturn]] void FailAt(const char* message, const char* at) const {
+        fprintf(stderr, "%s: %s at offset %zu\n", program, message, input_.Offset(at));
+        exit(1);
+    }
+
+    // Writes what was read before keep, and reads the next block after the
+    // rest; returns where keep is now.
+    const char* NextBlock(const char* keep) {
+        output_.Put(copied_, static_cast<size_t>(keep - copied_));
+        input_.Next(keep);
+        copied_ = input_.Data();
+        return copied_;
+    }
+
     // Writes what was read up to from, then "redacted" in place of [from, to).
     void Replace(const char* from, const char* to) {
         output_.Put(copied_, static_cast<size_t>(from - copied_));
         output_.Put(redacted, redactedLength);
         copied_ = to;
+    }
+
+    // The markup at lt, after the text run that starts at run; returns the
+    // position after it, or nullptr (with the reason in unfinished_) when it
+    // does not end before end. Nothing changes before the end of the markup
+    // has been found.
+    const char* Markup(const char* run, const char* lt, const char* end, OpenElement* top) {
+        // Enough bytes to tell the kinds of markup apart.
+        if (end - lt < 9 && !input_.AtEnd()) {
+            unfinished_ = "unfinished markup";
+            return nullptr;
+        }
+        if (end - lt < 2) {
+            unfinished_ = "'<' at the end of the input";
+            return nullptr;
+        }
+        const char next = lt[1];
+        if (next == '!') {
+            if (StartsWith(lt, end, "<!--", 4)) {
+                unfinished_ = "unterminated comment";
+                const char* close = Find(lt + 4, end, "-->", 3);
+                return close == nullptr ? nullptr : close + 3;
+            }
+            if (StartsWith(lt, end, "<![CDATA[", 9)) {
+                unfinished_ = "unterminated CDATA section";
+                const char* close = Find(lt + 9, end, "]]>", 3);
+                if (close == nullptr) {
+                    return nullptr;
+                }
+                if (top != nullptr && top->awaitingText) {
+                    Replace(lt + 9, close);
+                    top->awaitingText = false;
+                }
+                return close + 3;
+            }
+            unfinished_ = "unterminated declaration";
+            return SkipDeclaration(lt, end);
+        }
+        if (next == '?') {
+            unfinished_ = "unterminated processing instruction";
+            const char* close = Find(lt + 2, end, "?>", 2);
+            return close == nullptr ? nullptr : close + 2;
+        }
+        if (next == '/') {
+            return EndTag(run, lt, end, top);
+        }
+        return StartTag(lt, end);
+    }
+
+    const char* EndTag(const char* run, const char* lt, const char* end, OpenElement* top) {
+        unfinished_ = "unterminated end tag";
+        const char* gt =
+            static_cast<const char*>(memchr(lt + 2, '>', static_cast<size_t>(end - lt - 2)));
+        if (gt == nullptr) {
+            return nullptr;
+        }
+        const char* name = lt + 2;
+        const char* nameEnd = name;
+        while (nameEnd < gt && !IsSpace(*nameEnd)) {
+            ++nameEnd;
+        }
+        const size_t nameLength = static_cast<size_t>(nameEnd - name);
+        if (top == nullptr || top->nameLength != nameLength ||
+            memcmp(names_ + top->nameOffset, name, nameLength) != 0) {
+            FailAt("end tag that does not match the open element", lt);
+        }
+        if (top->awaitingText) {
+            // No text child: "redacted" takes the place of the white space
+            // before the end tag (the text run that ends here).
+            Replace(run, lt);
+        }
+        --depth_;
+        namesUsed_ = top->nameOffset;
+        return gt + 1;
+    }
+
+    // The start tag at lt.
+    const char* StartTag(const char* lt, const char* end) {
+        unfinished_ = "unterminated start tag";
+        const char* name = lt + 1;
+        const char* q = name;
+        while (q < end && !IsSpace(*q) && *q != '/' && *q != '>') {
+            ++q;
+        }
+        const size_t nameLength = static_cast<size_t>(q - name);
+        // The closing '>', past quoted attribute values (which may hold '>').
+        for (; q < end && *q != '>'; ++q) {
+            if (*q == '"' || *q == '\'') {
+                q = static_cast<const char*>(memchr(q + 1, *q, static_cast<size_t>(end - q - 1)));
+                if (q == nullptr) {
+                    return nullptr;
+                }
+            }
+        }
+        if (q == end) {
+            return nullptr;
+        }
+        if (nameLength == 0) {
+            FailAt("'<' not followed by a name", lt);
+        }
+        const bool selected = Selected(name, nameLength);
+        if (q[-1] == '/') {
+            if (selected) {
+                // <name .../> becomes <name ...>redacted</name>.
+                output_.Put(copied_, static_cast<size_t>(q - 1 - copied_));
+                output_.Put(">", 1);
+                output_.Put(redacted, redactedLength);
+                output_.Put("</", 2);
+                output_.Put(name, nameLength);
+                copied_ = q;
+            }
+            return q + 1;
+        }
+        Push(name, nameLength, selected);
+        return q + 1;
     }
 
     bool Selected(const char* name, size_t nameLength) const {
@@ -338,7 +459,7 @@ private:
             if (depth_ > 0) {
                 const OpenElement& parent = stack_[depth_ - 1];
                 if (parent.nameLength == e.parentLength &&
-                    memcmp(parent.name, e.parent, e.parentLength) == 0) {
+                    memcmp(names_ + parent.nameOffset, e.parent, e.parentLength) == 0) {
                     return true;
                 }
             }
@@ -346,43 +467,10 @@ private:
         return false;
     }
 
-    // The start tag at lt; returns the position after it.
-    const char* StartTag(const char* data, const char* lt, const char* end) {
-        const char* name = lt + 1;
-        const char* q = name;
-        while (q < end && !IsSpace(*q) && *q != '/' && *q != '>') {
-            ++q;
-        }
-        const size_t nameLength = static_cast<size_t>(q - name);
-        if (nameLength == 0) {
-            FailAt("'<' not followed by a name", data, lt);
-        }
-        // The closing '>', past quoted attribute values (which may hold '>').
-        for (; q < end && *q != '>'; ++q) {
-            if (*q == '"' || *q == '\'') {
-                q = static_cast<const char*>(memchr(q + 1, *q, static_cast<size_t>(end - q - 1)));
-                if (q == nullptr) {
-                    FailAt("unterminated attribute value", data, lt);
-                }
-            }
-        }
-        if (q == end) {
-            FailAt("unterminated start tag", data, lt);
-        }
-        const bool empty = q[-1] == '/';
-        const bool selected = Selected(name, nameLength);
-        if (empty) {
-            if (selected) {
-                // <name .../> becomes <name ...>redacted</name>.
-                output_.Put(copied_, static_cast<size_t>(q - 1 - copied_));
-                output_.Put(">", 1);
-                output_.Put(redacted, redactedLength);
-                output_.Put("</", 2);
-                output_.Put(name, nameLength);
-                copied_ = q;
-            }
-            return q + 1;
-        }
+    // The names of the open elements are copied one after the other into
+    // names_, since the buffer they were read into is used again; both arrays
+    // grow by doubling.
+    void Push(const char* name, size_t nameLength, bool selected) {
         if (depth_ == capacity_) {
             capacity_ = capacity_ == 0 ? 64 : capacity_ * 2;
             stack_ = static_cast<OpenElement*>(realloc(stack_, capacity_ * sizeof(OpenElement)));
@@ -390,17 +478,32 @@ private:
                 Fail(1, "out of memory");
             }
         }
-        stack_[depth_++] = OpenElement{name, nameLength, selected};
-        return q + 1;
+        if (namesCapacity_ - namesUsed_ < nameLength) {
+            while (namesCapacity_ - namesUsed_ < nameLength) {
+                namesCapacity_ = namesCapacity_ == 0 ? 1024 : namesCapacity_ * 2;
+            }
+            names_ = static_cast<char*>(realloc(names_, namesCapacity_));
+            if (names_ == nullptr) {
+                Fail(1, "out of memory");
+            }
+        }
+        memcpy(names_ + namesUsed_, name, nameLength);
+        stack_[depth_++] = OpenElement{namesUsed_, nameLength, selected};
+        namesUsed_ += nameLength;
     }
 
     const Expression* expressions_;
     size_t count_;
+    Input& input_;
     Output& output_;
     const char* copied_ = nullptr;  // input before this has gone to the output
+    const char* unfinished_ = "";   // what the last markup lacked
     OpenElement* stack_ = nullptr;
     size_t depth_ = 0;
     size_t capacity_ = 0;
+    char* names_ = nullptr;
+    size_t namesUsed_ = 0;
+    size_t namesCapacity_ = 0;
 };
 
 }  // namespace
@@ -429,15 +532,14 @@ int main(int argc, char** argv) {
     if (in < 0) {
         Fail(1, "cannot open the input", strerror(errno));
     }
-    size_t length = 0;
-    const char* data = ReadAll(in, &length);
+    Input reader(in);
     const int out =
         output == nullptr ? 1 : open(output, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (out < 0) {
         Fail(1, "cannot create the output", strerror(errno));
     }
     Output writer(out);
-    Scanner(expressions, count, writer).Run(data, length);
+    Scanner(expressions, count, reader, writer).Run();
     writer.Flush();
     if (output != nullptr && close(out) != 0) {
         Fail(1, "cannot write the output", strerror(errno));
