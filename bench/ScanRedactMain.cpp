@@ -22,7 +22,6 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -302,9 +301,9 @@ public:
             p = after;
         }
         if (depth_ != 0) {
-            const OpenElement& open = stack_[depth_ - 1];
+            const OpenElement& last = stack_[depth_ - 1];
             fprintf(stderr, "%s: <%.*s> not closed at the end of the input\n", program,
-                    static_cast<int>(open.nameLength), names_ + open.nameOffset);
+                    static_cast<int>(last.nameLength), names_ + last.nameOffset);
             exit(1);
         }
         output_.Put(copied_, static_cast<size_t>(input_.End() - copied_));
