@@ -4,6 +4,12 @@
 # set (the README's, and one with mixed-content notes), for:
 #   orn-redact             the library's command-line tool
 #   raw-pugixml            bench/RawRedactMain.cpp, pugixml alone (the yardstick)
+#   scan                   bench/ScanRedactMain.cpp, one pass over the bytes that
+#                          understands only //name and //parent/name: not a
+#                          redactor but an upper bound of speed; its output must
+#                          be byte for byte orn-redact's (so it runs only with
+#                          orn-redact, not for the set handover, and differs
+#                          where ORN_REDACT_OPTIONS change the output: --deep)
 #   xmlstarlet             xmlstarlet ed -u
 #   python-etree           Python's xml.etree.ElementTree
 # Each job runs RUNS times (tools interleaved, so that load on the machine
@@ -11,19 +17,21 @@
 # spread (min-max), the median CPU time and peak resident memory, all as ratios to
 # raw-pugixml, and the number of redacted items in each output, so that the
 # comparison is of the same work. A tool that is missing is skipped with a note;
-# one that fails or redacts a different number of items makes the exit status 1.
+# one that fails or redacts a different number of items, or a scan output that
+# differs from orn-redact's, makes the exit status 1.
 #
 # Needs a build with the benchmarks:
 #   cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON
-#   cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact orn-redact
+#   cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact \
+#     orn-bench-scan-redact orn-redact
 #
 # Environment: BUILD_DIR (default build/bench), SIZES in MB (default "50 200"),
 # RUNS (default 5), SETS (names of expression sets: readme, mixed, handover;
 # default "readme mixed"),
 # ORN_REDACT_OPTIONS (options given to orn-redact, e.g. --whole),
-# TOOLS (default: all four), ORN_REDACT, RAW_REDACT, GENERATOR (paths of the
-# programs), PYTHON (default python3), TMPDIR (where the files go; removed
-# afterwards).
+# TOOLS (default: all five), ORN_REDACT, RAW_REDACT, SCAN_REDACT, GENERATOR
+# (paths of the programs), PYTHON (default python3), TMPDIR (where the files
+# go; removed afterwards).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -32,6 +40,7 @@ sizes=${SIZES:-"50 200"}
 runs=${RUNS:-5}
 orn_redact=${ORN_REDACT:-$build_dir/tools/orn-redact/orn-redact}
 raw_redact=${RAW_REDACT:-$build_dir/bench/orn-bench-raw-redact}
+scan_redact=${SCAN_REDACT:-$build_dir/bench/orn-bench-scan-redact}
 generator=${GENERATOR:-$build_dir/bench/orn-bench-gen}
 python=${PYTHON:-python3}
 
@@ -46,13 +55,13 @@ declare -A expression_sets=(
   [handover]="(//email)[1] //idNumber //address/street"
 )
 sets=${SETS:-"readme mixed"}
-wanted_tools=${TOOLS:-"orn-redact raw-pugixml xmlstarlet python-etree"}
+wanted_tools=${TOOLS:-"orn-redact raw-pugixml scan xmlstarlet python-etree"}
 
 for program in "$generator" "$raw_redact"; do
   if [ ! -x "$program" ]; then
     echo "compare-redact: $program not found; build it first:" >&2
     echo "  cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DORN_BUILD_BENCH=ON" >&2
-    echo "  cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact orn-redact" >&2
+    echo "  cmake --build build/bench -j2 --target orn-bench-gen orn-bench-raw-redact orn-bench-scan-redact orn-redact" >&2
     exit 1
   fi
 done
@@ -68,6 +77,16 @@ if wants orn-redact; then
   if [ -x "$orn_redact" ]; then tools+=(orn-redact); else notes+=("orn-redact skipped: $orn_redact not found (set ORN_REDACT)"); fi
 fi
 tools+=(raw-pugixml)
+if wants scan; then
+  # Its check is orn-redact's output for the same file and set, byte for byte.
+  if [ ! -x "$scan_redact" ]; then
+    notes+=("scan skipped: $scan_redact not found (set SCAN_REDACT; target orn-bench-scan-redact)")
+  elif [[ " ${tools[*]} " != *" orn-redact "* ]]; then
+    notes+=("scan skipped: its output is checked against orn-redact's, which does not run")
+  else
+    tools+=(scan)
+  fi
+fi
 if wants xmlstarlet; then
   if command -v xmlstarlet >/dev/null; then tools+=(xmlstarlet); else notes+=("xmlstarlet skipped: not installed (apt-get install xmlstarlet)"); fi
 fi
@@ -99,6 +118,7 @@ set_command() {
   case $tool in
     orn-redact) cmd=("$orn_redact" ${ORN_REDACT_OPTIONS:-} -i "$input" -o "$output" "${queries[@]}") ;;
     raw-pugixml) cmd=("$raw_redact" -i "$input" -o "$output" "${queries[@]}") ;;
+    scan) cmd=("$scan_redact" -i "$input" -o "$output" "${queries[@]}") ;;
     xmlstarlet)
       cmd=(xmlstarlet ed)
       for query in "${queries[@]}"; do cmd+=(-u "$query" -v redacted); done
@@ -132,6 +152,7 @@ measure() {
 }
 
 results="$work/results"
+handover_noted=0
 : >"$results"
 for size in $sizes; do
   input="$work/input-${size}MB.xml"
@@ -139,8 +160,19 @@ for size in $sizes; do
   for set in $sets; do
     read -r -a queries <<<"${expression_sets[$set]}"
     echo "== ${size} MB input ($(stat -c %s "$input") bytes), set $set (${queries[*]}), $runs runs per tool: ${tools[*]}" >&2
+    # orn-redact's output of the first run, which the scan's must equal.
+    reference="$work/reference.xml"
+    rm -f "$reference"
     for ((run = 1; run <= runs; ++run)); do
       for tool in "${tools[@]}"; do
+        if [ "$tool" = scan ] && [ "$set" = handover ]; then
+          # A position over the whole selection is beyond a single pass.
+          if ((!handover_noted)); then
+            notes+=("scan skipped for the set handover: (//email)[1] needs the whole selection")
+            handover_noted=1
+          fi
+          continue
+        fi
         output="$work/output.xml"
         if ! line=$(measure "$tool" "$input" "$output" 2>"$work/stderr"); then
           echo "compare-redact: $tool failed on ${size} MB:" >&2
@@ -149,7 +181,15 @@ for size in $sizes; do
           continue
         fi
         count=$( (grep -o redacted "$output" 2>/dev/null || true) | wc -l)
-        echo "$size/$set $tool $line $count" >>"$results"
+        differs=""
+        if [ "$tool" = scan ] && [ -e "$reference" ] && ! cmp "$reference" "$output" >&2; then
+          echo "compare-redact: the scan's output differs from orn-redact's on ${size} MB, set $set" >&2
+          differs=" differs"
+        fi
+        echo "$size/$set $tool $line $count$differs" >>"$results"
+        if [ "$tool" = orn-redact ] && [ ! -e "$reference" ]; then
+          mv "$output" "$reference"
+        fi
         rm -f "$output"
       done
       echo "   run $run of $runs done" >&2
@@ -169,12 +209,12 @@ rows = {}
 failed = set()
 problems = 0
 for line in open(sys.argv[1]):
-    size, tool, ms, kb, cpu, count = line.split()
+    size, tool, ms, kb, cpu, count, *differs = line.split()
     if ms == "FAILED":
         failed.add((size, tool))
         continue
     rows.setdefault((size, tool), []).append(
-        (int(ms) / 1000, int(kb) / 1024, int(count), float(cpu)))
+        (int(ms) / 1000, int(kb) / 1024, int(count), float(cpu), bool(differs)))
 tools = sys.argv[2:]
 sizes = []
 for size, _ in rows:
@@ -210,6 +250,9 @@ for size in sizes:
         if base_count is not None and counts != [base_count]:
             count += " (differs)"
             problems += 1
+        if any(r[4] for r in runs):
+            count += " (output differs from orn-redact's)"
+            problems += 1
         print(f"| {size} | {tool} | {len(runs)} | {t:.2f} | {min(times):.2f}-{max(times):.2f}"
               f" | {time_ratio} | {cpu:.2f} | {cpu_ratio} | {m:.0f} | {mem_ratio} | {count} |")
 sys.exit(1 if problems else 0)
@@ -218,6 +261,7 @@ for note in "${notes[@]+"${notes[@]}"}"; do
   echo "Note: $note"
 done
 if ((status)); then
-  echo "compare-redact: a tool failed or redacted a different number of items" >&2
+  echo "compare-redact: a tool failed or redacted a different number of items," \
+    "or the scan's output differs from orn-redact's" >&2
 fi
 exit "$status"
