@@ -288,10 +288,16 @@ std::vector<pugi::xpath_node_set> SelectNamePaths(const pugi::xml_node& document
                 continue;
             }
         }
-        while (!current.next_sibling() && current.parent() != document) {
+        // On to the next sibling of the node or of its nearest ancestor.
+        pugi::xml_node next = current.next_sibling();
+        while (!next) {
             current = current.parent();
+            if (current == document) {
+                break;
+            }
+            next = current.next_sibling();
         }
-        current = current.next_sibling();
+        current = next;
     }
     std::vector<pugi::xpath_node_set> sets;
     sets.reserve(paths.size());
@@ -346,7 +352,7 @@ const char* OutsideRecords(const pugi::xpath_node& item) {
     pugi::xml_node node = item.attribute() ? item.parent() : item.node();
     const bool attribute = static_cast<bool>(item.attribute());
     int depth = 0;  // of node: the document is 0, the document element 1
-    for (pugi::xml_node up = node; up.parent() && depth < 3; up = up.parent()) {
+    for (pugi::xml_node up = node.parent(); up && depth < 3; up = up.parent()) {
         ++depth;
     }
     if (depth >= 3 || (depth == 2 && (attribute || node.type() == pugi::node_element))) {

@@ -6,6 +6,7 @@
 
 #include "InterfaceFactory.h"
 #include "ParseFailure.h"
+#include "ParseMemory.h"
 #include "Seam.h"
 
 namespace qiv::redact {
@@ -27,11 +28,12 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             slot.parser = InterfaceFactory::Create<DataParserIF>("XML");
         }
         // What pugixml allocates for this batch (its copy of the text, the
-        // tree, the selections, new values) comes from the slot's arena,
-        // whose pages the batches before have faulted in already.
-        slot.parser->Reset();
-        slot.arena.Rewind();
-        const ParseInto into(slot.arena);
+        // tree, the selections, new values) comes from this thread's arena,
+        // whose pages the batches before have faulted in already: the tree
+        // lives only while its batch is on the thread.
+        thread_local ParseArena arena(ParseArena::Use::Again);
+        arena.Rewind();
+        const ParseInto into(arena);
         TextBuffer buffer(slot.text);
         std::istream stream(&buffer);
         slot.load = slot.parser->LoadStream(stream);
@@ -97,6 +99,9 @@ void RedactSlot(Slot& slot, const std::vector<std::string>& expressions,
             }
         }
     } catch (const std::exception& failure) {
+        if (slot.parser) {
+            slot.parser->Reset();  // its blocks go with this thread's next batch
+        }
         slot.result = Slot::Result::Failed;
         slot.error = std::string("failed: ") + failure.what();
     }

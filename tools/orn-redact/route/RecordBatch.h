@@ -17,7 +17,6 @@
 #include "ChangedValues.h"
 #include "DataParserIF.h"
 #include "Markup.h"
-#include "ParseMemory.h"
 #include "Position.h"
 #include "Redaction.h"
 #include "SourceSplice.h"
@@ -37,14 +36,11 @@ inline void Lap(Clock::time_point& start, double& seconds) {
 struct Slot {
     enum class Result { Ok, Nul, Parse, Outside, Usage, Splice, Failed };
 
-    std::string text;          // prolog, start tag, content, end tag
-    std::size_t prefix = 0;    // the content starts here
-    std::size_t content = 0;   // bytes of content
-    std::uint64_t offset = 0;  // of the content in the input
-    // The batch's tree, filled again by each batch (declared before the
-    // parser, which frees its blocks, so that it outlives it).
-    ParseArena arena{ParseArena::Use::Again};
-    std::unique_ptr<DataParserIF> parser;
+    std::string text;                      // prolog, start tag, content, end tag
+    std::size_t prefix = 0;                // the content starts here
+    std::size_t content = 0;               // bytes of content
+    std::uint64_t offset = 0;              // of the content in the input
+    std::unique_ptr<DataParserIF> parser;  // holds no document between batches
     std::optional<SourceSplicer> splicer;
     std::vector<ExpressionOutcome> outcomes;
     Result result = Result::Ok;
