@@ -178,7 +178,8 @@ Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std
         }
         std::size_t end;
         bool opens = false;
-        if (text[lt + 1] == '/') {
+        const char kind = text[lt + 1];
+        if (kind == '/') {
             end = text.find('>', lt + 2);
             if (end == none) {
                 return Scan::More;
@@ -196,14 +197,12 @@ Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std
             }
             --depth;
             ++end;
-        } else if (text.compare(lt, 4, "<!--") == 0) {
-            end = Past(text, lt + 4, "-->");
-        } else if (text.compare(lt, 9, "<![CDATA[") == 0) {
-            end = Past(text, lt + 9, "]]>");
-        } else if (text[lt + 1] == '?') {
+        } else if (kind == '!') {
+            end = text.compare(lt, 4, "<!--") == 0        ? Past(text, lt + 4, "-->")
+                  : text.compare(lt, 9, "<![CDATA[") == 0 ? Past(text, lt + 9, "]]>")
+                                                          : Past(text, lt + 2, ">");
+        } else if (kind == '?') {
             end = Past(text, lt + 2, "?>");
-        } else if (text[lt + 1] == '!') {
-            end = Past(text, lt + 2, ">");
         } else {
             end = StartTagEnd(text, lt);
             if (end != none) {
@@ -214,8 +213,7 @@ Scan ScanContent(std::string_view text, std::size_t& at, std::size_t& depth, std
         if (end == none) {
             return Scan::More;
         }
-        if (opaque != nullptr && text[lt + 1] != '/' &&
-            (text[lt + 1] == '!' || text[lt + 1] == '?')) {
+        if (opaque != nullptr && (kind == '!' || kind == '?')) {
             opaque->push_back(lt);
             opaque->push_back(end);
         }
