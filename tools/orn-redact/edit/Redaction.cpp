@@ -56,7 +56,8 @@ public:
 
     /// False, with the state's error set, when the expression selects what it
     /// may not change.
-    bool Run(const PugiXPathNodeSet& selected);
+    // below: every item is known to be an element below the document element.
+    bool Run(const PugiXPathNodeSet& selected, bool below = false);
     ExpressionOutcome& Outcome() { return outcome_; }
 
 private:
@@ -115,9 +116,9 @@ ExpressionRun::ExpressionRun(RedactionState& state, std::size_t index,
     writer_.entities = &outcome_.entities;
 }
 
-bool ExpressionRun::Run(const PugiXPathNodeSet& selected) {
+bool ExpressionRun::Run(const PugiXPathNodeSet& selected, bool below) {
     outcome_.selected = selected.Size();
-    if (state_.settings.recordsOnly && SelectsOutsideRecords(selected)) {
+    if (state_.settings.recordsOnly && !below && SelectsOutsideRecords(selected)) {
         return false;
     }
     if (splicer_ != nullptr) {
@@ -370,16 +371,18 @@ void ExpressionRun::CheckElement(const pugi::xml_node& element, bool noted) {
 // nodes are only added), so all of those are selected first, in parallel,
 // while the document is not being changed. The others are left empty.
 // (A bound prefix tests the namespace declarations, which are never changed.)
+// below: as SelectUpfront marks it.
 std::vector<std::unique_ptr<PugiXPathNodeSet>> Preselect(
     PugiXMLParser& parser, const std::vector<std::string>& expressions,
-    const std::vector<std::string>& queries, unsigned int threads) {
+    const std::vector<std::string>& queries, unsigned int threads, std::vector<char>& below) {
     std::vector<std::size_t> upfront;
     for (std::size_t index = 0; index < expressions.size(); ++index) {
         if (SelectsByNamesOnly(expressions[index])) {
             upfront.push_back(index);
         }
     }
-    return upfront.size() > 1 ? SelectUpfront(parser, queries, upfront, threads)
+    below.assign(expressions.size(), 0);
+    return upfront.size() > 1 ? SelectUpfront(parser, queries, upfront, threads, &below)
                               : std::vector<std::unique_ptr<PugiXPathNodeSet>>(expressions.size());
 }
 
@@ -469,8 +472,9 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
     const std::vector<std::string>& queries = !plain.empty()             ? plain
                                               : settings.queries.empty() ? expressions
                                                                          : settings.queries;
+    std::vector<char> below;
     std::vector<std::unique_ptr<PugiXPathNodeSet>> preselected =
-        Preselect(*xmlParser, expressions, queries, settings.threads);
+        Preselect(*xmlParser, expressions, queries, settings.threads, below);
     if (stepDone) {
         stepDone("select");
     }
@@ -497,7 +501,7 @@ bool Redact(DataParserIF& parser, const std::vector<std::string>& expressions,
             return false;
         }
         ExpressionRun run(state, index, expression);
-        if (!run.Run(*selected)) {
+        if (!run.Run(*selected, below[index] != 0)) {
             return false;
         }
         outcomes.push_back(std::move(run.Outcome()));

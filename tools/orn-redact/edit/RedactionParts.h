@@ -315,10 +315,13 @@ inline void FetchAhead(const pugi::xpath_node* item, const pugi::xpath_node* end
 }
 
 // Selects every expression marked in upfront, on up to threads threads at
-// once. The document is only read while this runs.
+// once. The document is only read while this runs. below, when given, is
+// sized to expressions and marks the sets known to hold only elements below
+// the document element (found in one walk, which tells that for free).
 std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     PugiXMLParser& parser, const std::vector<std::string>& expressions,
-    const std::vector<std::size_t>& upfront, unsigned int threads);
+    const std::vector<std::size_t>& upfront, unsigned int threads,
+    std::vector<char>* below = nullptr);
 
 // In a batch of records: what an item is when it lies outside every record
 // (a record is an element whose parent is the document element), or null.

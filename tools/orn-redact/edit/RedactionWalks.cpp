@@ -312,7 +312,7 @@ std::vector<pugi::xpath_node_set> SelectNamePaths(const pugi::xml_node& document
 
 std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     PugiXMLParser& parser, const std::vector<std::string>& expressions,
-    const std::vector<std::size_t>& upfront, unsigned int threads) {
+    const std::vector<std::size_t>& upfront, unsigned int threads, std::vector<char>* below) {
     std::vector<std::unique_ptr<PugiXPathNodeSet>> selected(expressions.size());
     // The plain name paths together, in one walk.
     std::vector<std::size_t> rest;
@@ -327,8 +327,14 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
         }
     }
     if (walked.size() > 1) {
-        std::vector<pugi::xpath_node_set> sets = SelectNamePaths(DocumentNode(parser), paths);
+        const pugi::xml_node document = DocumentNode(parser);
+        std::vector<pugi::xpath_node_set> sets = SelectNamePaths(document, paths);
         for (std::size_t at = 0; at < walked.size(); ++at) {
+            // Elements in document order: only the first can be the
+            // document element, which comes before all others.
+            if (below != nullptr) {
+                (*below)[walked[at]] = sets[at].empty() || sets[at][0].node().parent() != document;
+            }
             selected[walked[at]] = std::make_unique<PugiXPathNodeSet>(sets[at]);
         }
     } else {

@@ -36,15 +36,27 @@ TEST(SelectUpfront, NamePathsTogetherSelectWhatXPathSelects) {
         for (std::size_t index = 0; index < queries.size(); ++index) {
             all.push_back(index);
         }
-        const auto together = qiv::redact::redaction::SelectUpfront(xml, queries, all, 1);
+        std::vector<char> below(queries.size(), 0);
+        const auto together = qiv::redact::redaction::SelectUpfront(xml, queries, all, 1, &below);
         ASSERT_EQ(together.size(), queries.size());
         for (std::size_t index = 0; index < queries.size(); ++index) {
             const auto alone = xml.SelectNodes(queries[index]);
             ASSERT_TRUE(alone && together[index]) << queries[index];
             ASSERT_EQ(together[index]->Size(), alone->Size()) << queries[index];
+            bool allBelow = true;
             for (std::size_t item = 0; item < alone->Size(); ++item) {
+                const pugi::xml_node node = (*alone)[item].node();
+                allBelow = allBelow && node.type() == pugi::node_element &&
+                           node.parent().type() != pugi::node_document;
                 EXPECT_EQ((*together[index])[item], (*alone)[item])
                     << queries[index] << " item " << item;
+            }
+            // Marked only where it holds; XPath's own sets are not marked.
+            if (below[index] != 0) {
+                EXPECT_TRUE(allBelow) << queries[index];
+            }
+            if (queries[index] == "//b" || queries[index] == "//c") {
+                EXPECT_NE(below[index], 0) << queries[index];
             }
         }
     }
