@@ -258,47 +258,56 @@ std::optional<NamePath> NamePathOf(std::string_view query) {
 }
 
 // Selects every query of paths in one walk over the document's elements, in
-// document order, where XPath would walk it once per query.
-std::vector<pugi::xpath_node_set> SelectNamePaths(const pugi::xml_node& document,
+// document order, where XPath would walk it once per query. pugixml walks the
+// tree itself (traverse): no call into it per step, only per node visited.
+class NamePathWalker : public pugi::xml_tree_walker {
+public:
+    NamePathWalker(const std::vector<NamePath>& paths,
+                   std::vector<std::vector<pugi::xpath_node>>& found)
+        : paths_(paths), found_(found) {
+        for (const NamePath& path : paths) {
+            firsts_[static_cast<unsigned char>(path.name.front())] = true;
+        }
+    }
+
+    bool for_each(pugi::xml_node& node) override {
+        if (node.type() != pugi::node_element) {
+            return true;
+        }
+        // The names of the open elements by depth: the document element is
+        // at 0, and an element's parent is the one just above it.
+        const char* name = node.name();
+        const auto level = static_cast<std::size_t>(depth());
+        if (open_.size() <= level) {
+            open_.resize(level + 1);
+        }
+        open_[level] = name;
+        if (!firsts_[static_cast<unsigned char>(*name)]) {
+            return true;
+        }
+        for (std::size_t index = 0; index < paths_.size(); ++index) {
+            const NamePath& path = paths_[index];
+            if (std::strcmp(name, path.name.c_str()) == 0 &&
+                (path.parent.empty() ||
+                 (level > 0 && std::strcmp(open_[level - 1], path.parent.c_str()) == 0))) {
+                found_[index].emplace_back(node);
+            }
+        }
+        return true;
+    }
+
+private:
+    const std::vector<NamePath>& paths_;
+    std::vector<std::vector<pugi::xpath_node>>& found_;
+    std::vector<const char*> open_;
+    bool firsts_[256] = {};
+};
+
+std::vector<pugi::xpath_node_set> SelectNamePaths(pugi::xml_node document,
                                                   const std::vector<NamePath>& paths) {
     std::vector<std::vector<pugi::xpath_node>> found(paths.size());
-    bool firsts[256] = {};
-    for (const NamePath& path : paths) {
-        firsts[static_cast<unsigned char>(path.name.front())] = true;
-    }
-    pugi::xml_node current = document.first_child();
-    while (current) {
-        if (current.type() == pugi::node_element) {
-            const char* name = current.name();
-            if (firsts[static_cast<unsigned char>(*name)]) {
-                for (std::size_t index = 0; index < paths.size(); ++index) {
-                    const NamePath& path = paths[index];
-                    if (std::strcmp(name, path.name.c_str()) != 0) {
-                        continue;
-                    }
-                    // (The document node's name is empty: no parent name.)
-                    if (path.parent.empty() ||
-                        std::strcmp(current.parent().name(), path.parent.c_str()) == 0) {
-                        found[index].emplace_back(current);
-                    }
-                }
-            }
-            if (pugi::xml_node child = current.first_child()) {
-                current = child;
-                continue;
-            }
-        }
-        // On to the next sibling of the node or of its nearest ancestor.
-        pugi::xml_node next = current.next_sibling();
-        while (!next) {
-            current = current.parent();
-            if (current == document) {
-                break;
-            }
-            next = current.next_sibling();
-        }
-        current = next;
-    }
+    NamePathWalker walker(paths, found);
+    document.traverse(walker);
     std::vector<pugi::xpath_node_set> sets;
     sets.reserve(paths.size());
     for (const std::vector<pugi::xpath_node>& items : found) {
