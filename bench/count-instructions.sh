@@ -18,7 +18,7 @@ shift || true
 operations=("$@")
 if ((${#operations[@]} == 0)); then
   operations=(LoadString LoadStream LoadFile SaveToStream SaveFile WalkNames WalkNamesValues
-    SelectNodes0 SelectNodes1 SelectNodes2 SelectNodes3 RedactNodes)
+    SelectNodes0 SelectNodes1 SelectNodes2 SelectNodes3 SetValueToInt SetValueToString RedactNodes)
 fi
 command -v valgrind >/dev/null || { echo "count-instructions: valgrind is not installed" >&2; exit 1; }
 [ -x "$bench" ] || { echo "count-instructions: $bench not found" >&2; exit 1; }
@@ -33,6 +33,8 @@ function_of() {
     WalkNames) echo "Walk${side}Bench<false>" ;;
     WalkNamesValues) echo "Walk${side}Bench<true>" ;;
     SelectNodes*) echo "SelectNodes${side}" ;;
+    SetValueToInt) echo "SetInts${side}" ;;
+    SetValueToString) echo "SetStrings${side}" ;;
     *) echo "${operation}${side}" ;;
   esac
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <tuple>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "InterfaceFactory.h"
@@ -239,6 +240,27 @@ TEST(Value, EveryAlternativeIsStoredAsPugixmlWritesItAndReadsBack) {
         ASSERT_TRUE(target.SetValue("12abc"));
         EXPECT_EQ(target.ToInt(5), 12);
     });
+}
+
+TEST(Value, TheDefaultStandsInOnlyWhereNoTextIsStored) {
+    auto parser = ParserWith(
+        "<r k='' v='x'><empty/><pair></pair><cdata><![CDATA[]]></cdata><comment><!--c--></comment>"
+        "<nested><b>t</b></nested><late><b/>t</late><text>t</text></r>");
+    auto root = parser->FirstChild();
+    // Element (or attribute, after '@') and what ToString("d\0x") reads.
+    const std::pair<std::string, std::string> cases[] = {
+        {"empty", "d"}, {"pair", "d"}, {"cdata", ""}, {"comment", "d"}, {"nested", "d"},
+        {"late", "t"},  {"text", "t"}, {"@k", ""},    {"@v", "x"},      {"@none", "d"},
+    };
+    const std::string_view fallback("d\0x", 3);
+    for (const auto& [where, expected] : cases) {
+        const std::string read = where[0] == '@'
+                                     ? root->GetAttribute(where.substr(1))->ToString(fallback)
+                                     : root->Child(where)->ToString(fallback);
+        EXPECT_EQ(read, expected) << where;
+    }
+    EXPECT_EQ(root->Child("text")->FirstChild()->ToString(fallback), "t");
+    EXPECT_EQ(root->Child("cdata")->FirstChild()->ToString(fallback), "");
 }
 
 TEST(Value, ElementWritesIntoItsFirstTextChildTextNodesIntoThemselves) {

@@ -32,10 +32,15 @@ bool WriteDataValue(const DataValue& value, Write&& write) {
 }
 
 /// Reads a value as text: the stored text, or the default cut at its first NUL.
+/// pugixml gives back the default it is passed when there is no stored text,
+/// so a null default tells that case apart without first copying the default
+/// into a NUL-terminated string on every read.
 template <typename Source>
 std::string ReadString(const Source& source, std::string_view defaultValue) {
-    const std::string fallback(defaultValue);
-    return std::string(source.as_string(fallback.c_str()));
+    if (const char* stored = source.as_string(nullptr); stored != nullptr) {
+        return std::string(stored);
+    }
+    return std::string(defaultValue.substr(0, defaultValue.find('\0')));
 }
 
 /// View over a C string from pugixml; null gives an empty view.
