@@ -49,6 +49,13 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements, Wri
         pugi::xml_node parent = element;
         pugi::xml_node current = element.first_child();
         for (;;) {
+            if (open.size() == 1 && open.back() != 0) {
+                // Other text among its own children: the rest cannot change
+                // that, and the elements below it not reached yet are walked
+                // in their own turn.
+                state[element.internal_object()] = 1;
+                break;
+            }
             if (!current) {
                 const char other = open.back();
                 open.pop_back();
