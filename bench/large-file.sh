@@ -4,7 +4,11 @@
 # wall time, CPU time and peak resident memory, their ratios to raw-pugixml,
 # and the time per byte. Every orn-redact output is compared byte for byte
 # with what --whole writes for the same input (where --whole is run), and
-# compressed inputs' outputs with the uncompressed input's.
+# compressed inputs' outputs with the uncompressed input's. Compressed input
+# to compressed output is also timed as the shell pipeline that does the same
+# job (gzip -dc | orn-redact | pigz -1; zstd -dc | orn-redact | zstd -1, and
+# with -T0), and the script ends with orn-redact's wall time as a ratio of each
+# pipeline's.
 #
 # The file is not kept: it is generated into TMPDIR and removed at the end
 # (1 GiB by default; 10 GiB with SIZE_MB=10240). Too large for CI.
@@ -17,7 +21,8 @@
 # (default 1), SETS (default "readme mixed"), WHOLE (run raw-pugixml and
 # orn-redact --whole: "auto" (default) runs them up to 2048 MB, as they need
 # about four times the file in memory; "yes" or "no"), COMPRESS (formats to
-# try, default "gzip zstd"; each needs its command-line tool), TMPDIR.
+# try, default "gzip zstd"; each needs its command-line tool, and pigz for the
+# gzip pipeline), TMPDIR.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -64,7 +69,9 @@ measure() {
     cat "$work/stderr" >&2
     exit 1
   }
-  awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time"
+  # The figures are on the last line: time puts "Command exited with non-zero
+  # status 4" before them.
+  tail -n 1 "$work/time" | awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }'
 }
 
 # The median of the runs' "wall cpu kB" lines, by wall time.
@@ -86,6 +93,7 @@ take() {
 }
 
 rows=()
+versus=()
 row() { # label tool wall cpu kB base-wall base-cpu base-kB same
   local ratio="-" cpu_ratio="-" memory_ratio="-"
   if [ "$6" != "-" ]; then
@@ -118,8 +126,8 @@ for set in $sets; do
 
   for format in $compress; do
     case $format in
-      gzip) tool=gzip suffix=gz pack=(gzip -c) ;;
-      zstd) tool=zstd suffix=zst pack=(zstd -q -c -T0) ;;
+      gzip) tool=gzip suffix=gz pack=(gzip -c) pipelines=("pigz -1") ;;
+      zstd) tool=zstd suffix=zst pack=(zstd -q -c -T0) pipelines=("zstd -q -1" "zstd -q -1 -T0") ;;
       *) echo "large-file: unknown format $format" >&2; exit 1 ;;
     esac
     if ! command -v "$tool" >/dev/null; then
@@ -141,6 +149,25 @@ for set in $sets; do
       [ "$same" = DIFFERS ] && failed=1
       row "$label" "orn-redact .$suffix -> ${target#records}" "${result[@]}" "${base[@]}" "$same"
       rm -f "$work/c-$target"
+      [ "$target" = records.xml ] || packed_wall=${result[0]}
+    done
+    # The same job as the shell pipeline a user would type: decompress, redact
+    # standard input to standard output, compress (at the fastest level, as
+    # orn-redact compresses).
+    for packer in "${pipelines[@]}"; do
+      if ! command -v "${packer%% *}" >/dev/null; then
+        echo "   pipeline into $packer skipped: ${packer%% *} not installed" >&2
+        continue
+      fi
+      take result bash -c 'set -o pipefail; "$1" -dc "$2" | "$3" "${@:6}" | $4 >"$5"' pipeline \
+        "$tool" "$packed" "$orn_redact" "$packer" "$work/p-records.xml.$suffix" "${queries[@]}"
+      same=$("$tool" -dc "$work/p-records.xml.$suffix" | cmp -s - "$work/records.xml" && echo "same" ||
+        echo DIFFERS)
+      [ "$same" = DIFFERS ] && failed=1
+      row "$label" "$tool -dc \| orn-redact \| $packer" "${result[@]}" "${base[@]}" "$same"
+      rm -f "$work/p-records.xml.$suffix"
+      versus+=("$label: orn-redact .$suffix -> .xml.$suffix takes $(awk -v a="$packed_wall" \
+        -v b="${result[0]}" 'BEGIN { printf "%.2fx", a / b }') the wall time of the pipeline into $packer")
     done
   done
 done
@@ -148,4 +175,8 @@ done
 echo "| MB/set | tool | wall s | wall ratio | CPU s | CPU ratio | peak MB | memory ratio | ns per byte | output |"
 echo "|---|---|---|---|---|---|---|---|---|---|"
 printf '%s\n' "${rows[@]}"
+if [ "${#versus[@]}" -gt 0 ]; then
+  echo
+  printf '%s\n' "${versus[@]}"
+fi
 exit "${failed:-0}"
