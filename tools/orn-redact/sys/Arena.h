@@ -18,8 +18,9 @@ namespace qiv::redact {
 /// back at once. Everything goes back to the system when the arena is
 /// destroyed.
 ///
-/// An arena that is Rewound and filled again (one per record batch slot)
-/// keeps its pages: the next batch's tree lands on memory already faulted in.
+/// An arena that is Rewound and filled again (one per thread that parses
+/// record batches) keeps its pages: the next batch's tree lands on memory
+/// already faulted in.
 ///
 /// Allocate may be called by one thread at a time; Deallocate and Containing
 /// by any thread. An arena that cannot reserve its space (or one built with
