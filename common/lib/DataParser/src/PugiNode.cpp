@@ -18,9 +18,9 @@ constexpr std::string_view logFile = "common/lib/DataParser/src/PugiNode";
 
 // ---- PugiNode::Impl: construction, queries, values ----
 
-void PugiNode::Impl::NoteEmpty() {
+PugiNode::Impl::Impl(pugi::xml_node node) : node_(node) {
     constexpr int emptyNodeLogLine = 47;
-    if (LogClient::LevelIsEnabled(LogLevel::Debug)) {
+    if (node_.empty() && LogClient::LevelIsEnabled(LogLevel::Debug)) {
         LogClient log(logFile, "Impl", emptyNodeLogLine, LogLevel::Debug, LogCategory::DataParser);
         log << "created with empty node";
     }

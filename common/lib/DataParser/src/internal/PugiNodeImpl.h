@@ -16,13 +16,8 @@ class ORN_DATAPARSER_LOCAL PugiNode::Impl {
 public:
     /// An empty handle, without a diagnostic.
     Impl() = default;
-    /// Stores the handle; an empty one writes the Debug record. Inline, so
-    /// that every navigation step does not pay a call for the rare record.
-    explicit Impl(pugi::xml_node node) : node_(node) {
-        if (node_.empty()) {
-            NoteEmpty();
-        }
-    }
+    /// Stores the handle; an empty one writes the Debug record.
+    explicit Impl(pugi::xml_node node);
 
     // Allocated with every wrapper; see WrapperAllocator.
     static void* operator new(std::size_t size) { return detail::WrapperAllocator::Allocate(size); }
@@ -126,9 +121,6 @@ public:
     bool DoRemoveAttribute(const std::unique_ptr<Attribute>& attribute);
 
 private:
-    /// Writes the Debug record of a wrapper made over an empty handle.
-    [[gnu::cold]] static void NoteEmpty();
-
     pugi::xml_node node_;
     bool paired_ = false;
 };
