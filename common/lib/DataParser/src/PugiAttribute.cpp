@@ -7,17 +7,6 @@
 
 namespace qiv {
 
-std::unique_ptr<PugiAttribute> PugiAttribute::Impl::Wrap(pugi::xml_attribute attribute) {
-    constexpr std::size_t pairSize = sizeof(PugiAttribute) + sizeof(Impl);
-    static_assert(pairSize <= detail::WrapperAllocator::blockSize &&
-                  sizeof(PugiAttribute) % alignof(Impl) == 0);
-    void* block = detail::WrapperAllocator::Allocate(pairSize);
-    // The constructor cannot throw: a handle copy only.
-    Impl* impl = ::new (static_cast<char*>(block) + sizeof(PugiAttribute)) Impl(attribute);
-    impl->paired_ = true;
-    return std::unique_ptr<PugiAttribute>(::new (block) PugiAttribute(impl));
-}
-
 std::string_view PugiAttribute::Impl::DoName() const { return detail::ViewOf(attribute_.name()); }
 
 std::string PugiAttribute::Impl::DoToString(std::string_view defaultValue) const {
@@ -25,11 +14,11 @@ std::string PugiAttribute::Impl::DoToString(std::string_view defaultValue) const
 }
 
 std::unique_ptr<Attribute> PugiAttribute::Impl::DoNextAttribute() const {
-    return Wrap(attribute_.next_attribute());
+    return std::make_unique<PugiAttribute>(attribute_.next_attribute());
 }
 
 std::unique_ptr<Attribute> PugiAttribute::Impl::DoPreviousAttribute() const {
-    return Wrap(attribute_.previous_attribute());
+    return std::make_unique<PugiAttribute>(attribute_.previous_attribute());
 }
 
 bool PugiAttribute::Impl::DoSetValue(const DataValue& value) {
@@ -41,15 +30,7 @@ PugiAttribute::PugiAttribute() : impl_(std::make_unique<Impl>(pugi::xml_attribut
 PugiAttribute::PugiAttribute(pugi::xml_attribute&& attribute)
     : impl_(std::make_unique<Impl>(attribute)) {}
 
-PugiAttribute::PugiAttribute(Impl* paired) noexcept : impl_(paired) {}
-
-PugiAttribute::~PugiAttribute() {
-    // A paired implementation object goes with the wrapper's block, which the
-    // class's operator delete releases after this destructor.
-    if (impl_ != nullptr && impl_->Paired()) {
-        impl_.release()->~Impl();
-    }
-}
+PugiAttribute::~PugiAttribute() = default;
 
 void* PugiAttribute::operator new(std::size_t size) {
     // Larger objects would still work, but would bypass the cache.

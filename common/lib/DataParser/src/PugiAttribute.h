@@ -48,18 +48,12 @@ private:
     bool DoSetValue(DataValue value) override;
 
     class Impl;
-    /// Takes an implementation object that Impl::Wrap placed in this
-    /// wrapper's own block.
-    ORN_DATAPARSER_LOCAL explicit PugiAttribute(Impl* paired) noexcept;
-
     std::unique_ptr<Impl> impl_;
 
     // The node and document implementations read the handle back out of a
-    // wrapper that the caller passes as a position or as the thing to remove;
-    // they and the XPath result make their wrappers through Impl::Wrap.
+    // wrapper that the caller passes as a position or as the thing to remove.
     friend class PugiNode;
     friend class PugiXMLParser;
-    friend class PugiXPathNode;
 };
 
 }  // namespace qiv

@@ -26,22 +26,6 @@ PugiNode::Impl::Impl(pugi::xml_node node) : node_(node) {
     }
 }
 
-std::unique_ptr<PugiNode> PugiNode::Impl::Wrap(pugi::xml_node node) {
-    constexpr std::size_t pairSize = sizeof(PugiNode) + sizeof(Impl);
-    static_assert(pairSize <= detail::WrapperAllocator::blockSize &&
-                  sizeof(PugiNode) % alignof(Impl) == 0);
-    void* block = detail::WrapperAllocator::Allocate(pairSize);
-    Impl* impl = nullptr;
-    try {
-        impl = ::new (static_cast<char*>(block) + sizeof(PugiNode)) Impl(node);
-    } catch (...) {
-        detail::WrapperAllocator::Deallocate(block, pairSize);
-        throw;
-    }
-    impl->paired_ = true;
-    return std::unique_ptr<PugiNode>(::new (block) PugiNode(impl));
-}
-
 Node::TypeName PugiNode::Impl::DoType() const {
     const auto found = nodeTypeMap.find(node_.type());
     return found != nodeTypeMap.end() ? found->second : Node::TypeName::Null;
@@ -62,36 +46,42 @@ bool PugiNode::Impl::DoSetValue(const DataValue& value) {
 
 std::unique_ptr<Node> PugiNode::Impl::DoChild(std::string_view name) const {
     const std::string copy(name);
-    return Wrap(node_.child(copy.c_str()));
+    return std::make_unique<PugiNode>(node_.child(copy.c_str()));
 }
 
-std::unique_ptr<Node> PugiNode::Impl::DoFirstChild() const { return Wrap(node_.first_child()); }
+std::unique_ptr<Node> PugiNode::Impl::DoFirstChild() const {
+    return std::make_unique<PugiNode>(node_.first_child());
+}
 
-std::unique_ptr<Node> PugiNode::Impl::DoLastChild() const { return Wrap(node_.last_child()); }
+std::unique_ptr<Node> PugiNode::Impl::DoLastChild() const {
+    return std::make_unique<PugiNode>(node_.last_child());
+}
 
-std::unique_ptr<Node> PugiNode::Impl::DoNextSibling() const { return Wrap(node_.next_sibling()); }
+std::unique_ptr<Node> PugiNode::Impl::DoNextSibling() const {
+    return std::make_unique<PugiNode>(node_.next_sibling());
+}
 
 std::unique_ptr<Node> PugiNode::Impl::DoPreviousSibling() const {
-    return Wrap(node_.previous_sibling());
+    return std::make_unique<PugiNode>(node_.previous_sibling());
 }
 
 std::unique_ptr<Attribute> PugiNode::Impl::DoFirstAttribute() const {
-    return PugiAttribute::Impl::Wrap(node_.first_attribute());
+    return std::make_unique<PugiAttribute>(node_.first_attribute());
 }
 
 std::unique_ptr<Attribute> PugiNode::Impl::DoLastAttribute() const {
-    return PugiAttribute::Impl::Wrap(node_.last_attribute());
+    return std::make_unique<PugiAttribute>(node_.last_attribute());
 }
 
 std::unique_ptr<Attribute> PugiNode::Impl::DoGetAttribute(std::string_view name) const {
     const std::string copy(name);
-    return PugiAttribute::Impl::Wrap(node_.attribute(copy.c_str()));
+    return std::make_unique<PugiAttribute>(node_.attribute(copy.c_str()));
 }
 
 // ---- Creation steps shared with the document level ----
 
 std::unique_ptr<Node> PugiNode::Impl::Created(pugi::xml_node created) {
-    auto wrapper = Wrap(created);
+    auto wrapper = std::make_unique<PugiNode>(std::move(created));
     if (wrapper->Invalid()) {
         return nullptr;
     }
@@ -113,7 +103,7 @@ std::unique_ptr<Node> PugiNode::Impl::CreatedWithValue(pugi::xml_node parent,
 std::unique_ptr<Attribute> PugiNode::Impl::CreatedAttribute(pugi::xml_node parent,
                                                             pugi::xml_attribute created,
                                                             const DataValue& value) {
-    auto wrapper = PugiAttribute::Impl::Wrap(created);
+    auto wrapper = std::make_unique<PugiAttribute>(std::move(created));
     if (wrapper->Invalid()) {
         return nullptr;
     }
@@ -269,7 +259,7 @@ std::unique_ptr<Attribute> PugiNode::Impl::DoAppendAttribute(std::string_view na
         }
         return nullptr;
     }
-    auto wrapper = PugiAttribute::Impl::Wrap(created);
+    auto wrapper = std::make_unique<PugiAttribute>(std::move(created));
     if (wrapper->SetValue(value)) {
         if (LogClient::LevelIsEnabled(LogLevel::Debug)) {
             LogClient log(logFile, "DoAppendAttribute", createdLogLine, LogLevel::Debug,
@@ -332,15 +322,7 @@ PugiNode::PugiNode() : impl_(std::make_unique<Impl>()) {}
 
 PugiNode::PugiNode(pugi::xml_node&& node) : impl_(std::make_unique<Impl>(node)) {}
 
-PugiNode::PugiNode(Impl* paired) noexcept : impl_(paired) {}
-
-PugiNode::~PugiNode() {
-    // A paired implementation object goes with the wrapper's block, which the
-    // class's operator delete releases after this destructor.
-    if (impl_ != nullptr && impl_->Paired()) {
-        impl_.release()->~Impl();
-    }
-}
+PugiNode::~PugiNode() = default;
 
 void* PugiNode::operator new(std::size_t size) {
     // Larger objects would still work, but would bypass the cache.

@@ -95,17 +95,11 @@ private:
     bool DoSetValue(DataValue value) override;
 
     class Impl;
-    /// Takes an implementation object that Impl::Wrap placed in this
-    /// wrapper's own block.
-    ORN_DATAPARSER_LOCAL explicit PugiNode(Impl* paired) noexcept;
-
     std::unique_ptr<Impl> impl_;
 
     // The document implementation reads the handle back out of a wrapper
-    // that the caller passes as a position or as the thing to remove; it and
-    // the XPath result make their wrappers through Impl::Wrap.
+    // that the caller passes as a position or as the thing to remove.
     friend class PugiXMLParser;
-    friend class PugiXPathNode;
 };
 
 }  // namespace qiv

@@ -92,29 +92,29 @@ public:
     bool DoInvalid() const { return document_.empty(); }
     std::unique_ptr<Node> DoChild(std::string_view name) const {
         const std::string copy(name);
-        return PugiNode::Impl::Wrap(document_.child(copy.c_str()));
+        return std::make_unique<PugiNode>(document_.child(copy.c_str()));
     }
     std::unique_ptr<Node> DoFirstChild() const {
-        return PugiNode::Impl::Wrap(document_.first_child());
+        return std::make_unique<PugiNode>(document_.first_child());
     }
     std::unique_ptr<Node> DoLastChild() const {
-        return PugiNode::Impl::Wrap(document_.last_child());
+        return std::make_unique<PugiNode>(document_.last_child());
     }
     std::unique_ptr<Node> DoNextSibling() const {
-        return PugiNode::Impl::Wrap(document_.next_sibling());
+        return std::make_unique<PugiNode>(document_.next_sibling());
     }
     std::unique_ptr<Node> DoPreviousSibling() const {
-        return PugiNode::Impl::Wrap(document_.previous_sibling());
+        return std::make_unique<PugiNode>(document_.previous_sibling());
     }
     std::unique_ptr<Attribute> DoFirstAttribute() const {
-        return PugiAttribute::Impl::Wrap(document_.first_attribute());
+        return std::make_unique<PugiAttribute>(document_.first_attribute());
     }
     std::unique_ptr<Attribute> DoLastAttribute() const {
-        return PugiAttribute::Impl::Wrap(document_.last_attribute());
+        return std::make_unique<PugiAttribute>(document_.last_attribute());
     }
     std::unique_ptr<Attribute> DoGetAttribute(std::string_view name) const {
         const std::string copy(name);
-        return PugiAttribute::Impl::Wrap(document_.attribute(copy.c_str()));
+        return std::make_unique<PugiAttribute>(document_.attribute(copy.c_str()));
     }
 
     // Creation of top-level nodes: the same steps as below an element, with

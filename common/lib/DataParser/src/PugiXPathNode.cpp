@@ -2,8 +2,6 @@
 
 #include "PugiAttribute.h"
 #include "PugiNode.h"
-#include "internal/PugiAttributeImpl.h"
-#include "internal/PugiNodeImpl.h"
 #include "internal/TypeMaps.h"
 
 namespace qiv {
@@ -14,7 +12,7 @@ public:
     explicit Impl(const pugi::xpath_node& node) : node_(node) {}
 
     std::unique_ptr<Node> DoGetNode() const {
-        std::unique_ptr<Node> wrapper = PugiNode::Impl::Wrap(node_.node());
+        std::unique_ptr<Node> wrapper = std::make_unique<PugiNode>(node_.node());
         if (wrapper->Invalid()) {
             return nullptr;
         }
@@ -22,14 +20,14 @@ public:
     }
 
     std::unique_ptr<Attribute> DoGetAttribute() const {
-        std::unique_ptr<Attribute> wrapper = PugiAttribute::Impl::Wrap(node_.attribute());
+        std::unique_ptr<Attribute> wrapper = std::make_unique<PugiAttribute>(node_.attribute());
         if (wrapper->Invalid()) {
             return nullptr;
         }
         return wrapper;
     }
 
-    std::unique_ptr<Node> DoParent() const { return PugiNode::Impl::Wrap(node_.parent()); }
+    std::unique_ptr<Node> DoParent() const { return std::make_unique<PugiNode>(node_.parent()); }
 
 private:
     pugi::xpath_node node_;

@@ -14,19 +14,15 @@ namespace qiv {
 class ORN_DATAPARSER_LOCAL PugiAttribute::Impl final {
 public:
     explicit Impl(pugi::xml_attribute attribute) : attribute_(attribute) {}
+    virtual ~Impl() = default;
 
     // Allocated with every wrapper; see WrapperAllocator.
-    static void* operator new(std::size_t size) { return detail::WrapperAllocator::Allocate(size); }
+    static void* operator new(std::size_t size) {
+        return detail::WrapperAllocator::Allocate(size);
+    }
     static void operator delete(void* block, std::size_t size) noexcept {
         detail::WrapperAllocator::Deallocate(block, size);
     }
-
-    /// A new wrapper over the handle whose implementation object lies in the
-    /// same block, right behind the wrapper (see PugiNode::Impl::Wrap).
-    static std::unique_ptr<PugiAttribute> Wrap(pugi::xml_attribute attribute);
-
-    /// True when this object lives in its wrapper's block (made by Wrap).
-    bool Paired() const { return paired_; }
 
     const pugi::xml_attribute& GetRawAttributeRef() const { return attribute_; }
 
@@ -53,7 +49,6 @@ public:
 
 private:
     pugi::xml_attribute attribute_;
-    bool paired_ = false;
 };
 
 }  // namespace qiv

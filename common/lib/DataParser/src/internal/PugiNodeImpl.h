@@ -20,18 +20,12 @@ public:
     explicit Impl(pugi::xml_node node);
 
     // Allocated with every wrapper; see WrapperAllocator.
-    static void* operator new(std::size_t size) { return detail::WrapperAllocator::Allocate(size); }
+    static void* operator new(std::size_t size) {
+        return detail::WrapperAllocator::Allocate(size);
+    }
     static void operator delete(void* block, std::size_t size) noexcept {
         detail::WrapperAllocator::Deallocate(block, size);
     }
-
-    /// A new wrapper over the handle whose implementation object lies in the
-    /// same block, right behind the wrapper: one allocation per navigation step
-    /// instead of two. Logs as the constructor does for an empty handle.
-    static std::unique_ptr<PugiNode> Wrap(pugi::xml_node node);
-
-    /// True when this object lives in its wrapper's block (made by Wrap).
-    bool Paired() const { return paired_; }
 
     const pugi::xml_node& GetRawNodeRef() const { return node_; }
 
@@ -122,7 +116,6 @@ public:
 
 private:
     pugi::xml_node node_;
-    bool paired_ = false;
 };
 
 }  // namespace qiv

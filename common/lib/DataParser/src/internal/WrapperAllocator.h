@@ -4,9 +4,7 @@
 // objects.
 //
 // Every navigation step hands out a new wrapper with a new implementation
-// object, and a walk drops them again almost at once. The library's own steps
-// put both in one block (Impl::Wrap); a wrapper that a caller constructs gets
-// a block for each, as before. A short per-thread list
+// object, and a walk drops them again almost at once. A short per-thread list
 // of freed blocks serves these small allocations without a round trip through
 // the general-purpose allocator. Blocks come from the global operator new
 // (so std::bad_alloc reaches the caller as before) and go back to the global
@@ -31,10 +29,9 @@ inline constexpr bool wrapperCacheEnabled = true;
 #endif
 
 class WrapperAllocator {
-public:
-    /// A wrapper together with its implementation object fits in one block
-    /// (see PugiNode::Impl::Wrap); so does either of them alone.
-    static constexpr std::size_t blockSize = 4 * sizeof(void*);
+  public:
+    /// Every wrapper and implementation class fits in one block.
+    static constexpr std::size_t blockSize = 2 * sizeof(void*);
 
     static void* Allocate(std::size_t size) {
         if (wrapperCacheEnabled && size <= blockSize) {
@@ -73,7 +70,7 @@ public:
         ::operator delete(block);
     }
 
-private:
+  private:
     struct FreeBlock {
         FreeBlock* next;
     };
