@@ -1,13 +1,12 @@
 #include "RedactionParts.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <optional>
-#include <string_view>
 #include <unordered_map>
 
+#include "Characters.h"
+#include "Expression.h"
 #include "Workers.h"
 
 namespace qiv::redact::redaction {
@@ -98,14 +97,10 @@ std::vector<char> HoldOtherText(const std::vector<pugi::xml_node>& elements, Wri
 }
 
 void AddReferences(const char* value, std::vector<std::string>& names) {
-    const auto nameCharacter = [](unsigned char character) {
-        return std::isalnum(character) != 0 || character == '_' || character == ':' ||
-               character == '-' || character == '.' || character >= 0x80;
-    };
     for (const char* amp = std::strchr(value, '&'); amp != nullptr;
          amp = std::strchr(amp + 1, '&')) {
         const char* end = amp + 1;
-        while (nameCharacter(static_cast<unsigned char>(*end))) {
+        while (IsNameCharacter(static_cast<unsigned char>(*end))) {
             ++end;
         }
         if (*end == ';' && end > amp + 1 && amp[1] != '#') {
@@ -223,47 +218,6 @@ void RedactAllText(const pugi::xml_node& element, ValueWriter& writer, const Gua
 
 namespace {
 
-// A query "//name" or "//parent/name": the elements of that name (whose
-// parent element has that name), as XPath compares names: whole qualified
-// names, byte for byte.
-struct NamePath {
-    std::string parent;  // empty: any parent
-    std::string name;
-};
-
-bool IsName(std::string_view name) {
-    if (name.empty() || name.front() == '.' || name.front() == '-' || name.front() == ':' ||
-        std::isdigit(static_cast<unsigned char>(name.front())) != 0) {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(), [](char character) {
-        const auto byte = static_cast<unsigned char>(character);
-        return std::isalnum(byte) != 0 || byte == '_' || byte == '-' || byte == '.' ||
-               byte == ':' || byte >= 0x80;
-    });
-}
-
-std::optional<NamePath> NamePathOf(std::string_view query) {
-    if (query.substr(0, 2) != "//" || query.find("::") != std::string_view::npos) {
-        return std::nullopt;
-    }
-    query.remove_prefix(2);
-    NamePath path;
-    const std::size_t slash = query.find('/');
-    if (slash != std::string_view::npos) {
-        path.parent = std::string(query.substr(0, slash));
-        query.remove_prefix(slash + 1);
-        if (!IsName(path.parent)) {
-            return std::nullopt;
-        }
-    }
-    if (!IsName(query)) {
-        return std::nullopt;
-    }
-    path.name = std::string(query);
-    return path;
-}
-
 // Selects every query of paths in one walk over the document's elements, in
 // document order, where XPath would walk it once per query. pugixml walks the
 // tree itself (traverse): no call into it per step, only per node visited.
@@ -335,7 +289,7 @@ std::vector<std::unique_ptr<PugiXPathNodeSet>> SelectUpfront(
     std::vector<std::size_t> walked;
     std::vector<NamePath> paths;
     for (const std::size_t index : upfront) {
-        if (std::optional<NamePath> path = NamePathOf(expressions[index])) {
+        if (std::optional<NamePath> path = PlainNamePath(expressions[index])) {
             walked.push_back(index);
             paths.push_back(std::move(*path));
         } else {

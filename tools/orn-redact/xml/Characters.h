@@ -10,6 +10,15 @@ constexpr bool IsBlank(char character) {
     return character == ' ' || character == '\t' || character == '\r' || character == '\n';
 }
 
+/// A byte that may stand in an XML name as pugixml reads names: ASCII
+/// letters and digits, '_', ':', '-', '.', and any byte of a multi-byte
+/// UTF-8 character.
+constexpr bool IsNameCharacter(unsigned char character) {
+    return (character >= 'a' && character <= 'z') || (character >= 'A' && character <= 'Z') ||
+           (character >= '0' && character <= '9') || character == '_' || character == ':' ||
+           character == '-' || character == '.' || character >= 0x80;
+}
+
 /// Where text starts and ends once its leading and trailing blanks are left
 /// out: [begin, end).
 struct BlankTrim {

@@ -13,12 +13,6 @@ namespace qiv::redact {
 
 namespace {
 
-// Characters pugixml allows in an encoding name.
-bool IsNameCharacter(unsigned char character) {
-    return std::isalnum(character) != 0 || character == '_' || character == ':' ||
-           character == '-' || character == '.' || character >= 0x80;
-}
-
 // The characters of bytes 0x80 to 0xFF in an 8-bit charset (in Latin-1,
 // byte and code point are equal). The five bytes windows-1252 leaves
 // unassigned stand for the code points of the same value, so that any byte

@@ -1,10 +1,12 @@
 #include "Expression.h"
 
+#include <algorithm>
 #include <cctype>
 #include <new>
 
 #include <pugixml.hpp>
 
+#include "Characters.h"
 #include "Lexer.h"
 
 namespace qiv::redact {
@@ -109,6 +111,41 @@ std::string UnreadNodesProblem(const std::string& expression) {
                "are and cannot be selected";
     }
     return {};
+}
+
+namespace {
+
+bool IsName(std::string_view name) {
+    if (name.empty() || name.front() == '.' || name.front() == '-' || name.front() == ':' ||
+        (name.front() >= '0' && name.front() <= '9')) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(), [](char character) {
+        return IsNameCharacter(static_cast<unsigned char>(character));
+    });
+}
+
+}  // namespace
+
+std::optional<NamePath> PlainNamePath(std::string_view query) {
+    if (query.substr(0, 2) != "//" || query.find("::") != std::string_view::npos) {
+        return std::nullopt;
+    }
+    query.remove_prefix(2);
+    NamePath path;
+    const std::size_t slash = query.find('/');
+    if (slash != std::string_view::npos) {
+        path.parent = std::string(query.substr(0, slash));
+        query.remove_prefix(slash + 1);
+        if (!IsName(path.parent)) {
+            return std::nullopt;
+        }
+    }
+    if (!IsName(query)) {
+        return std::nullopt;
+    }
+    path.name = std::string(query);
+    return path;
 }
 
 }  // namespace qiv::redact
